@@ -1,0 +1,48 @@
+// The reader interface every card object talks through.
+#pragma once
+
+#include <cstdint>
+
+namespace qav {
+
+// PC/SC protocol values as the service reports them (same on both platforms).
+inline constexpr uint32_t kProtocolT0 = 1;
+inline constexpr uint32_t kProtocolT1 = 2;
+
+// Ten operations, each returning 0 or a result code; a trailing reserved
+// argument is never read. Operations call each other through this table so
+// that a variant's Transmit also serves the probe and the recovery steps.
+class CReader {
+public:
+    CReader() = default;
+    virtual ~CReader() = default;
+
+    virtual uint32_t EstablishContext(uint32_t reserved) = 0;
+    virtual uint32_t ReleaseContext(uint32_t reserved) = 0;
+    // filter 1: readers holding a usable card; filter 0: every reader.
+    virtual uint32_t ListReaders(char* buffer, uint32_t* length, uint32_t filter,
+                                 uint32_t reserved) = 0;
+    virtual uint32_t GetReaderATR(const char* readerName, uint8_t* atr, uint32_t* atrLength,
+                                  uint32_t reserved) = 0;
+    virtual uint32_t Connect(const char* readerName, uint32_t reserved) = 0;
+    virtual uint32_t Disconnect(uint32_t reserved) = 0;
+    // responseLength: in capacity, out data length; the status word comes apart.
+    virtual uint32_t Transmit(const uint8_t* command, uint32_t commandLength, uint8_t* response,
+                              uint32_t* responseLength, uint32_t* statusWord,
+                              uint32_t reserved) = 0;
+    virtual uint32_t ResetCard(uint32_t reserved) = 0;
+    virtual uint32_t BeginTransaction(uint32_t reserved1, uint32_t reserved2) = 0;
+    virtual uint32_t EndTransaction(uint32_t reserved) = 0;
+
+    // The protocol Connect negotiated; T=1 lets a command with data carry Le.
+    uint32_t ActiveProtocol() const { return activeProtocol_; }
+
+protected:
+    CReader(const CReader&) = default;
+    CReader& operator=(const CReader&) = default;
+
+    uint32_t marker_ = 0;
+    uint32_t activeProtocol_ = 0;
+};
+
+}  // namespace qav
