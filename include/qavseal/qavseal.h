@@ -145,8 +145,8 @@ typedef uintptr_t QAV_HANDLE;
 
 /* Card status words the operation does not handle: 0xE0180000 | sw. */
 #define QAV_CARD_STATUS_BASE        0xE0180000u
-#define QAV_CARD_STATUS(sw)         (QAV_CARD_STATUS_BASE | ((uint32_t)(sw) & 0xFFFFu))
-#define QAV_IS_CARD_STATUS(rc)      (((uint32_t)(rc) & 0xFFFF0000u) == QAV_CARD_STATUS_BASE)
+#define QAV_CARD_STATUS(sw)         (QAV_CARD_STATUS_BASE | ((sw) & 0xFFFFu))
+#define QAV_IS_CARD_STATUS(rc)      (((rc) & 0xFFFF0000u) == QAV_CARD_STATUS_BASE)
 
 /* Internal failures, reported with the smart-card service's own codes. */
 #define QAV_E_INTERNAL              0x80100001u /* SCARD_F_INTERNAL_ERROR */
