@@ -14,7 +14,11 @@ failed=0
 step() {  # step NAME COMMAND...
   local name=$1; shift
   echo "=== $name"
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "=== $name FAILED"; fi
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1)); echo "=== $name FAILED"; return 1
+  fi
 }
 
 # A ctest run counts each of its tests.
