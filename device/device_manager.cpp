@@ -51,8 +51,8 @@ void CDeviceManager::SetDeviceList(const char* multiString, size_t size, uint32_
     *count = lastDeviceList_->Count();
 }
 
-uint32_t CDeviceManager::AddContainerList(QAV_HANDLE handle, const uint8_t* table,
-                                          size_t tableSize, char*** names, uint32_t* count) {
+uint32_t CDeviceManager::AddContainerList(QAV_HANDLE handle, const uint8_t* table, size_t tableSize,
+                                          char*** names, uint32_t* count) {
     DeviceRecord* record = FindRecord(handle);
     if (record == nullptr) return QAV_E_INVALID_HANDLE;
     std::vector<std::string> copies;
@@ -79,8 +79,8 @@ std::unique_ptr<SessionKeyHandle> CDeviceManager::RemoveKeyHandle(QAV_HANDLE han
     DeviceRecord* record = FindRecord(handle);
     if (record == nullptr) return nullptr;
     auto& keys = record->keyHandles;
-    const auto found =
-        std::find_if(keys.begin(), keys.end(), [&](const auto& owned) { return owned.get() == key; });
+    const auto found = std::find_if(keys.begin(), keys.end(),
+                                    [&](const auto& owned) { return owned.get() == key; });
     if (found == keys.end()) return nullptr;
     std::unique_ptr<SessionKeyHandle> removed = std::move(*found);
     keys.erase(found);

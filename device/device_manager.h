@@ -38,7 +38,7 @@ public:
     // Names of a table of 60-byte container records, valid until the device
     // closes.
     uint32_t AddContainerList(QAV_HANDLE handle, const uint8_t* table, size_t tableSize,
-                          char*** names, uint32_t* count);
+                              char*** names, uint32_t* count);
 
     // An unregistered handle gets QAV_E_INVALID_HANDLE (or null).
     uint32_t AddKeyHandle(QAV_HANDLE handle, std::unique_ptr<SessionKeyHandle> key);

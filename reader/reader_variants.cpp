@@ -16,8 +16,8 @@ constexpr uint32_t kPollPauseMs = 1;
 uint32_t CReaderDongLian::Transmit(const uint8_t* command, uint32_t commandLength,
                                    uint8_t* response, uint32_t* responseLength,
                                    uint32_t* statusWord, uint32_t /*reserved*/) {
-    if (const uint32_t rc = CReaderPCSC::Transmit(command, commandLength, response,
-                                                  responseLength, statusWord, 0)) {
+    if (const uint32_t rc = CReaderPCSC::Transmit(command, commandLength, response, responseLength,
+                                                  statusWord, 0)) {
         return rc;
     }
     if (commandLength < 2 || command[0] != 0xF0 || command[1] != 0xF2 || *statusWord != 0x9000) {
@@ -37,8 +37,8 @@ uint32_t CReaderDongLian::Transmit(const uint8_t* command, uint32_t commandLengt
 uint32_t CReaderZhiFuTong::Transmit(const uint8_t* command, uint32_t commandLength,
                                     uint8_t* response, uint32_t* responseLength,
                                     uint32_t* statusWord, uint32_t /*reserved*/) {
-    if (const uint32_t rc = CReaderPCSC::Transmit(command, commandLength, response,
-                                                  responseLength, statusWord, 0)) {
+    if (const uint32_t rc = CReaderPCSC::Transmit(command, commandLength, response, responseLength,
+                                                  statusWord, 0)) {
         return rc;
     }
     for (uint32_t poll = 0; poll < kMaxReaderPolls && *statusWord == 0x9600; ++poll) {

@@ -1,11 +1,12 @@
 // Card registration: entry names, the four values, the exact-match lookup.
+#include "reader/card_database.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "platform/registry.h"
-#include "reader/card_database.h"
 #include "support/service_fixture.h"
 
 namespace qav {
@@ -20,8 +21,9 @@ protected:
     }
     uint32_t Register(const std::string& name, const std::vector<uint8_t>& atr) {
         const std::vector<uint8_t> mask(atr.size(), 0xFF);
-        return RegisterCard(name.c_str(), atr.data(), static_cast<uint32_t>(atr.size()), mask.data(),
-                            static_cast<uint32_t>(mask.size()), kCardProviderName, kCardModuleName);
+        return RegisterCard(name.c_str(), atr.data(), static_cast<uint32_t>(atr.size()),
+                            mask.data(), static_cast<uint32_t>(mask.size()), kCardProviderName,
+                            kCardModuleName);
     }
     std::vector<uint8_t> Value(const std::string& entry, const std::string& name, uint32_t* type) {
         RegistryKey key;

@@ -71,8 +71,8 @@ protected:
     void SetUp() override { ASSERT_EQ(QAV_Initialize(0), QAV_OK); }
     void AddUsable(const std::string& reader, uint8_t atrTail) {
         pcsc.AddReader(reader);
-        pcsc.InsertCard(reader, std::make_shared<fake::FixedCard>(Bytes{0x3B, atrTail},
-                                                                  Bytes{0x90, 0x00}));
+        pcsc.InsertCard(reader,
+                        std::make_shared<fake::FixedCard>(Bytes{0x3B, atrTail}, Bytes{0x90, 0x00}));
     }
 };
 

@@ -115,7 +115,8 @@ TEST_F(ReaderListingTest, KeepsServiceOrderAndSkipsEmptyAndFailingReaders) {
     pcsc.AddReader("ADM Empty");
     pcsc.AddReader("ADM Third");
     pcsc.InsertCard("ADM First", std::make_shared<fake::FixedCard>(kAtr, Bytes{0x90, 0x00}));
-    pcsc.InsertCard("ADM Third", std::make_shared<fake::FixedCard>(Bytes{0x3B, 0x01}, Bytes{0x90, 0x00}));
+    pcsc.InsertCard("ADM Third",
+                    std::make_shared<fake::FixedCard>(Bytes{0x3B, 0x01}, Bytes{0x90, 0x00}));
     EXPECT_EQ(List(), (std::vector<std::string>{"ADM First", "ADM Third"}));
 
     // A reader whose state query fails is skipped, the others still listed.

@@ -1,12 +1,13 @@
 // The PC/SC reader against the fake service: transmit, the retry rule,
 // connection with probe and registration.
+#include "reader/reader_pcsc.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "qavseal/qavseal.h"
 #include "reader/card_database.h"
-#include "reader/reader_pcsc.h"
 #include "support/service_fixture.h"
 
 namespace qav {
@@ -32,9 +33,9 @@ protected:
         char name[260];
         CardEntryName(kAtr.data(), 4, name);
         const Bytes mask(4, 0xFF);
-        EXPECT_EQ(RegisterCard(name, kAtr.data(), 4, mask.data(), 4, kCardProviderName,
-                               kCardModuleName),
-                  0u);
+        EXPECT_EQ(
+            RegisterCard(name, kAtr.data(), 4, mask.data(), 4, kCardProviderName, kCardModuleName),
+            0u);
         return card;
     }
     uint32_t Send(const std::string& hex, Bytes* data, uint32_t capacity, uint32_t* sw) {
@@ -220,7 +221,7 @@ TEST_F(ReaderPcscTest, RegisteredCardConnectsWithoutProbe) {
 
 TEST_F(ReaderPcscTest, ConnectWithoutCardOrNameFails) {
     EXPECT_EQ(reader.Connect(nullptr, 0), QAV_E_NULL_POINTER);
-    EXPECT_EQ(reader.Connect(kSealReader, 0), QAV_E_NO_DEVICE);  // empty reader
+    EXPECT_EQ(reader.Connect(kSealReader, 0), QAV_E_NO_DEVICE);   // empty reader
     EXPECT_EQ(reader.Connect("No Such Reader", 0), 0x80100009u);  // the service's unknown reader
 }
 
@@ -239,7 +240,8 @@ TEST_P(ProbeTest, ProbeCommandDependsOnReaderName) {
     pcsc.InsertCard(c.readerName, card);
     ASSERT_EQ(reader.Connect(c.readerName, 0), 0u);
     EXPECT_EQ(IsCardRegistered(kAtr.data(), 4), 1u);
-    EXPECT_TRUE(std::filesystem::exists(StorePath(std::string(kCardDatabaseKey) + "\\Card_3B021450")));
+    EXPECT_TRUE(
+        std::filesystem::exists(StorePath(std::string(kCardDatabaseKey) + "\\Card_3B021450")));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,10 +1,11 @@
 // The polling readers: which answers start polling, the poll bytes, what
 // the caller gets back, and the bound on polls.
+#include "reader/reader_variants.h"
+
 #include <gtest/gtest.h>
 
 #include "qavseal/qavseal.h"
 #include "reader/card_database.h"
-#include "reader/reader_variants.h"
 #include "support/service_fixture.h"
 
 namespace qav {
@@ -25,9 +26,9 @@ protected:
         const Bytes mask(kAtr.size(), 0xFF);
         char name[260];
         CardEntryName(kAtr.data(), 3, name);
-        ASSERT_EQ(RegisterCard(name, kAtr.data(), 3, mask.data(), 3, kCardProviderName,
-                               kCardModuleName),
-                  0u);
+        ASSERT_EQ(
+            RegisterCard(name, kAtr.data(), 3, mask.data(), 3, kCardProviderName, kCardModuleName),
+            0u);
     }
     void Insert(std::shared_ptr<fake::FakeCard> card) {
         pcsc.InsertCard(kReader, std::move(card));

@@ -25,7 +25,8 @@ TEST_F(RegistryStoreTest, CreateMakesPrivateFoldersAndValuesReadBack) {
     RegistryKey key;
     ASSERT_EQ(RegistryKey::Create("SOFTWARE\\Vendor\\Thing", &key), platform::kRegSuccess);
     const uint8_t bytes[] = {0x3B, 0x00, 0xFF};
-    ASSERT_EQ(key.SetValue("ATR", platform::kRegBinary, bytes, sizeof bytes), platform::kRegSuccess);
+    ASSERT_EQ(key.SetValue("ATR", platform::kRegBinary, bytes, sizeof bytes),
+              platform::kRegSuccess);
 
     EXPECT_EQ(Mode(StorePath("SOFTWARE")), 0700u);
     EXPECT_EQ(Mode(StorePath("SOFTWARE\\Vendor\\Thing")), 0700u);
@@ -46,7 +47,8 @@ TEST_F(RegistryStoreTest, CreateMakesPrivateFoldersAndValuesReadBack) {
     EXPECT_EQ(type, platform::kRegSz);
     EXPECT_EQ(value.size(), 1u);
     size_t files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(StorePath("SOFTWARE\\Vendor\\Thing"))) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(StorePath("SOFTWARE\\Vendor\\Thing"))) {
         (void)entry;
         ++files;
     }
@@ -90,7 +92,8 @@ TEST_F(RegistryStoreTest, SubkeysEnumerateSortedAndIgnoreValues) {
     ASSERT_EQ(parent.SubkeyCount(&count), platform::kRegSuccess);
     ASSERT_EQ(count, 3u);
     std::vector<std::string> names(3);
-    for (uint32_t i = 0; i < 3; ++i) ASSERT_EQ(parent.EnumSubkey(i, &names[i]), platform::kRegSuccess);
+    for (uint32_t i = 0; i < 3; ++i)
+        ASSERT_EQ(parent.EnumSubkey(i, &names[i]), platform::kRegSuccess);
     EXPECT_EQ(names, (std::vector<std::string>{"Card_A", "Card_B", "Card_C"}));
     std::string name;
     EXPECT_EQ(parent.EnumSubkey(3, &name), platform::kRegNoMoreItems);

@@ -1,11 +1,12 @@
 // Every result code of the public header has its own message in the tool.
+#include "result_messages.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
 
 #include "qavseal/qavseal.h"
-#include "result_messages.h"
 
 namespace {
 
@@ -30,7 +31,8 @@ TEST(ResultMessagesTest, EveryPublicCodeHasItsOwnMessage) {
 TEST(ResultMessagesTest, FamiliesAreNamedWithTheirValue) {
     EXPECT_EQ(qavtool::DescribeResult(QAV_CARD_STATUS(0x6A82)),
               "The card answered with status word 6A82.");
-    EXPECT_EQ(qavtool::DescribeResult(0x6F00), "Fetching the card's answer failed with status word 6F00.");
+    EXPECT_EQ(qavtool::DescribeResult(0x6F00),
+              "Fetching the card's answer failed with status word 6F00.");
     EXPECT_EQ(qavtool::DescribeResult(0x801000FFu), "Smart-card service error 0x801000FF.");
     EXPECT_EQ(qavtool::DescribeResult(0xE01700FFu), "Library error 0xE01700FF.");
     EXPECT_EQ(qavtool::DescribeResult(0x8010002Eu), "No smart-card reader is attached.");

@@ -43,8 +43,9 @@ ScriptedCard::ScriptedCard(Bytes atr, uint32_t protocol)
 
 ScriptedCard::~ScriptedCard() {
     if (next_ < steps_.size()) {
-        ADD_FAILURE() << "scripted card: " << steps_.size() - next_ << " step(s) never sent, first is step "
-                      << next_ + 1 << ": " << ToHex(steps_[next_].command);
+        ADD_FAILURE() << "scripted card: " << steps_.size() - next_
+                      << " step(s) never sent, first is step " << next_ + 1 << ": "
+                      << ToHex(steps_[next_].command);
     }
 }
 
@@ -55,7 +56,8 @@ ScriptedCard& ScriptedCard::Expect(const std::string& commandHex, const std::str
 
 Bytes ScriptedCard::Transmit(const Bytes& command) {
     if (next_ >= steps_.size()) {
-        ADD_FAILURE() << "scripted card: unexpected command after the last step: " << ToHex(command);
+        ADD_FAILURE() << "scripted card: unexpected command after the last step: "
+                      << ToHex(command);
         return {0x6F, 0x00};
     }
     const Step& step = steps_[next_++];

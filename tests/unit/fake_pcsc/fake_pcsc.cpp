@@ -127,13 +127,13 @@ namespace {
 
 // Enters the fake: counts the call, answers an injected result, or reports
 // that there is no service at all.
-#define FAKE_ENTER(call)                                                   \
-    FakePcsc* fake = FakePcsc::Current();                                  \
-    if (fake == nullptr) return SCARD_E_NO_SERVICE;                        \
-    std::lock_guard<std::recursive_mutex> guard(fake->Lock());             \
-    fake->Counted(call);                                                   \
-    {                                                                      \
-        uint32_t injected = 0;                                             \
+#define FAKE_ENTER(call)                                                             \
+    FakePcsc* fake = FakePcsc::Current();                                            \
+    if (fake == nullptr) return SCARD_E_NO_SERVICE;                                  \
+    std::lock_guard<std::recursive_mutex> guard(fake->Lock());                       \
+    fake->Counted(call);                                                             \
+    {                                                                                \
+        uint32_t injected = 0;                                                       \
         if (fake->TakeInjected(call, &injected)) return static_cast<LONG>(injected); \
     }
 
