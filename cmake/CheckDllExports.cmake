@@ -1,11 +1,17 @@
 # Fails when the DLL's export table lacks a name of the .def file, or carries
 # a decorated (name@N) or otherwise unexpected export.
+cmake_policy(SET CMP0057 NEW)
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
 endif()
 string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(.*)" table "${dump}")
 set(table "${CMAKE_MATCH_1}")
+# The table ends at the first empty line.
+string(FIND "${table}" "\n\n" tableEnd)
+if(tableEnd GREATER -1)
+  string(SUBSTRING "${table}" 0 ${tableEnd} table)
+endif()
 string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]+" rows "${table}")
 set(exported "")
 foreach(row IN LISTS rows)

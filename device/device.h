@@ -1,0 +1,18 @@
+// An open device; its address is the handle the caller holds.
+#pragma once
+
+#include <array>
+#include <memory>
+
+#include "reader/reader.h"
+
+namespace qav {
+
+struct CDevice {
+    static constexpr size_t kNameCapacity = 256;
+
+    std::unique_ptr<CReader> reader;  // the device's own copy of the master
+    std::array<char, kNameCapacity> name{};
+};
+
+}  // namespace qav

@@ -1,0 +1,60 @@
+// Everything the exports share between calls: the factory, the device list
+// handed out last, and one record per open device.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "device/device.h"
+#include "device/device_factory.h"
+#include "device/device_record.h"
+#include "device/name_list.h"
+#include "qavseal/qavseal.h"
+
+namespace qav {
+
+inline constexpr size_t kContainerRecordSize = 60;
+
+class CDeviceManager {
+public:
+    CDeviceManager() = default;
+    ~CDeviceManager();
+    CDeviceManager(const CDeviceManager&) = delete;
+    CDeviceManager& operator=(const CDeviceManager&) = delete;
+
+    CDeviceFactory& Factory() noexcept { return factory_; }
+
+    void RegisterDevice(CDevice* device);
+    // Frees the name lists and key handles handed out for the device.
+    void UnregisterDevice(CDevice* device);
+    uint32_t ValidateDevice(QAV_HANDLE handle) const;
+    DeviceRecord* FindRecord(QAV_HANDLE handle) const;
+
+    // Builds the new device list from a double-NUL-terminated multi-string
+    // of the given size; with showAll 0 only "ADM..." and "DZYZ..." names.
+    void SetDeviceList(const char* multiString, size_t size, uint32_t showAll, char*** names,
+                       uint32_t* count);
+    // Names of a table of 60-byte container records, valid until the device
+    // closes.
+    uint32_t AddContainerList(QAV_HANDLE handle, const uint8_t* table, size_t tableSize,
+                              char*** names, uint32_t* count);
+
+    // An unregistered handle gets QAV_E_INVALID_HANDLE (or null).
+    uint32_t AddKeyHandle(QAV_HANDLE handle, std::unique_ptr<SessionKeyHandle> key);
+    // Unlinks and hands ownership back to the caller (null if not found).
+    std::unique_ptr<SessionKeyHandle> RemoveKeyHandle(QAV_HANDLE handle,
+                                                      const SessionKeyHandle* key);
+    uint32_t CheckKeyHandle(QAV_HANDLE handle, const SessionKeyHandle* key) const;
+
+    void ClearAll();
+
+    size_t RecordCount() const noexcept { return records_.size(); }
+
+private:
+    CDeviceFactory factory_;
+    std::unique_ptr<NameList> lastDeviceList_;
+    std::vector<std::unique_ptr<DeviceRecord>> records_;  // index 0 = oldest
+};
+
+}  // namespace qav

@@ -1,0 +1,28 @@
+// What the manager keeps for one open device: the handle and everything
+// handed out for it, freed when the device closes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "device/device.h"
+#include "device/name_list.h"
+
+namespace qav {
+
+// Stands for a session key on the card; the caller holds its address.
+struct SessionKeyHandle {
+    uint32_t keyNumber = 0;
+    uint32_t algorithm = 0;
+};
+
+struct DeviceRecord {
+    explicit DeviceRecord(CDevice* device) noexcept : handle(device) {}
+
+    CDevice* handle;  // not owned: closing the device destroys it
+    std::vector<std::unique_ptr<NameList>> nameLists;
+    std::vector<std::unique_ptr<SessionKeyHandle>> keyHandles;
+};
+
+}  // namespace qav
