@@ -37,6 +37,7 @@ struct Settings {
   std::string control;
   bool startRemoved = false;
   bool verbose = false;
+  bool atrSent = false;
   vcard::Options options;
 };
 
@@ -119,13 +120,16 @@ void Log(const Settings& s, const char* what, const vcard::Bytes& bytes) {
 }
 
 // One message from vpcd; false when the card has to leave the reader.
-bool Serve(const Settings& s, vcard::SealCard& card, vcard::VpcdLink& link, const vcard::Bytes& message) {
+bool Serve(Settings& s, vcard::SealCard& card, vcard::VpcdLink& link, const vcard::Bytes& message) {
   if (message.size() == 1) {
     switch (message[0]) {
       case 0x00: return true;  // power off
       case 0x01:
       case 0x02: card.Reset(); return true;
-      case 0x04: return link.Send(card.Atr());
+      case 0x04:
+        if (s.verbose || !s.atrSent) std::cerr << "qavseal-vcard: ATR sent on port " << s.port << '\n';
+        s.atrSent = true;
+        return link.Send(card.Atr());
       default: return true;
     }
   }
@@ -175,8 +179,14 @@ int main(int argc, char** argv) {
           card = vcard::SealCard::FromJson(card->ToJson(), options);
         }
       }
-      if (!inserted && link.Connected()) link.Close();
-      if (inserted && !link.Connected()) link.Connect();
+      if (!inserted && link.Connected()) {
+        link.Close();
+        settings.atrSent = false;
+        std::cerr << "qavseal-vcard: card removed from port " << settings.port << '\n';
+      }
+      if (inserted && !link.Connected() && link.Connect()) {
+        std::cerr << "qavseal-vcard: card inserted on port " << settings.port << '\n';
+      }
 
       pollfd fds[2] = {{link.Fd(), POLLIN, 0}, {control.Fd(), POLLIN, 0}};
       if (poll(fds, 2, 200) < 0) continue;  // a signal
