@@ -27,6 +27,7 @@ struct Chain {
   Bytes key;
   uint8_t p2 = 0;
   Cipher cipher = Cipher::Sm4;
+  bool session = false;  // 80 FA: session-key form rather than the cipher command
   void Clear() { *this = Chain{}; }
 };
 

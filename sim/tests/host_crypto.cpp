@@ -93,6 +93,15 @@ Bytes Sm3(const Bytes& data) {
   return out;
 }
 
+Bytes Sha256(const Bytes& data) {
+  Bytes out(32);
+  unsigned n = 0;
+  Require(EVP_Digest(data.data(), data.size(), out.data(), &n, EVP_sha256(), nullptr) == 1, "SHA-256");
+  return out;
+}
+
+Bytes Sm4Cbc(const Bytes& key, const Bytes& iv, const Bytes& data) { return Sm4("SM4-CBC", key, iv, data); }
+
 Bytes SecureMac(const Bytes& macKey, const Bytes& challenge, const Bytes& command) {
   Bytes iv = challenge;
   iv.resize(16, 0);
