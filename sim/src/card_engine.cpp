@@ -13,6 +13,7 @@ void CardEngine::PowerOn() {
   // SELECT (the seal data loading, the key commands) find it current.
   df_ = CurrentDf::Seal;
   ef_.reset();
+  sessionKeys_.clear();
   ClearSecurity();
 }
 

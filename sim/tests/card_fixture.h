@@ -28,7 +28,8 @@ inline Bytes operator+(Bytes a, const Bytes& b) {
 }
 
 inline uint16_t Sw(const Bytes& answer) {
-  return answer.size() < 2 ? 0 : static_cast<uint16_t>(answer[answer.size() - 2] << 8 | answer.back());
+  if (answer.size() < 2) return 0;
+  return static_cast<uint16_t>(answer[answer.size() - 2] << 8 | answer.back());
 }
 inline Bytes Data(const Bytes& answer) {
   return answer.size() < 2 ? Bytes{} : Bytes(answer.begin(), answer.end() - 2);
