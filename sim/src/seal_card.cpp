@@ -3,6 +3,7 @@
 #include "vcard/seal_card.h"
 
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 
@@ -47,6 +48,8 @@ struct SealCard::Impl {
   Bytes Deliver(const Apdu& apdu, Answer answer);
   Bytes TakePending(size_t le);
 
+  // One card, one reader: calls from several threads are taken in turn.
+  mutable std::mutex mutex;
   CardEngine engine;
   Options options;
   unsigned long commands = 0;
@@ -128,6 +131,7 @@ std::unique_ptr<SealCard> SealCard::FromJsonFile(const std::string& path, const 
 }
 
 std::vector<uint8_t> SealCard::Atr() const {
+  const std::lock_guard<std::mutex> lock(impl_->mutex);
   if (!impl_->options.atr.empty()) return impl_->options.atr;
   if (!impl_->engine.Image().atr.empty()) return impl_->engine.Image().atr;
   return DefaultAtr(impl_->options.transport);
@@ -135,6 +139,7 @@ std::vector<uint8_t> SealCard::Atr() const {
 
 std::vector<uint8_t> SealCard::Transmit(const std::vector<uint8_t>& command) {
   try {
+    const std::lock_guard<std::mutex> lock(impl_->mutex);
     if (!impl_->present) return {};
     ++impl_->commands;
     if (impl_->options.vanishAfter >= 0 && impl_->commands > static_cast<unsigned long>(impl_->options.vanishAfter)) {
@@ -148,18 +153,38 @@ std::vector<uint8_t> SealCard::Transmit(const std::vector<uint8_t>& command) {
 }
 
 void SealCard::Reset() {
+  const std::lock_guard<std::mutex> lock(impl_->mutex);
   impl_->engine.PowerOn();
   impl_->pending.clear();
   impl_->retry.reset();
 }
 
-bool SealCard::Present() const { return impl_->present; }
-bool SealCard::Modified() const { return impl_->engine.Modified(); }
-void SealCard::ClearModified() { impl_->engine.ClearModified(); }
-unsigned long SealCard::CommandCount() const { return impl_->commands; }
+bool SealCard::Present() const {
+  const std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->present;
+}
+
+bool SealCard::Modified() const {
+  const std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->engine.Modified();
+}
+
+void SealCard::ClearModified() {
+  const std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->engine.ClearModified();
+}
+
+unsigned long SealCard::CommandCount() const {
+  const std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->commands;
+}
+
 const Options& SealCard::GetOptions() const { return impl_->options; }
 
-std::string SealCard::ToJson() const { return ImageToJson(impl_->engine.Image()); }
+std::string SealCard::ToJson() const {
+  const std::lock_guard<std::mutex> lock(impl_->mutex);
+  return ImageToJson(impl_->engine.Image());
+}
 
 void SealCard::SaveJson(const std::string& path) const {
   // Written beside the target and renamed, so a crash never leaves half an image.

@@ -1,4 +1,7 @@
 // ATR, APDU parsing and the T=0 / T=1 answer rules.
+#include <atomic>
+#include <thread>
+
 #include "card_fixture.h"
 
 namespace vcard_test {
@@ -92,6 +95,31 @@ TEST_F(CardTest, CardThatFailsTheProbeHasNoSealApplication) {
   EXPECT_EQ(SendHex(kSelectSeal), "6A82");
   EXPECT_EQ(Sw(SelectFile(0x4000)), 0x6A82);
   EXPECT_EQ(Sw(SelectFile(0x3F00)), 0x9000);
+}
+
+}  // namespace
+}  // namespace vcard_test
+
+namespace vcard_test {
+namespace {
+
+// Two threads on one card: every answer stays whole (no torn GET RESPONSE
+// state), and the command count adds up.
+TEST_F(CardTest, ConcurrentCallersAreServedOneAfterTheOther) {
+  constexpr int kRounds = 300;
+  std::atomic<int> bad{0};
+  auto worker = [&](const Bytes& command, size_t expectedLength) {
+    for (int i = 0; i < kRounds; ++i) {
+      const Bytes answer = card_->Transmit(command);
+      if (answer.size() != expectedLength + 2 || Sw(answer) != 0x9000) ++bad;
+    }
+  };
+  std::thread a(worker, Hex("0084000010"), 16);
+  std::thread b(worker, Hex("00A4040008A0000004534B4D50"), 17);
+  a.join();
+  b.join();
+  EXPECT_EQ(bad.load(), 0);
+  EXPECT_EQ(card_->CommandCount(), 2u * kRounds);
 }
 
 }  // namespace

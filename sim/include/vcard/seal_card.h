@@ -41,7 +41,8 @@ class SealCard {
 
   std::vector<uint8_t> Atr() const;
   // Response data followed by SW1 SW2. Never throws; an empty answer means
-  // the card has vanished (Options::vanishAfter).
+  // the card has vanished (Options::vanishAfter). Calls from several threads
+  // are served one after the other, as by a reader.
   std::vector<uint8_t> Transmit(const std::vector<uint8_t>& command);
   // Card reset: security state and pending answers cleared.
   void Reset();
