@@ -24,8 +24,7 @@ uint32_t CCard::SendApdu(CApdu* apdu) {
         switch (ClassifyExchangeStatus(sw)) {
             case ExchangeStep::kDone:
                 return QAV_OK;
-            case ExchangeStep::kFetchResponse:
-            {
+            case ExchangeStep::kFetchResponse: {
                 *apdu->ResponseLengthAddress() = capacity;
                 const uint32_t fetched = GetResponse(apdu->StatusWordAddress(), apdu->Response(),
                                                      apdu->ResponseLengthAddress());

@@ -11,8 +11,7 @@ constexpr int32_t kMaxFid = 0xFFFF;
 
 }  // namespace
 
-uint32_t CCardSeal::GetResponse(uint32_t* statusWord, uint8_t* response,
-                                uint32_t* responseLength) {
+uint32_t CCardSeal::GetResponse(uint32_t* statusWord, uint8_t* response, uint32_t* responseLength) {
     return FetchResponse(statusWord, response, responseLength);
 }
 

@@ -31,8 +31,7 @@ public:
                                   uintptr_t user1, uintptr_t user2);
     // 3
     virtual uint32_t ReadBinary(uint32_t offset, uint8_t* out, uint32_t* length,
-                                QAV_ProgressCallback progress, uintptr_t user1,
-                                uint32_t reserved);
+                                QAV_ProgressCallback progress, uintptr_t user1, uint32_t reserved);
     // 4. length 4, 8 or 16.
     virtual uint32_t GetChallenge(uint8_t* out, uint32_t length, uint32_t reserved);
     // 5
@@ -44,24 +43,23 @@ public:
                                   uint8_t* out, uint32_t* outLength, uint32_t reserved);
     // 7. Unblocks the PIN with a new one, secured by a MAC over a fresh
     // challenge; mode 1 also encrypts the PIN block through encrypt.
-    virtual uint32_t ReloadPIN(uint32_t mode, uint32_t challengeLength,
-                               QAV_EncryptCallback encrypt, QAV_MacCallback mac,
-                               const char* newPin, uint32_t newPinLength, uint32_t* triesLeft,
-                               uintptr_t user1, uintptr_t user2);
+    virtual uint32_t ReloadPIN(uint32_t mode, uint32_t challengeLength, QAV_EncryptCallback encrypt,
+                               QAV_MacCallback mac, const char* newPin, uint32_t newPinLength,
+                               uint32_t* triesLeft, uintptr_t user1, uintptr_t user2);
     // 8
     virtual uint32_t ExportSessionKey(uint32_t keyIndex, uint32_t wrapped, uint32_t algorithm,
                                       uint32_t wrapKeyFile, uint32_t wrapAlgorithm, uint8_t* out,
                                       uint32_t* outLength, uint32_t reserved);
     // 9
     virtual uint32_t ImportSessionKey(uint32_t mode, uint32_t wrapped, uint32_t algorithm,
-                                      uint32_t flag, uint32_t wrapKeyFile,
-                                      uint32_t wrapAlgorithm, const uint8_t* key,
-                                      uint32_t keyLength, uint32_t* keyIndex, uint32_t reserved);
+                                      uint32_t flag, uint32_t wrapKeyFile, uint32_t wrapAlgorithm,
+                                      const uint8_t* key, uint32_t keyLength, uint32_t* keyIndex,
+                                      uint32_t reserved);
     // 10
     virtual uint32_t SessionKeyCipher(uint32_t direction, uint32_t keyIndex, uint32_t withIv,
                                       const uint8_t* iv, uint32_t ivLength, const uint8_t* input,
-                                      uint32_t inputLength, uint8_t* output,
-                                      uint32_t* outputLength, uint32_t reserved);
+                                      uint32_t inputLength, uint8_t* output, uint32_t* outputLength,
+                                      uint32_t reserved);
     // 11
     virtual uint32_t CardHash(uint32_t mode, uint32_t algorithm, const uint8_t* data,
                               uint32_t dataLength, uint32_t keyFile, uint8_t* out,
@@ -81,25 +79,24 @@ public:
     virtual uint32_t WriteRSAKey(uint32_t bits, uint32_t encrypted, uint32_t component,
                                  uint32_t file, uint32_t keyIndex, uint32_t variant,
                                  const uint8_t* value, uint32_t valueLength,
-                                 uint32_t challengeLength, QAV_MacCallback mac,
-                                 uintptr_t context1, uintptr_t context2);
+                                 uint32_t challengeLength, QAV_MacCallback mac, uintptr_t context1,
+                                 uintptr_t context2);
     // 16
     virtual uint32_t GenSM2KeyPair(uint32_t variant, uint32_t privateFile, uint32_t publicFile,
                                    uint8_t* out, uint32_t* outLength, uint32_t reserved);
     // 17
-    virtual uint32_t SM2PublicKeyCalc(uint32_t operation, uint32_t publicFile,
-                                      const uint8_t* input, uint32_t inputLength, uint8_t* out,
-                                      uint32_t* outLength, uint32_t reserved);
+    virtual uint32_t SM2PublicKeyCalc(uint32_t operation, uint32_t publicFile, const uint8_t* input,
+                                      uint32_t inputLength, uint8_t* out, uint32_t* outLength,
+                                      uint32_t reserved);
     // 18
     virtual uint32_t SM2PrivateKeyCalc(uint32_t operation, uint32_t privateFile,
                                        const uint8_t* input, uint32_t inputLength, uint8_t* out,
                                        uint32_t* outLength, uint32_t reserved);
     // 19
-    virtual uint32_t WriteSM2Key(uint32_t encrypted, uint32_t part, uint32_t variant,
-                                 uint32_t file, uint32_t keyIndex, uint32_t flag,
-                                 const uint8_t* value, uint32_t valueLength,
-                                 uint32_t challengeLength, QAV_MacCallback mac,
-                                 uintptr_t context1, uintptr_t context2);
+    virtual uint32_t WriteSM2Key(uint32_t encrypted, uint32_t part, uint32_t variant, uint32_t file,
+                                 uint32_t keyIndex, uint32_t flag, const uint8_t* value,
+                                 uint32_t valueLength, uint32_t challengeLength,
+                                 QAV_MacCallback mac, uintptr_t context1, uintptr_t context2);
     // 20
     virtual uint32_t ExportPublicKey(uint32_t keyKind, int32_t fid, uint32_t algorithm,
                                      uint32_t ignored1, uint32_t ignored2, uint32_t keyPart,
@@ -153,9 +150,8 @@ public:
 private:
     // Sends a PIN command (header, then data as Lc and body) and maps its
     // status through the PIN table.
-    uint32_t SendPinCommand(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2,
-                            const uint8_t* data, uint32_t dataLength, uint32_t* triesLeft,
-                            bool verify);
+    uint32_t SendPinCommand(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, const uint8_t* data,
+                            uint32_t dataLength, uint32_t* triesLeft, bool verify);
 };
 
 }  // namespace qav

@@ -3,9 +3,8 @@
 
 namespace qav {
 
-uint32_t CCardSeal::UpdateBinary(uint32_t, const uint8_t*, uint32_t, uint32_t,
-                                 QAV_EncryptCallback, QAV_MacCallback, QAV_ProgressCallback,
-                                 uintptr_t, uintptr_t) {
+uint32_t CCardSeal::UpdateBinary(uint32_t, const uint8_t*, uint32_t, uint32_t, QAV_EncryptCallback,
+                                 QAV_MacCallback, QAV_ProgressCallback, uintptr_t, uintptr_t) {
     return QAV_E_NOT_SUPPORTED;
 }
 
@@ -14,13 +13,12 @@ uint32_t CCardSeal::ReadBinary(uint32_t, uint8_t*, uint32_t*, QAV_ProgressCallba
     return QAV_E_NOT_SUPPORTED;
 }
 
-uint32_t CCardSeal::ExternalAuth(uint32_t, uint32_t, QAV_CryptogramCallback, uint32_t*,
-                                 uintptr_t, uintptr_t) {
+uint32_t CCardSeal::ExternalAuth(uint32_t, uint32_t, QAV_CryptogramCallback, uint32_t*, uintptr_t,
+                                 uintptr_t) {
     return QAV_E_NOT_SUPPORTED;
 }
 
-uint32_t CCardSeal::InternalAuth(int32_t, const uint8_t*, int32_t, uint8_t*, uint32_t*,
-                                 uint32_t) {
+uint32_t CCardSeal::InternalAuth(int32_t, const uint8_t*, int32_t, uint8_t*, uint32_t*, uint32_t) {
     return QAV_E_NOT_SUPPORTED;
 }
 

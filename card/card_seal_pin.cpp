@@ -32,8 +32,8 @@ bool AllDecimalDigits(const char* pin, uint32_t length) {
 }  // namespace
 
 uint32_t CCardSeal::SendPinCommand(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2,
-                                   const uint8_t* data, uint32_t dataLength,
-                                   uint32_t* triesLeft, bool verify) {
+                                   const uint8_t* data, uint32_t dataLength, uint32_t* triesLeft,
+                                   bool verify) {
     CApdu apdu(Format());
     apdu.cla = cla;
     apdu.ins = ins;
@@ -62,8 +62,8 @@ uint32_t CCardSeal::VerifyPIN(uint32_t pinReference, const char* pin, uint32_t p
     const uint32_t rc = PackPinBlock(pin, pinLength, &block);
     if (rc != QAV_OK) return rc;
     // The reference is range-checked but the card takes P2 = 00 whatever it is.
-    return SendPinCommand(0x00, 0x20, 0x00, 0x00, block.data(),
-                          static_cast<uint32_t>(block.size()), triesLeft, true);
+    return SendPinCommand(0x00, 0x20, 0x00, 0x00, block.data(), static_cast<uint32_t>(block.size()),
+                          triesLeft, true);
 }
 
 uint32_t CCardSeal::ChangePIN(uint32_t pinReference, const char* oldPin, uint32_t oldPinLength,
@@ -97,10 +97,9 @@ uint32_t CCardSeal::ChangePIN(uint32_t pinReference, const char* oldPin, uint32_
                           triesLeft, false);
 }
 
-uint32_t CCardSeal::ReloadPIN(uint32_t mode, uint32_t challengeLength,
-                              QAV_EncryptCallback encrypt, QAV_MacCallback mac,
-                              const char* newPin, uint32_t newPinLength, uint32_t* triesLeft,
-                              uintptr_t user1, uintptr_t user2) {
+uint32_t CCardSeal::ReloadPIN(uint32_t mode, uint32_t challengeLength, QAV_EncryptCallback encrypt,
+                              QAV_MacCallback mac, const char* newPin, uint32_t newPinLength,
+                              uint32_t* triesLeft, uintptr_t user1, uintptr_t user2) {
     if (mode > 1) return QAV_E_BAD_SELECTOR;
     if (mode == 1 && encrypt == nullptr) return QAV_E_NULL_POINTER;
     if (challengeLength == 0) return QAV_E_BAD_LENGTH;

@@ -34,8 +34,8 @@ bool Pkcs1DataLength(uint32_t blockType, const uint8_t* block, uint32_t blockSiz
 }
 
 // Modes 1 to 3: the unpadded length, read from the last block.
-bool BlockCipherDataLength(uint32_t mode, uint32_t blockSize, const uint8_t* in,
-                           uint32_t inLength, uint32_t* dataLength) {
+bool BlockCipherDataLength(uint32_t mode, uint32_t blockSize, const uint8_t* in, uint32_t inLength,
+                           uint32_t* dataLength) {
     if (inLength < blockSize) return false;
     const uint8_t* last = in + (inLength - blockSize);
     if (mode == 3) {
@@ -116,7 +116,8 @@ uint32_t Unpad(uint32_t mode, uint32_t blockSize, const uint8_t* in, uint32_t in
             return QAV_E_PADDING;
         }
     } else if (IsPkcs1Mode(mode)) {
-        if (inLength != blockSize || !Pkcs1DataLength(BlockType(mode), in, blockSize, &dataLength)) {
+        if (inLength != blockSize ||
+            !Pkcs1DataLength(BlockType(mode), in, blockSize, &dataLength)) {
             return QAV_E_PADDING;
         }
     }

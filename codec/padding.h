@@ -7,11 +7,11 @@ namespace qav {
 
 enum class PaddingMode : uint32_t {
     kNone = 0,
-    kPkcs7 = 1,      // n bytes of value n, 1 <= n <= block size
-    kPkcs7Alt = 2,   // same as 1
-    kIso7816 = 3,    // 80, then n - 1 zero bytes
-    kPkcs1Type1 = 4, // 00 01 FF..FF 00 data, one block
-    kPkcs1Type2 = 5, // 00 02 random non-zero 00 data, one block
+    kPkcs7 = 1,       // n bytes of value n, 1 <= n <= block size
+    kPkcs7Alt = 2,    // same as 1
+    kIso7816 = 3,     // 80, then n - 1 zero bytes
+    kPkcs1Type1 = 4,  // 00 01 FF..FF 00 data, one block
+    kPkcs1Type2 = 5,  // 00 02 random non-zero 00 data, one block
 };
 
 // out null: the padded length. out may equal in. Unknown mode: 0xE0170008.

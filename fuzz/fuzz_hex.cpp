@@ -42,8 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(qav::BytesToHex(bytes.data(), length, back.data(), &textSize) == QAV_OK);
     Require(back.size() == text.size() + 1 && back.back() == '\0');
     for (size_t i = 0; i < text.size(); ++i) {
-        Require(back[i] ==
-                static_cast<char>(std::toupper(static_cast<unsigned char>(text[i]))));
+        Require(back[i] == static_cast<char>(std::toupper(static_cast<unsigned char>(text[i]))));
     }
 
     std::vector<uint8_t> twice(bytes.size());

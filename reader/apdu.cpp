@@ -37,8 +37,8 @@ void CApdu::Build() {
     const bool t1 = format.reader != nullptr && format.reader->ActiveProtocol() == kProtocolT1;
     const bool sendLe = le != kAbsent && (!hasLc || t1);
 
-    const size_t length = size_t{format.headerOffset} + data_.size() + 4 + (hasLc ? width : 0) +
-                          (sendLe ? width : 0);
+    const size_t length =
+        size_t{format.headerOffset} + data_.size() + 4 + (hasLc ? width : 0) + (sendLe ? width : 0);
     WipeAndRelease(command_);
     command_.assign(length, 0);
 

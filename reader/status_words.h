@@ -18,10 +18,10 @@ constexpr bool IsCardStatus(uint32_t result) noexcept {
 }
 
 enum class ExchangeStep {
-    kDone,            // 9000
-    kFetchResponse,   // 61xx: xx bytes wait for GET RESPONSE
-    kResendWithLe,    // 6Cxx: wrong Le, xx is the right one
-    kCardError,       // anything else, reported as 0xE018xxxx
+    kDone,           // 9000
+    kFetchResponse,  // 61xx: xx bytes wait for GET RESPONSE
+    kResendWithLe,   // 6Cxx: wrong Le, xx is the right one
+    kCardError,      // anything else, reported as 0xE018xxxx
 };
 
 struct StatusRule {

@@ -68,8 +68,7 @@ uint32_t EncodeElement(const TlvElement* element, uint8_t* out, uint32_t* size) 
     return QAV_OK;
 }
 
-uint32_t DecodeElement(const uint8_t* bytes, uint32_t length, uint32_t* size,
-                       TlvElement* element) {
+uint32_t DecodeElement(const uint8_t* bytes, uint32_t length, uint32_t* size, TlvElement* element) {
     if (bytes == nullptr || length < 2) return QAV_E_UNEXPECTED_DATA;
     const uint8_t first = bytes[1];
     const uint32_t fieldBytes = first < 0x80 ? 1 : (first & 0x0Fu) + 1;

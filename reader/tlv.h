@@ -46,8 +46,7 @@ uint32_t EncodeElement(const TlvElement* element, uint8_t* out, uint32_t* size);
 // a header cut short, a length field of more than four bytes (the word holds
 // four), and a value that runs past the end of the input; nothing beyond
 // bytes[length - 1] is ever read.
-uint32_t DecodeElement(const uint8_t* bytes, uint32_t length, uint32_t* size,
-                       TlvElement* element);
+uint32_t DecodeElement(const uint8_t* bytes, uint32_t length, uint32_t* size, TlvElement* element);
 
 class CTlvList {
 public:

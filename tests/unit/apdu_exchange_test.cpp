@@ -116,7 +116,6 @@ protected:
     CCardSeal card{&reader};
 };
 
-
 TEST_F(ExchangeTest, SuccessLeavesDataAndStatus) {
     reader.Expect("00 B2 01 0C 00", "11 22 33 90 00");
     CApdu apdu(card.Format());

@@ -1,11 +1,12 @@
 // Hexadecimal conversions and byte reversal.
+#include "codec/hex.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
 
-#include "codec/hex.h"
 #include "qavseal/qavseal.h"
 #include "tests/unit/scripted_reader.h"
 

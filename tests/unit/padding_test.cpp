@@ -1,11 +1,12 @@
 // Padding and unpadding in every mode, the size rules, in-place use, and
 // seeded round trips.
+#include "codec/padding.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
-#include "codec/padding.h"
 #include "qavseal/qavseal.h"
 #include "tests/unit/scripted_reader.h"
 

@@ -24,9 +24,9 @@ inline std::vector<uint8_t> Bytes(std::string_view hex) {
     for (const char c : hex) {
         if (std::isspace(static_cast<unsigned char>(c)) != 0) continue;
         const int v = std::isdigit(static_cast<unsigned char>(c)) != 0 ? c - '0'
-                      : (c >= 'a' && c <= 'f')                     ? c - 'a' + 10
-                      : (c >= 'A' && c <= 'F')                     ? c - 'A' + 10
-                                                                   : -1;
+                      : (c >= 'a' && c <= 'f')                         ? c - 'a' + 10
+                      : (c >= 'A' && c <= 'F')                         ? c - 'A' + 10
+                                                                       : -1;
         if (v < 0) {
             ADD_FAILURE() << "bad hex in test script: " << hex;
             return {};
@@ -53,7 +53,9 @@ inline std::string Hex(const uint8_t* bytes, size_t length) {
     return out;
 }
 
-inline std::string Hex(const std::vector<uint8_t>& bytes) { return Hex(bytes.data(), bytes.size()); }
+inline std::string Hex(const std::vector<uint8_t>& bytes) {
+    return Hex(bytes.data(), bytes.size());
+}
 
 class ScriptedReader final : public CReader {
 public:
@@ -123,9 +125,7 @@ public:
     uint32_t EstablishContext(uint32_t) override { return Unused(); }
     uint32_t ReleaseContext(uint32_t) override { return Unused(); }
     uint32_t ListReaders(char*, uint32_t*, uint32_t, uint32_t) override { return Unused(); }
-    uint32_t GetReaderATR(const char*, uint8_t*, uint32_t*, uint32_t) override {
-        return Unused();
-    }
+    uint32_t GetReaderATR(const char*, uint8_t*, uint32_t*, uint32_t) override { return Unused(); }
     uint32_t Connect(const char*, uint32_t) override { return Unused(); }
     uint32_t Disconnect(uint32_t) override { return Unused(); }
     uint32_t ResetCard(uint32_t) override { return Unused(); }

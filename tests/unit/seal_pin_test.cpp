@@ -85,10 +85,14 @@ TEST_F(SealPinTest, VerifyStatusTable) {
         uint32_t tries;
     };
     const Case cases[] = {
-        {"63 C2", QAV_E_PIN_WRONG, 2},        {"63 C0", QAV_E_PIN_BLOCKED, 0},
-        {"69 83", QAV_E_PIN_BLOCKED, 0},      {"80 05", QAV_E_PIN_NOT_ACCEPTED, kUnset},
-        {"6D 00", QAV_E_PIN_NOT_ACCEPTED, kUnset}, {"80 25", QAV_E_PIN_REFUSED, kUnset},
-        {"80 26", QAV_E_PIN_LENGTH, kUnset},  {"6A 88", 0xE0186A88u, kUnset},
+        {"63 C2", QAV_E_PIN_WRONG, 2},
+        {"63 C0", QAV_E_PIN_BLOCKED, 0},
+        {"69 83", QAV_E_PIN_BLOCKED, 0},
+        {"80 05", QAV_E_PIN_NOT_ACCEPTED, kUnset},
+        {"6D 00", QAV_E_PIN_NOT_ACCEPTED, kUnset},
+        {"80 25", QAV_E_PIN_REFUSED, kUnset},
+        {"80 26", QAV_E_PIN_LENGTH, kUnset},
+        {"6A 88", 0xE0186A88u, kUnset},
         {"63 00", 0xE0186300u, kUnset},
     };
     for (const Case& c : cases) {
@@ -233,7 +237,7 @@ TEST_F(ReloadPinTest, ChecksArgumentsInOrderAndSendsNothing) {
               QAV_E_PIN_LENGTH);
     EXPECT_EQ(card.ReloadPIN(0, 8, nullptr, RecordMac, "1234", 4, nullptr, user1, 0),
               QAV_E_NULL_POINTER);
-    EXPECT_EQ(Reload(0, 6, "1234"), QAV_E_BAD_LENGTH);    // the challenge refuses 6
+    EXPECT_EQ(Reload(0, 6, "1234"), QAV_E_BAD_LENGTH);  // the challenge refuses 6
     EXPECT_EQ(Reload(0, 1000, "1234"), QAV_E_BAD_LENGTH);
     EXPECT_EQ(Reload(0, 8, "12X4"), QAV_E_CONVERSION);
     EXPECT_EQ(reader.Sent(), 0u);

@@ -1,12 +1,13 @@
 // TLV elements and lists: the length words, exact encodings, malformed card
 // answers, the 256-element limit, and seeded round trips.
+#include "reader/tlv.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
 #include "qavseal/qavseal.h"
-#include "reader/tlv.h"
 #include "tests/unit/scripted_reader.h"
 
 namespace qav {
@@ -76,9 +77,9 @@ TEST(TlvElementTest, MalformedInputIsRefusedWithoutReadingPastIt) {
     // Exact-size heap copies: ASan catches any read beyond them.
     for (const char* text : {"70 81", "70 82 01", "70 83 00 00"}) {
         const std::vector<uint8_t> header = Bytes(text);
-        EXPECT_EQ(DecodeElement(header.data(), static_cast<uint32_t>(header.size()), &size,
-                                &element),
-                  QAV_E_UNEXPECTED_DATA)
+        EXPECT_EQ(
+            DecodeElement(header.data(), static_cast<uint32_t>(header.size()), &size, &element),
+            QAV_E_UNEXPECTED_DATA)
             << text;
     }
     // Five length bytes do not fit the four-byte word.
@@ -162,7 +163,7 @@ TEST(TlvPropertyTest, SeededRoundTrips) {
     std::uniform_int_distribution<uint32_t> byte(0, 255);
     for (int round = 0; round < 3000; ++round) {
         const uint32_t pick = byte(rng);
-        const uint32_t valueLength = pick < 200 ? byte(rng) % 128
+        const uint32_t valueLength = pick < 200   ? byte(rng) % 128
                                      : pick < 250 ? 128 + byte(rng)
                                                   : 256 + (byte(rng) << 8 | byte(rng));
         std::vector<uint8_t> value(valueLength);
@@ -172,9 +173,9 @@ TEST(TlvPropertyTest, SeededRoundTrips) {
 
         TlvElement decoded;
         uint32_t size = 0;
-        ASSERT_EQ(DecodeElement(encoded.data(), static_cast<uint32_t>(encoded.size()), &size,
-                                &decoded),
-                  QAV_OK);
+        ASSERT_EQ(
+            DecodeElement(encoded.data(), static_cast<uint32_t>(encoded.size()), &size, &decoded),
+            QAV_OK);
         ASSERT_EQ(size, encoded.size());
         ASSERT_EQ(decoded.Tag(), element.Tag());
         ASSERT_EQ(decoded.LengthWord(), element.LengthWord());
