@@ -51,28 +51,36 @@ void CDeviceManager::SetDeviceList(const char* multiString, size_t size, uint32_
     *count = lastDeviceList_->Count();
 }
 
-void CDeviceManager::AddContainerList(QAV_HANDLE handle, const uint8_t* table, size_t tableSize,
-                                      char*** names, uint32_t* count) {
+uint32_t CDeviceManager::AddContainerList(QAV_HANDLE handle, const uint8_t* table, size_t tableSize,
+                                          char*** names, uint32_t* count) {
+    DeviceRecord* record = FindRecord(handle);
+    if (record == nullptr) return QAV_E_INVALID_HANDLE;
     std::vector<std::string> copies;
     for (size_t at = 0; at + kContainerRecordSize <= tableSize; at += kContainerRecordSize) {
-        const char* record = reinterpret_cast<const char*>(table + at);
-        copies.emplace_back(record, strnlen(record, kContainerRecordSize));
+        const char* entry = reinterpret_cast<const char*>(table + at);
+        copies.emplace_back(entry, strnlen(entry, kContainerRecordSize));
     }
     auto list = std::make_unique<NameList>(std::move(copies));
     *names = list->Array();
     *count = list->Count();
-    FindRecord(handle)->nameLists.push_back(std::move(list));
+    record->nameLists.push_back(std::move(list));
+    return QAV_OK;
 }
 
-void CDeviceManager::AddKeyHandle(QAV_HANDLE handle, std::unique_ptr<SessionKeyHandle> key) {
-    FindRecord(handle)->keyHandles.push_back(std::move(key));
+uint32_t CDeviceManager::AddKeyHandle(QAV_HANDLE handle, std::unique_ptr<SessionKeyHandle> key) {
+    DeviceRecord* record = FindRecord(handle);
+    if (record == nullptr) return QAV_E_INVALID_HANDLE;
+    record->keyHandles.push_back(std::move(key));
+    return QAV_OK;
 }
 
 std::unique_ptr<SessionKeyHandle> CDeviceManager::RemoveKeyHandle(QAV_HANDLE handle,
                                                                   const SessionKeyHandle* key) {
-    auto& keys = FindRecord(handle)->keyHandles;
-    const auto found =
-        std::find_if(keys.begin(), keys.end(), [&](const auto& owned) { return owned.get() == key; });
+    DeviceRecord* record = FindRecord(handle);
+    if (record == nullptr) return nullptr;
+    auto& keys = record->keyHandles;
+    const auto found = std::find_if(keys.begin(), keys.end(),
+                                    [&](const auto& owned) { return owned.get() == key; });
     if (found == keys.end()) return nullptr;
     std::unique_ptr<SessionKeyHandle> removed = std::move(*found);
     keys.erase(found);
@@ -80,7 +88,9 @@ std::unique_ptr<SessionKeyHandle> CDeviceManager::RemoveKeyHandle(QAV_HANDLE han
 }
 
 uint32_t CDeviceManager::CheckKeyHandle(QAV_HANDLE handle, const SessionKeyHandle* key) const {
-    const auto& keys = FindRecord(handle)->keyHandles;
+    const DeviceRecord* record = FindRecord(handle);
+    if (record == nullptr) return QAV_E_INVALID_HANDLE;
+    const auto& keys = record->keyHandles;
     const bool known = std::any_of(keys.begin(), keys.end(),
                                    [&](const auto& owned) { return owned.get() == key; });
     return known ? QAV_OK : QAV_E_BAD_KEY;

@@ -37,11 +37,11 @@ public:
                        uint32_t* count);
     // Names of a table of 60-byte container records, valid until the device
     // closes.
-    void AddContainerList(QAV_HANDLE handle, const uint8_t* table, size_t tableSize,
-                          char*** names, uint32_t* count);
+    uint32_t AddContainerList(QAV_HANDLE handle, const uint8_t* table, size_t tableSize,
+                              char*** names, uint32_t* count);
 
-    // These three assume a validated handle.
-    void AddKeyHandle(QAV_HANDLE handle, std::unique_ptr<SessionKeyHandle> key);
+    // An unregistered handle gets QAV_E_INVALID_HANDLE (or null).
+    uint32_t AddKeyHandle(QAV_HANDLE handle, std::unique_ptr<SessionKeyHandle> key);
     // Unlinks and hands ownership back to the caller (null if not found).
     std::unique_ptr<SessionKeyHandle> RemoveKeyHandle(QAV_HANDLE handle,
                                                       const SessionKeyHandle* key);

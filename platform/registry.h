@@ -52,8 +52,7 @@ public:
     // Reads at most maxLength bytes; a longer value gives kRegMoreData.
     uint32_t QueryValue(const std::string& name, uint32_t* type, std::vector<uint8_t>* data,
                         size_t maxLength) const;
-    uint32_t SetValue(const std::string& name, uint32_t type, const uint8_t* data,
-                      uint32_t length);
+    uint32_t SetValue(const std::string& name, uint32_t type, const uint8_t* data, uint32_t length);
 
     bool IsOpen() const noexcept;
 

@@ -31,7 +31,8 @@ uint32_t IsCardRegistered(const uint8_t* atr, uint32_t atrLength) {
             entry.QueryValue("ATR", &type, &value, kAtrValueCapacity) != platform::kRegSuccess) {
             return 0;
         }
-        if (value.size() == atrLength && (atrLength == 0 || std::memcmp(value.data(), atr, atrLength) == 0)) {
+        if (value.size() == atrLength &&
+            (atrLength == 0 || std::memcmp(value.data(), atr, atrLength) == 0)) {
             return 1;
         }
     }

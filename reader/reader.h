@@ -19,7 +19,9 @@ public:
 
     virtual uint32_t EstablishContext(uint32_t reserved) = 0;
     virtual uint32_t ReleaseContext(uint32_t reserved) = 0;
-    // filter 1: readers holding a usable card; filter 0: every reader.
+    // filter 1: readers holding a usable card (registered, or passing the
+    // probe). Any other filter: the service's reader list unchanged. Both give
+    // a double-NUL-terminated multi-string with the same size rules.
     virtual uint32_t ListReaders(char* buffer, uint32_t* length, uint32_t filter,
                                  uint32_t reserved) = 0;
     virtual uint32_t GetReaderATR(const char* readerName, uint8_t* atr, uint32_t* atrLength,

@@ -234,8 +234,7 @@ uint32_t CReaderPCSC::Probe(const char* readerName, const platform::ReaderState&
     uint8_t response[kProbeResponseCapacity] = {};
     uint32_t responseLength = sizeof response;
     uint32_t statusWord = 0;
-    const uint32_t rc =
-        Transmit(command, commandLength, response, &responseLength, &statusWord, 0);
+    const uint32_t rc = Transmit(command, commandLength, response, &responseLength, &statusWord, 0);
     if (rc != QAV_OK || !ProbeAccepted(statusWord)) {
         Disconnect(0);
         return QAV_E_NO_DEVICE;
@@ -250,7 +249,9 @@ uint32_t CReaderPCSC::Probe(const char* readerName, const platform::ReaderState&
     return QAV_OK;
 }
 
-uint32_t CReaderPCSC::Disconnect(uint32_t /*reserved*/) { return platform::Disconnect(cardHandle_); }
+uint32_t CReaderPCSC::Disconnect(uint32_t /*reserved*/) {
+    return platform::Disconnect(cardHandle_);
+}
 
 uint32_t CReaderPCSC::Transmit(const uint8_t* command, uint32_t commandLength, uint8_t* response,
                                uint32_t* responseLength, uint32_t* statusWord,

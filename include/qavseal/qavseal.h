@@ -77,6 +77,7 @@ extern "C" {
 typedef uintptr_t QAV_HANDLE;
 
 /* ---- Result codes ------------------------------------------------------ */
+/* clang-format off */
 
 #define QAV_OK                      0x00000000u
 /* QAV_GetState kind 3 and reserved card operations. */
@@ -145,48 +146,44 @@ typedef uintptr_t QAV_HANDLE;
 
 /* Card status words the operation does not handle: 0xE0180000 | sw. */
 #define QAV_CARD_STATUS_BASE        0xE0180000u
-#define QAV_CARD_STATUS(sw)         (QAV_CARD_STATUS_BASE | ((uint32_t)(sw) & 0xFFFFu))
-#define QAV_IS_CARD_STATUS(rc)      (((uint32_t)(rc) & 0xFFFF0000u) == QAV_CARD_STATUS_BASE)
+#define QAV_CARD_STATUS(sw)         (QAV_CARD_STATUS_BASE | ((sw) & 0xFFFFu))
+#define QAV_IS_CARD_STATUS(rc)      (((rc) & 0xFFFF0000u) == QAV_CARD_STATUS_BASE)
 
 /* Internal failures, reported with the smart-card service's own codes. */
 #define QAV_E_INTERNAL              0x80100001u /* SCARD_F_INTERNAL_ERROR */
 #define QAV_E_NO_MEMORY             0x80100006u /* SCARD_E_NO_MEMORY */
+/* clang-format on */
 
 /* ---- Callbacks (application-supplied secure messaging and reports) ---- */
 
 /* Encrypts plaintext for a secured command after a fresh card challenge.
  * out has room for *outLength bytes on entry; set *outLength to the
  * cryptogram length. Return 0 on success. */
-typedef uint32_t(QAV_CALLBACK *QAV_EncryptCallback)(
-    const uint8_t *challenge, uint32_t challengeLength, const uint8_t *plaintext,
-    uint32_t plaintextLength, uint8_t *out, uint32_t *outLength, uintptr_t user1,
-    uintptr_t user2);
+typedef uint32_t(QAV_CALLBACK* QAV_EncryptCallback)(
+    const uint8_t* challenge, uint32_t challengeLength, const uint8_t* plaintext,
+    uint32_t plaintextLength, uint8_t* out, uint32_t* outLength, uintptr_t user1, uintptr_t user2);
 
 /* Computes the 4-byte MAC of an encoded command after a fresh challenge and
  * writes exactly 4 bytes to mac. Return 0 on success. */
-typedef uint32_t(QAV_CALLBACK *QAV_MacCallback)(const uint8_t *challenge,
-                                                uint32_t challengeLength,
-                                                const uint8_t *command,
-                                                uint32_t commandLength, uint8_t *mac,
-                                                uintptr_t user1, uintptr_t user2);
+typedef uint32_t(QAV_CALLBACK* QAV_MacCallback)(const uint8_t* challenge, uint32_t challengeLength,
+                                                const uint8_t* command, uint32_t commandLength,
+                                                uint8_t* mac, uintptr_t user1, uintptr_t user2);
 
 /* Computes the cryptogram of an external authentication from the card's
  * challenge. Return 0 on success. */
-typedef uint32_t(QAV_CALLBACK *QAV_CryptogramCallback)(
-    const uint8_t *challenge, uint32_t challengeLength, uint8_t *out,
-    uint32_t *outLength, uintptr_t user1, uintptr_t user2);
+typedef uint32_t(QAV_CALLBACK* QAV_CryptogramCallback)(const uint8_t* challenge,
+                                                       uint32_t challengeLength, uint8_t* out,
+                                                       uint32_t* outLength, uintptr_t user1,
+                                                       uintptr_t user2);
 
 /* Reports progress of a long file transfer, percent 0..100. */
-typedef uint32_t(QAV_CALLBACK *QAV_ProgressCallback)(uint32_t percent,
-                                                     uintptr_t userValue,
+typedef uint32_t(QAV_CALLBACK* QAV_ProgressCallback)(uint32_t percent, uintptr_t userValue,
                                                      uint32_t reserved);
 
 /* Tells the application that a device arrived (arrived = 1) or left (0).
  * deviceName is valid only during the call. The result is ignored. */
-typedef uint32_t(QAV_CALLBACK *QAV_DeviceChangeCallback)(const char *deviceName,
-                                                         uint32_t arrived,
-                                                         uintptr_t userValue,
-                                                         uint32_t reserved);
+typedef uint32_t(QAV_CALLBACK* QAV_DeviceChangeCallback)(const char* deviceName, uint32_t arrived,
+                                                         uintptr_t userValue, uint32_t reserved);
 
 /* ---- Lifecycle --------------------------------------------------------- */
 
@@ -234,8 +231,7 @@ QAV_EXPORT uint32_t QAV_API QAV_Finalize(uint32_t reserved);
  * qualifies; QAV_E_NOT_INITIALIZED; QAV_E_NULL_POINTER; QAV_E_BUFFER_TOO_SMALL
  * when a reader appeared during the listing (call again); a PC/SC error.
  */
-QAV_EXPORT uint32_t QAV_API QAV_GetDeviceList(char ***names, uint32_t *count,
-                                              uint32_t showAll);
+QAV_EXPORT uint32_t QAV_API QAV_GetDeviceList(char*** names, uint32_t* count, uint32_t showAll);
 
 #ifdef __cplusplus
 }

@@ -21,8 +21,7 @@ bool IsLostContext(uint32_t result) noexcept {
     // socket, or a new context with no daemon) or a communication error (a
     // call cut off while reading); a handle another reader copy released
     // shows as an invalid handle.
-    return result == kScardNoService || result == kScardCommError ||
-           result == kScardInvalidHandle;
+    return result == kScardNoService || result == kScardCommError || result == kScardInvalidHandle;
 }
 
 uint32_t WaitForServiceStart() noexcept { return kScardSuccess; }
@@ -54,8 +53,8 @@ uint32_t ListReaders(PcscContext context, ServiceReaderList* list) noexcept {
     list->Free();
     char* block = nullptr;
     DWORD size = SCARD_AUTOALLOCATE;
-    const uint32_t rc = Result(SCardListReaders(ToContext(context), nullptr,
-                                                reinterpret_cast<LPSTR>(&block), &size));
+    const uint32_t rc = Result(
+        SCardListReaders(ToContext(context), nullptr, reinterpret_cast<LPSTR>(&block), &size));
     if (rc != kScardSuccess) return rc;
     list->context_ = context;
     list->data_ = block;
@@ -70,7 +69,8 @@ uint32_t GetReaderState(PcscContext context, const char* readerName, ReaderState
     const uint32_t rc = Result(SCardGetStatusChange(ToContext(context), 0, &record, 1));
     if (rc != kScardSuccess) return rc;
     state->eventState = static_cast<uint32_t>(record.dwEventState);
-    const size_t length = record.cbAtr < sizeof(record.rgbAtr) ? record.cbAtr : sizeof(record.rgbAtr);
+    const size_t length =
+        record.cbAtr < sizeof(record.rgbAtr) ? record.cbAtr : sizeof(record.rgbAtr);
     state->atrLength = static_cast<uint32_t>(length);
     state->atr.fill(0);
     std::memcpy(state->atr.data(), record.rgbAtr, length);
@@ -97,10 +97,9 @@ uint32_t Disconnect(PcscHandle card) noexcept {
 
 uint32_t Reconnect(PcscHandle card, bool resetCard, uint32_t* activeProtocol) noexcept {
     DWORD protocol = 0;
-    const uint32_t rc = Result(SCardReconnect(ToHandle(card), SCARD_SHARE_SHARED,
-                                              SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
-                                              resetCard ? SCARD_RESET_CARD : SCARD_LEAVE_CARD,
-                                              &protocol));
+    const uint32_t rc = Result(
+        SCardReconnect(ToHandle(card), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
+                       resetCard ? SCARD_RESET_CARD : SCARD_LEAVE_CARD, &protocol));
     if (rc == kScardSuccess) *activeProtocol = static_cast<uint32_t>(protocol);
     return rc;
 }

@@ -56,8 +56,8 @@ uint32_t ListReaders(PcscContext context, ServiceReaderList* list) noexcept {
     list->Free();
     char* block = nullptr;
     DWORD size = SCARD_AUTOALLOCATE;
-    const uint32_t rc = Result(SCardListReadersA(ToContext(context), nullptr,
-                                                 reinterpret_cast<LPSTR>(&block), &size));
+    const uint32_t rc = Result(
+        SCardListReadersA(ToContext(context), nullptr, reinterpret_cast<LPSTR>(&block), &size));
     if (rc != kScardSuccess) return rc;
     list->context_ = context;
     list->data_ = block;
@@ -72,7 +72,8 @@ uint32_t GetReaderState(PcscContext context, const char* readerName, ReaderState
     const uint32_t rc = Result(SCardGetStatusChangeA(ToContext(context), 0, &record, 1));
     if (rc != kScardSuccess) return rc;
     state->eventState = static_cast<uint32_t>(record.dwEventState);
-    const size_t length = record.cbAtr < sizeof(record.rgbAtr) ? record.cbAtr : sizeof(record.rgbAtr);
+    const size_t length =
+        record.cbAtr < sizeof(record.rgbAtr) ? record.cbAtr : sizeof(record.rgbAtr);
     state->atrLength = static_cast<uint32_t>(length);
     state->atr.fill(0);
     std::memcpy(state->atr.data(), record.rgbAtr, length);
@@ -99,10 +100,9 @@ uint32_t Disconnect(PcscHandle card) noexcept {
 
 uint32_t Reconnect(PcscHandle card, bool resetCard, uint32_t* activeProtocol) noexcept {
     DWORD protocol = 0;
-    const uint32_t rc = Result(SCardReconnect(ToHandle(card), SCARD_SHARE_SHARED,
-                                              SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
-                                              resetCard ? SCARD_RESET_CARD : SCARD_LEAVE_CARD,
-                                              &protocol));
+    const uint32_t rc = Result(
+        SCardReconnect(ToHandle(card), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
+                       resetCard ? SCARD_RESET_CARD : SCARD_LEAVE_CARD, &protocol));
     if (rc == kScardSuccess) *activeProtocol = static_cast<uint32_t>(protocol);
     return rc;
 }

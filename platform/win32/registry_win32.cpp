@@ -30,8 +30,8 @@ uint32_t RegistryKey::Open(const std::string& path, RegistryKey* key) {
 
 uint32_t RegistryKey::Create(const std::string& path, RegistryKey* key) {
     HKEY raw = nullptr;
-    const LONG rc = RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
-                                    KEY_ALL_ACCESS, nullptr, &raw, nullptr);
+    const LONG rc = RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                    nullptr, &raw, nullptr);
     if (rc != ERROR_SUCCESS) return static_cast<uint32_t>(rc);
     key->impl_ = std::make_unique<Impl>();
     key->impl_->key = raw;

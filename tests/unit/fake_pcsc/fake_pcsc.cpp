@@ -1,0 +1,330 @@
+#include "fake_pcsc/fake_pcsc.h"
+
+#include <winscard.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace qav::fake {
+namespace {
+FakePcsc* g_current = nullptr;
+}
+
+FakePcsc::FakePcsc() {
+    if (g_current != nullptr) throw std::logic_error("one FakePcsc at a time");
+    g_current = this;
+}
+
+FakePcsc::~FakePcsc() {
+    for (auto& [block, size] : allocations) std::free(const_cast<void*>(block));
+    g_current = nullptr;
+}
+
+FakePcsc* FakePcsc::Current() { return g_current; }
+
+FakePcsc::Reader* FakePcsc::FindReader(const std::string& name) {
+    const auto found = std::find_if(readers.begin(), readers.end(),
+                                    [&](const Reader& reader) { return reader.name == name; });
+    return found == readers.end() ? nullptr : &*found;
+}
+
+void FakePcsc::AddReader(const std::string& name) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    readers.push_back(Reader{name, nullptr, 0, false});
+}
+
+void FakePcsc::RemoveReader(const std::string& name) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    readers.erase(std::remove_if(readers.begin(), readers.end(),
+                                 [&](const Reader& reader) { return reader.name == name; }),
+                  readers.end());
+}
+
+void FakePcsc::InsertCard(const std::string& reader, std::shared_ptr<FakeCard> card) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    Reader* found = FindReader(reader);
+    if (found == nullptr) throw std::invalid_argument("no reader " + reader);
+    found->card = std::move(card);
+    ++found->insertion;
+}
+
+void FakePcsc::RemoveCard(const std::string& reader) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (Reader* found = FindReader(reader)) found->card.reset();
+}
+
+void FakePcsc::RefuseConnections(const std::string& reader, bool refuse) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (Reader* found = FindReader(reader)) found->refuse = refuse;
+}
+
+void FakePcsc::Inject(Call call, uint32_t result, int times) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    for (int i = 0; i < times; ++i) injected_[call].push_back(result);
+}
+
+bool FakePcsc::TakeInjected(Call call, uint32_t* result) {
+    auto& queue = injected_[call];
+    if (queue.empty()) return false;
+    *result = queue.front();
+    queue.pop_front();
+    return true;
+}
+
+void FakePcsc::DropAllContexts() {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    for (auto& [id, valid] : contexts) valid = false;
+}
+
+void FakePcsc::SetServiceRunning(bool isRunning) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    running = isRunning;
+}
+
+int FakePcsc::Count(Call call) const {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    const auto found = counts_.find(call);
+    return found == counts_.end() ? 0 : found->second;
+}
+
+void FakePcsc::ResetCounts() {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    counts_.clear();
+    sent.clear();
+}
+
+size_t FakePcsc::OutstandingAllocations() const {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    return allocations.size();
+}
+
+size_t FakePcsc::OpenContexts() const {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    return static_cast<size_t>(std::count_if(contexts.begin(), contexts.end(),
+                                             [](const auto& entry) { return entry.second; }));
+}
+
+size_t FakePcsc::OpenHandles() const {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    return handles.size();
+}
+
+std::vector<Bytes> FakePcsc::SentCommands() const {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    return sent;
+}
+
+}  // namespace qav::fake
+
+// ---- The service's entry points, as pcsc-lite declares them ---------------
+
+using qav::fake::Call;
+using qav::fake::FakePcsc;
+
+namespace {
+
+// Enters the fake: counts the call, answers an injected result, or reports
+// that there is no service at all.
+#define FAKE_ENTER(call)                                                             \
+    FakePcsc* fake = FakePcsc::Current();                                            \
+    if (fake == nullptr) return SCARD_E_NO_SERVICE;                                  \
+    std::lock_guard<std::recursive_mutex> guard(fake->Lock());                       \
+    fake->Counted(call);                                                             \
+    {                                                                                \
+        uint32_t injected = 0;                                                       \
+        if (fake->TakeInjected(call, &injected)) return static_cast<LONG>(injected); \
+    }
+
+LONG CheckContext(FakePcsc* fake, SCARDCONTEXT context) {
+    const auto found = fake->contexts.find(static_cast<uintptr_t>(context));
+    if (found == fake->contexts.end() || !found->second) return SCARD_E_INVALID_HANDLE;
+    return SCARD_S_SUCCESS;
+}
+
+// The handle, if it and its context are still good.
+LONG CheckHandle(FakePcsc* fake, SCARDHANDLE card, FakePcsc::Handle** handle) {
+    const auto found = fake->handles.find(static_cast<uintptr_t>(card));
+    if (found == fake->handles.end()) return SCARD_E_INVALID_HANDLE;
+    if (CheckContext(fake, static_cast<SCARDCONTEXT>(found->second.context)) != SCARD_S_SUCCESS) {
+        return SCARD_E_INVALID_HANDLE;
+    }
+    *handle = &found->second;
+    return SCARD_S_SUCCESS;
+}
+
+// The card behind a handle, or why there is none now.
+LONG CardOf(FakePcsc* fake, FakePcsc::Handle* handle, FakePcsc::Reader** reader) {
+    FakePcsc::Reader* found = fake->FindReader(handle->reader);
+    if (found == nullptr) return SCARD_E_READER_UNAVAILABLE;
+    if (!found->card || found->insertion != handle->insertion) return SCARD_W_REMOVED_CARD;
+    *reader = found;
+    return SCARD_S_SUCCESS;
+}
+
+}  // namespace
+
+extern "C" {
+
+LONG SCardEstablishContext(DWORD, LPCVOID, LPCVOID, LPSCARDCONTEXT phContext) {
+    FAKE_ENTER(Call::EstablishContext);
+    if (!fake->running) return SCARD_E_NO_SERVICE;
+    const uintptr_t id = fake->nextId++;
+    fake->contexts[id] = true;
+    *phContext = static_cast<SCARDCONTEXT>(id);
+    return SCARD_S_SUCCESS;
+}
+
+LONG SCardReleaseContext(SCARDCONTEXT hContext) {
+    FAKE_ENTER(Call::ReleaseContext);
+    if (const LONG rc = CheckContext(fake, hContext)) return rc;
+    fake->contexts[static_cast<uintptr_t>(hContext)] = false;
+    for (auto it = fake->handles.begin(); it != fake->handles.end();) {
+        it = it->second.context == static_cast<uintptr_t>(hContext) ? fake->handles.erase(it)
+                                                                    : std::next(it);
+    }
+    return SCARD_S_SUCCESS;
+}
+
+LONG SCardListReaders(SCARDCONTEXT hContext, LPCSTR, LPSTR mszReaders, LPDWORD pcchReaders) {
+    FAKE_ENTER(Call::ListReaders);
+    if (const LONG rc = CheckContext(fake, hContext)) return rc;
+    if (pcchReaders == nullptr) return SCARD_E_INVALID_PARAMETER;
+    if (fake->readers.empty()) return SCARD_E_NO_READERS_AVAILABLE;
+    std::string list;
+    for (const auto& reader : fake->readers) list += reader.name + '\0';
+    list += '\0';
+    if (*pcchReaders == SCARD_AUTOALLOCATE) {
+        char* block = static_cast<char*>(std::malloc(list.size()));
+        std::memcpy(block, list.data(), list.size());
+        fake->allocations[block] = list.size();
+        *reinterpret_cast<char**>(mszReaders) = block;
+    } else if (mszReaders != nullptr) {
+        if (*pcchReaders < list.size()) {
+            *pcchReaders = list.size();
+            return SCARD_E_INSUFFICIENT_BUFFER;
+        }
+        std::memcpy(mszReaders, list.data(), list.size());
+    }
+    *pcchReaders = list.size();
+    return SCARD_S_SUCCESS;
+}
+
+LONG SCardFreeMemory(SCARDCONTEXT, LPCVOID pvMem) {
+    FAKE_ENTER(Call::FreeMemory);
+    const auto found = fake->allocations.find(pvMem);
+    if (found == fake->allocations.end()) return SCARD_E_INVALID_PARAMETER;
+    std::free(const_cast<void*>(pvMem));
+    fake->allocations.erase(found);
+    return SCARD_S_SUCCESS;
+}
+
+LONG SCardGetStatusChange(SCARDCONTEXT hContext, DWORD, SCARD_READERSTATE* states, DWORD count) {
+    FAKE_ENTER(Call::GetStatusChange);
+    if (const LONG rc = CheckContext(fake, hContext)) return rc;
+    for (DWORD i = 0; i < count; ++i) {
+        SCARD_READERSTATE& state = states[i];
+        const FakePcsc::Reader* reader = fake->FindReader(state.szReader);
+        if (reader == nullptr) return SCARD_E_UNKNOWN_READER;
+        state.cbAtr = 0;
+        std::memset(state.rgbAtr, 0, sizeof state.rgbAtr);
+        if (reader->card) {
+            const qav::fake::Bytes atr = reader->card->Atr();
+            state.cbAtr = std::min<DWORD>(atr.size(), sizeof state.rgbAtr);
+            std::memcpy(state.rgbAtr, atr.data(), state.cbAtr);
+            state.dwEventState = SCARD_STATE_PRESENT | SCARD_STATE_CHANGED;
+        } else {
+            state.dwEventState = SCARD_STATE_EMPTY | SCARD_STATE_CHANGED;
+        }
+    }
+    return SCARD_S_SUCCESS;
+}
+
+LONG SCardConnect(SCARDCONTEXT hContext, LPCSTR szReader, DWORD, DWORD, LPSCARDHANDLE phCard,
+                  LPDWORD pdwActiveProtocol) {
+    FAKE_ENTER(Call::Connect);
+    if (const LONG rc = CheckContext(fake, hContext)) return rc;
+    const FakePcsc::Reader* reader = fake->FindReader(szReader);
+    if (reader == nullptr) return SCARD_E_UNKNOWN_READER;
+    if (!reader->card) return SCARD_E_NO_SMARTCARD;
+    if (reader->refuse) return SCARD_W_UNRESPONSIVE_CARD;
+    const uintptr_t id = fake->nextId++;
+    const uint32_t protocol = reader->card->Protocol();
+    fake->handles[id] = FakePcsc::Handle{static_cast<uintptr_t>(hContext), reader->name,
+                                         reader->insertion, protocol};
+    *phCard = static_cast<SCARDHANDLE>(id);
+    *pdwActiveProtocol = protocol;
+    return SCARD_S_SUCCESS;
+}
+
+LONG SCardReconnect(SCARDHANDLE hCard, DWORD, DWORD, DWORD dwInitialization,
+                    LPDWORD pdwActiveProtocol) {
+    FAKE_ENTER(Call::Reconnect);
+    FakePcsc::Handle* handle = nullptr;
+    if (const LONG rc = CheckHandle(fake, hCard, &handle)) return rc;
+    FakePcsc::Reader* reader = fake->FindReader(handle->reader);
+    if (reader == nullptr) return SCARD_E_READER_UNAVAILABLE;
+    if (!reader->card) return SCARD_E_NO_SMARTCARD;
+    handle->insertion = reader->insertion;
+    handle->protocol = reader->card->Protocol();
+    if (dwInitialization == SCARD_RESET_CARD || dwInitialization == SCARD_UNPOWER_CARD) {
+        reader->card->Reset();
+    }
+    *pdwActiveProtocol = handle->protocol;
+    return SCARD_S_SUCCESS;
+}
+
+LONG SCardDisconnect(SCARDHANDLE hCard, DWORD) {
+    FAKE_ENTER(Call::Disconnect);
+    FakePcsc::Handle* handle = nullptr;
+    if (const LONG rc = CheckHandle(fake, hCard, &handle)) return rc;
+    fake->handles.erase(static_cast<uintptr_t>(hCard));
+    return SCARD_S_SUCCESS;
+}
+
+LONG SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci, LPCBYTE pbSendBuffer,
+                   DWORD cbSendLength, SCARD_IO_REQUEST*, LPBYTE pbRecvBuffer,
+                   LPDWORD pcbRecvLength) {
+    FAKE_ENTER(Call::Transmit);
+    FakePcsc::Handle* handle = nullptr;
+    if (const LONG rc = CheckHandle(fake, hCard, &handle)) return rc;
+    FakePcsc::Reader* reader = nullptr;
+    if (const LONG rc = CardOf(fake, handle, &reader)) return rc;
+    if (pioSendPci == nullptr || pioSendPci->dwProtocol != handle->protocol) {
+        return SCARD_E_PROTO_MISMATCH;
+    }
+    if (pbSendBuffer == nullptr || cbSendLength == 0 || pcbRecvLength == nullptr) {
+        return SCARD_E_INVALID_PARAMETER;
+    }
+    const qav::fake::Bytes command(pbSendBuffer, pbSendBuffer + cbSendLength);
+    fake->sent.push_back(command);
+    // The card may be pulled from within its own answer (a card that vanishes).
+    const std::shared_ptr<qav::fake::FakeCard> card = reader->card;
+    const qav::fake::Bytes answer = card->Transmit(command);
+    if (answer.size() > *pcbRecvLength) {
+        *pcbRecvLength = answer.size();
+        return SCARD_E_INSUFFICIENT_BUFFER;
+    }
+    std::memcpy(pbRecvBuffer, answer.data(), answer.size());
+    *pcbRecvLength = answer.size();
+    return SCARD_S_SUCCESS;
+}
+
+LONG SCardBeginTransaction(SCARDHANDLE hCard) {
+    FAKE_ENTER(Call::BeginTransaction);
+    FakePcsc::Handle* handle = nullptr;
+    if (const LONG rc = CheckHandle(fake, hCard, &handle)) return rc;
+    FakePcsc::Reader* reader = nullptr;
+    return CardOf(fake, handle, &reader);
+}
+
+LONG SCardEndTransaction(SCARDHANDLE hCard, DWORD) {
+    FAKE_ENTER(Call::EndTransaction);
+    FakePcsc::Handle* handle = nullptr;
+    if (const LONG rc = CheckHandle(fake, hCard, &handle)) return rc;
+    FakePcsc::Reader* reader = nullptr;
+    return CardOf(fake, handle, &reader);
+}
+
+}  // extern "C"

@@ -1,0 +1,99 @@
+// An in-process fake of the PC/SC service. The library's own PC/SC backend
+// links against these SCard* definitions instead of pcsc-lite, so the real
+// reader code runs in unit tests. One FakePcsc at a time, owned by the test
+// fixture; while none exists every call answers "no service".
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "fake_pcsc/fake_card.h"
+
+namespace qav::fake {
+
+enum class Call {
+    EstablishContext,
+    ReleaseContext,
+    ListReaders,
+    FreeMemory,
+    GetStatusChange,
+    Connect,
+    Reconnect,
+    Disconnect,
+    Transmit,
+    BeginTransaction,
+    EndTransaction,
+};
+
+class FakePcsc {
+public:
+    FakePcsc();
+    ~FakePcsc();
+    FakePcsc(const FakePcsc&) = delete;
+    FakePcsc& operator=(const FakePcsc&) = delete;
+
+    void AddReader(const std::string& name);
+    void RemoveReader(const std::string& name);
+    void InsertCard(const std::string& reader, std::shared_ptr<FakeCard> card);
+    void RemoveCard(const std::string& reader);
+    // A card whose connection is refused (as a mute card would be).
+    void RefuseConnections(const std::string& reader, bool refuse);
+
+    // The next `times` calls of `call` answer `result` without doing anything.
+    void Inject(Call call, uint32_t result, int times = 1);
+    // The daemon went away: every context and card handle becomes stale.
+    void DropAllContexts();
+    // While stopped, new contexts are refused with "no service".
+    void SetServiceRunning(bool running);
+
+    int Count(Call call) const;
+    void ResetCounts();
+    // Service-allocated blocks not yet handed back.
+    size_t OutstandingAllocations() const;
+    size_t OpenContexts() const;
+    size_t OpenHandles() const;
+    // Commands the service passed to a card, in order.
+    std::vector<Bytes> SentCommands() const;
+
+    // Used by the SCard* definitions.
+    static FakePcsc* Current();
+    std::recursive_mutex& Lock() { return lock_; }
+
+    struct Reader {
+        std::string name;
+        std::shared_ptr<FakeCard> card;
+        uint32_t insertion = 0;  // bumps on every card insertion
+        bool refuse = false;
+    };
+    struct Handle {
+        uintptr_t context;
+        std::string reader;
+        uint32_t insertion;
+        uint32_t protocol;
+    };
+
+    bool TakeInjected(Call call, uint32_t* result);
+    void Counted(Call call) { ++counts_[call]; }
+
+    bool running = true;
+    uintptr_t nextId = 0x1000;
+    std::map<uintptr_t, bool> contexts;  // id -> still valid
+    std::map<uintptr_t, Handle> handles;
+    std::vector<Reader> readers;
+    std::map<const void*, size_t> allocations;
+    std::vector<Bytes> sent;
+
+    Reader* FindReader(const std::string& name);
+
+private:
+    mutable std::recursive_mutex lock_;
+    std::map<Call, std::deque<uint32_t>> injected_;
+    std::map<Call, int> counts_;
+};
+
+}  // namespace qav::fake

@@ -1,0 +1,179 @@
+// Reference-counted start and stop, the device list export, the manager's
+// records and handle validation.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "api/frame.h"
+#include "qavseal/qavseal.h"
+#include "support/service_fixture.h"
+
+namespace qav {
+namespace {
+
+using fake::Bytes;
+using fake::Call;
+
+class LifecycleTest : public test::ServiceTest {
+protected:
+    void TearDown() override {
+        // Leave the process-wide library stopped for the next test.
+        while (QAV_Finalize(0) == QAV_OK) {
+        }
+        api::State().manager.reset();
+        api::State().usageCount = 0;
+    }
+};
+
+TEST_F(LifecycleTest, CountsItsUsers) {
+    EXPECT_EQ(QAV_Finalize(0), QAV_E_NOT_INITIALIZED);
+    ASSERT_EQ(QAV_Initialize(0), QAV_OK);
+    ASSERT_EQ(QAV_Initialize(12345), QAV_OK);  // the argument is not read
+    EXPECT_EQ(pcsc.Count(Call::EstablishContext), 1);
+    EXPECT_EQ(QAV_Finalize(0), QAV_OK);
+    EXPECT_NE(api::Manager(), nullptr);
+    EXPECT_EQ(pcsc.OpenContexts(), 1u);
+    EXPECT_EQ(QAV_Finalize(0), QAV_OK);
+    EXPECT_EQ(api::Manager(), nullptr);
+    EXPECT_EQ(pcsc.OpenContexts(), 0u);
+    EXPECT_EQ(QAV_Finalize(0), QAV_E_NOT_INITIALIZED);
+    char** names = nullptr;
+    uint32_t count = 0;
+    EXPECT_EQ(QAV_GetDeviceList(&names, &count, 0), QAV_E_NOT_INITIALIZED);
+}
+
+TEST_F(LifecycleTest, FailedFirstStartLeavesCountZeroAndRetries) {
+    pcsc.SetServiceRunning(false);
+    EXPECT_EQ(QAV_Initialize(0), platform::kScardNoService);
+    EXPECT_NE(api::Manager(), nullptr);  // the manager survives the failed start
+    EXPECT_EQ(QAV_Finalize(0), QAV_E_NOT_INITIALIZED);
+    // Exports pass the initialisation check and meet the stopped factory.
+    char** names = nullptr;
+    uint32_t count = 0;
+    EXPECT_EQ(QAV_GetDeviceList(&names, &count, 0), QAV_E_NOT_INITIALIZED);
+
+    pcsc.SetServiceRunning(true);
+    ASSERT_EQ(QAV_Initialize(0), QAV_OK);
+    EXPECT_EQ(QAV_Finalize(0), QAV_OK);
+    EXPECT_EQ(api::Manager(), nullptr);
+}
+
+TEST_F(LifecycleTest, FailedContextReleaseKeepsTheLibraryStarted) {
+    ASSERT_EQ(QAV_Initialize(0), QAV_OK);
+    pcsc.Inject(Call::ReleaseContext, 0x80100001u);
+    EXPECT_EQ(QAV_Finalize(0), 0x80100001u);
+    EXPECT_NE(api::Manager(), nullptr);
+    EXPECT_TRUE(api::Manager()->Factory().Started());
+}
+
+class DeviceListTest : public LifecycleTest {
+protected:
+    void SetUp() override { ASSERT_EQ(QAV_Initialize(0), QAV_OK); }
+    void AddUsable(const std::string& reader, uint8_t atrTail) {
+        pcsc.AddReader(reader);
+        pcsc.InsertCard(reader,
+                        std::make_shared<fake::FixedCard>(Bytes{0x3B, atrTail}, Bytes{0x90, 0x00}));
+    }
+};
+
+TEST_F(DeviceListTest, ChecksPointersAndReportsEmptyList) {
+    char** names = nullptr;
+    uint32_t count = 7;
+    EXPECT_EQ(QAV_GetDeviceList(nullptr, &count, 0), QAV_E_NULL_POINTER);
+    EXPECT_EQ(QAV_GetDeviceList(&names, nullptr, 0), QAV_E_NULL_POINTER);
+    EXPECT_EQ(count, 7u);
+    EXPECT_EQ(QAV_GetDeviceList(&names, &count, 0), QAV_E_NO_DEVICE);
+    EXPECT_EQ(count, 0u);
+}
+
+TEST_F(DeviceListTest, FiltersByNamePrefixInServiceOrder) {
+    AddUsable("Generic 0", 1);
+    AddUsable("DZYZ Key", 2);
+    AddUsable("XADM Reader", 3);
+    AddUsable("ADM Seal", 4);
+    char** names = nullptr;
+    uint32_t count = 0;
+    ASSERT_EQ(QAV_GetDeviceList(&names, &count, 0), QAV_OK);
+    ASSERT_EQ(count, 2u);
+    EXPECT_STREQ(names[0], "DZYZ Key");
+    EXPECT_STREQ(names[1], "ADM Seal");
+
+    ASSERT_EQ(QAV_GetDeviceList(&names, &count, 1), QAV_OK);
+    ASSERT_EQ(count, 4u);
+    EXPECT_STREQ(names[0], "Generic 0");
+    EXPECT_STREQ(names[2], "XADM Reader");
+}
+
+TEST_F(DeviceListTest, ANewListReplacesTheOldOne) {
+    AddUsable("ADM Seal", 4);
+    char** first = nullptr;
+    uint32_t count = 0;
+    ASSERT_EQ(QAV_GetDeviceList(&first, &count, 0), QAV_OK);
+    pcsc.RemoveCard("ADM Seal");
+    char** second = nullptr;
+    EXPECT_EQ(QAV_GetDeviceList(&second, &count, 0), QAV_E_NO_DEVICE);
+    EXPECT_EQ(count, 0u);
+    // (ASan catches any use of the freed first list.)
+}
+
+TEST_F(DeviceListTest, ServiceErrorsPassThroughUnchanged) {
+    AddUsable("ADM Seal", 4);
+    pcsc.Inject(Call::ListReaders, 0x80100017u);
+    char** names = nullptr;
+    uint32_t count = 0;
+    EXPECT_EQ(QAV_GetDeviceList(&names, &count, 0), 0x80100017u);
+}
+
+TEST_F(DeviceListTest, ManagerValidatesOnlyRegisteredHandles) {
+    CDeviceManager* manager = api::Manager();
+    CDevice first;
+    CDevice second;
+    const auto handle = [](CDevice& device) { return reinterpret_cast<QAV_HANDLE>(&device); };
+    EXPECT_EQ(manager->ValidateDevice(handle(first)), QAV_E_INVALID_HANDLE);
+    EXPECT_EQ(manager->ValidateDevice(0), QAV_E_INVALID_HANDLE);
+    manager->RegisterDevice(&first);
+    manager->RegisterDevice(&second);
+    EXPECT_EQ(manager->ValidateDevice(handle(first)), QAV_OK);
+    CDevice* found = nullptr;
+    EXPECT_EQ(api::CheckDevice(handle(second), &found), QAV_OK);
+    EXPECT_EQ(found, &second);
+
+    // Key handles belong to their device.
+    auto key = std::make_unique<SessionKeyHandle>();
+    const SessionKeyHandle* raw = key.get();
+    manager->AddKeyHandle(handle(first), std::move(key));
+    EXPECT_EQ(manager->CheckKeyHandle(handle(first), raw), QAV_OK);
+    EXPECT_EQ(manager->CheckKeyHandle(handle(second), raw), QAV_E_BAD_KEY);
+    EXPECT_EQ(manager->RemoveKeyHandle(handle(second), raw), nullptr);
+    EXPECT_NE(manager->RemoveKeyHandle(handle(first), raw), nullptr);
+    EXPECT_EQ(manager->CheckKeyHandle(handle(first), raw), QAV_E_BAD_KEY);
+
+    // Container names: two lists, both valid until the device closes.
+    uint8_t table[120] = {};
+    std::memcpy(table, "SealOne", 7);
+    std::memset(table + 60, 'N', 60);  // a name filling its record, no NUL
+    char** a = nullptr;
+    char** b = nullptr;
+    uint32_t countA = 0;
+    uint32_t countB = 0;
+    manager->AddContainerList(handle(first), table, sizeof table, &a, &countA);
+    manager->AddContainerList(handle(first), table, 60, &b, &countB);
+    ASSERT_EQ(countA, 2u);
+    EXPECT_STREQ(a[0], "SealOne");
+    EXPECT_EQ(std::string(a[1]), std::string(60, 'N'));
+    ASSERT_EQ(countB, 1u);
+    EXPECT_STREQ(b[0], "SealOne");
+
+    manager->UnregisterDevice(&first);
+    EXPECT_EQ(manager->ValidateDevice(handle(first)), QAV_E_INVALID_HANDLE);
+    EXPECT_EQ(manager->ValidateDevice(handle(second)), QAV_OK);
+    manager->UnregisterDevice(&first);  // unknown: nothing happens
+    EXPECT_EQ(manager->RecordCount(), 1u);
+
+    // The last finalize drops every record.
+    ASSERT_EQ(QAV_Finalize(0), QAV_OK);
+    EXPECT_EQ(api::CheckDevice(handle(second), &found), QAV_E_NOT_INITIALIZED);
+}
+
+}  // namespace
+}  // namespace qav

@@ -1,0 +1,349 @@
+// The PC/SC reader against the fake service: transmit, the retry rule,
+// connection with probe and registration.
+#include "reader/reader_pcsc.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "qavseal/qavseal.h"
+#include "reader/card_database.h"
+#include "support/service_fixture.h"
+
+namespace qav {
+namespace {
+
+using fake::Bytes;
+using fake::Call;
+using fake::FromHex;
+
+constexpr char kSealReader[] = "ADM Virtual Seal 00 00";
+const Bytes kAtr = {0x3B, 0x02, 0x14, 0x50};
+
+class ReaderPcscTest : public test::ServiceTest {
+protected:
+    void SetUp() override {
+        pcsc.AddReader(kSealReader);
+        ASSERT_EQ(reader.EstablishContext(0), 0u);
+    }
+    // A card that is already registered, so Connect sends no probe.
+    std::shared_ptr<fake::ScriptedCard> InsertRegistered(uint32_t protocol = kProtocolT1) {
+        auto card = std::make_shared<fake::ScriptedCard>(kAtr, protocol);
+        pcsc.InsertCard(kSealReader, card);
+        char name[260];
+        CardEntryName(kAtr.data(), 4, name);
+        const Bytes mask(4, 0xFF);
+        EXPECT_EQ(
+            RegisterCard(name, kAtr.data(), 4, mask.data(), 4, kCardProviderName, kCardModuleName),
+            0u);
+        return card;
+    }
+    uint32_t Send(const std::string& hex, Bytes* data, uint32_t capacity, uint32_t* sw) {
+        const Bytes command = FromHex(hex);
+        data->assign(capacity, 0);
+        uint32_t length = capacity;
+        const uint32_t rc = reader.Transmit(command.data(), static_cast<uint32_t>(command.size()),
+                                            data->data(), &length, sw, 0);
+        if (rc == 0) data->resize(length);
+        return rc;
+    }
+
+    CReaderPCSC reader;
+};
+
+TEST_F(ReaderPcscTest, TransmitSplitsDataAndStatusWord) {
+    auto card = InsertRegistered();
+    card->Expect("00 84 00 00 04", "01 02 03 04 90 00");
+    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+    Bytes data;
+    uint32_t sw = 0;
+    ASSERT_EQ(Send("00 84 00 00 04", &data, 255, &sw), 0u);
+    EXPECT_EQ(data, (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(sw, 0x9000u);
+    EXPECT_EQ(reader.ActiveProtocol(), kProtocolT1);
+}
+
+TEST_F(ReaderPcscTest, TransmitBufferIsCapacityPlusStatusWord) {
+    auto card = InsertRegistered();
+    card->Expect("00 B0 00 00 0A", "00 01 02 03 04 05 06 07 08 09 90 00");
+    card->Expect("00 B0 00 00 0B", "00 01 02 03 04 05 06 07 08 09 0A 90 00");
+    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+    Bytes data;
+    uint32_t sw = 0;
+    EXPECT_EQ(Send("00 B0 00 00 0A", &data, 10, &sw), 0u);
+    EXPECT_EQ(data.size(), 10u);
+    // One byte more than the room: the service's own error, unchanged.
+    EXPECT_EQ(Send("00 B0 00 00 0B", &data, 10, &sw), platform::kScardInsufficientBuffer);
+}
+
+TEST_F(ReaderPcscTest, TransmitChecksPointersFirstAndSizesWithoutBuffer) {
+    auto card = InsertRegistered();
+    card->Expect("00 84 00 00 08", "90 00");
+    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+    const Bytes command = FromHex("00 84 00 00 08");
+    uint32_t length = 0;
+    uint32_t sw = 0;
+    EXPECT_EQ(reader.Transmit(nullptr, 5, nullptr, &length, &sw, 0), QAV_E_NULL_POINTER);
+    EXPECT_EQ(reader.Transmit(command.data(), 5, nullptr, nullptr, &sw, 0), QAV_E_NULL_POINTER);
+    EXPECT_EQ(reader.Transmit(command.data(), 5, nullptr, &length, nullptr, 0), QAV_E_NULL_POINTER);
+    EXPECT_EQ(pcsc.Count(Call::Transmit), 0);
+    length = 99;
+    ASSERT_EQ(reader.Transmit(command.data(), 5, nullptr, &length, &sw, 0), 0u);
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(sw, 0x9000u);
+}
+
+TEST_F(ReaderPcscTest, AnswerWithoutStatusWordIsUnexpectedData) {
+    auto card = InsertRegistered();
+    card->Expect("00 84 00 00 04", "90");
+    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+    Bytes data;
+    uint32_t sw = 0xFFFF;
+    EXPECT_EQ(Send("00 84 00 00 04", &data, 255, &sw), QAV_E_UNEXPECTED_DATA);
+    EXPECT_EQ(sw, 0xFFFFu);
+}
+
+TEST_F(ReaderPcscTest, LostContextRecoversByNewContextReconnectAndPause) {
+    auto card = InsertRegistered();
+    card->Expect("00 84 00 00 04", "01 02 03 04 90 00");
+    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+    pcsc.ResetCounts();
+    pcsc.DropAllContexts();  // the daemon restarted: old context and handle are stale
+
+    Bytes data;
+    uint32_t sw = 0;
+    ASSERT_EQ(Send("00 84 00 00 04", &data, 255, &sw), 0u);
+    EXPECT_EQ(sw, 0x9000u);
+    EXPECT_EQ(pcsc.Count(Call::Transmit), 2);
+    EXPECT_EQ(pcsc.Count(Call::ReleaseContext), 1);
+    EXPECT_EQ(pcsc.Count(Call::EstablishContext), 1);
+    EXPECT_EQ(pcsc.Count(Call::Disconnect), 1);
+    EXPECT_EQ(pcsc.Count(Call::Connect), 1);
+    EXPECT_EQ(Sleeps(), (std::vector<uint32_t>{100}));
+    EXPECT_EQ(pcsc.OpenContexts(), 1u);
+}
+
+TEST_F(ReaderPcscTest, FiftyLostContextsGiveUpWithTheServiceCode) {
+    InsertRegistered();
+    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+    pcsc.ResetCounts();
+    pcsc.Inject(Call::Transmit, platform::kScardNoService, 60);
+    Bytes data;
+    uint32_t sw = 0;
+    EXPECT_EQ(Send("00 84 00 00 04", &data, 255, &sw), platform::kScardNoService);
+    EXPECT_EQ(pcsc.Count(Call::Transmit), 50);
+    // A pause between attempts, none after the last one.
+    EXPECT_EQ(Sleeps().size(), 49u);
+    EXPECT_EQ(pcsc.OpenContexts(), 1u);
+}
+
+TEST_F(ReaderPcscTest, CommErrorAndInvalidHandleAreLostContextsButOthersAreNot) {
+    auto card = InsertRegistered();
+    card->Expect("00 84 00 00 04", "90 00");
+    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+    pcsc.ResetCounts();
+    pcsc.Inject(Call::Transmit, platform::kScardCommError);
+    pcsc.Inject(Call::Transmit, platform::kScardInvalidHandle);
+    Bytes data;
+    uint32_t sw = 0;
+    ASSERT_EQ(Send("00 84 00 00 04", &data, 255, &sw), 0u);
+    EXPECT_EQ(pcsc.Count(Call::Transmit), 3);
+    EXPECT_EQ(Sleeps().size(), 2u);
+
+    // A client/daemon version mismatch is not retried.
+    pcsc.ResetCounts();
+    pcsc.Inject(Call::Transmit, platform::kScardServiceStopped);
+    EXPECT_EQ(Send("00 84 00 00 04", &data, 255, &sw), platform::kScardServiceStopped);
+    EXPECT_EQ(pcsc.Count(Call::Transmit), 1);
+}
+
+TEST_F(ReaderPcscTest, ResetOrRemovedCardReconnectsAndRepeatsAtOnce) {
+    auto card = InsertRegistered();
+    card->Expect("00 84 00 00 04", "90 00");
+    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+    pcsc.ResetCounts();
+    pcsc.Inject(Call::Transmit, platform::kScardResetCard);
+    pcsc.Inject(Call::Transmit, platform::kScardRemovedCard);
+    Bytes data;
+    uint32_t sw = 0;
+    ASSERT_EQ(Send("00 84 00 00 04", &data, 255, &sw), 0u);
+    EXPECT_EQ(pcsc.Count(Call::Transmit), 3);
+    EXPECT_EQ(pcsc.Count(Call::Reconnect), 2);
+    EXPECT_TRUE(Sleeps().empty());
+}
+
+TEST_F(ReaderPcscTest, CardPulledAndReinsertedIsReachedAfterReconnect) {
+    auto card = InsertRegistered();
+    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+    auto second = std::make_shared<fake::ScriptedCard>(kAtr);
+    second->Expect("00 84 00 00 04", "90 00");
+    pcsc.RemoveCard(kSealReader);
+    pcsc.InsertCard(kSealReader, second);
+    Bytes data;
+    uint32_t sw = 0;
+    ASSERT_EQ(Send("00 84 00 00 04", &data, 255, &sw), 0u);
+    EXPECT_EQ(sw, 0x9000u);
+}
+
+TEST_F(ReaderPcscTest, CardGoneForGoodEndsAfterFiftyAttempts) {
+    InsertRegistered();
+    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+    pcsc.RemoveCard(kSealReader);
+    pcsc.ResetCounts();
+    Bytes data;
+    uint32_t sw = 0;
+    EXPECT_EQ(Send("00 84 00 00 04", &data, 255, &sw), platform::kScardRemovedCard);
+    EXPECT_EQ(pcsc.Count(Call::Transmit), 50);
+    EXPECT_TRUE(Sleeps().empty());
+}
+
+TEST_F(ReaderPcscTest, TransactionsRunUnderTheReconnectingRule) {
+    InsertRegistered();
+    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+    pcsc.ResetCounts();
+    pcsc.Inject(Call::BeginTransaction, platform::kScardResetCard);
+    EXPECT_EQ(reader.BeginTransaction(0, 0), 0u);
+    EXPECT_EQ(pcsc.Count(Call::BeginTransaction), 2);
+    pcsc.DropAllContexts();
+    EXPECT_EQ(reader.EndTransaction(0), 0u);
+    EXPECT_EQ(pcsc.Count(Call::EndTransaction), 2);
+    EXPECT_EQ(Sleeps().size(), 1u);
+}
+
+TEST_F(ReaderPcscTest, RegisteredCardConnectsWithoutProbe) {
+    auto card = InsertRegistered(kProtocolT0);
+    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+    EXPECT_EQ(pcsc.SentCommands().size(), 0u);
+    EXPECT_EQ(reader.ActiveProtocol(), kProtocolT0);
+    EXPECT_STREQ(reader.ReaderName(), kSealReader);
+    EXPECT_EQ(reader.Kind(), ReaderKind::kGeneric);
+}
+
+TEST_F(ReaderPcscTest, ConnectWithoutCardOrNameFails) {
+    EXPECT_EQ(reader.Connect(nullptr, 0), QAV_E_NULL_POINTER);
+    EXPECT_EQ(reader.Connect(kSealReader, 0), QAV_E_NO_DEVICE);   // empty reader
+    EXPECT_EQ(reader.Connect("No Such Reader", 0), 0x80100009u);  // the service's unknown reader
+}
+
+struct ProbeCase {
+    const char* readerName;
+    const char* probe;  // nullptr: no probe is sent
+};
+
+class ProbeTest : public ReaderPcscTest, public ::testing::WithParamInterface<ProbeCase> {};
+
+TEST_P(ProbeTest, ProbeCommandDependsOnReaderName) {
+    const ProbeCase& c = GetParam();
+    pcsc.AddReader(c.readerName);
+    auto card = std::make_shared<fake::ScriptedCard>(kAtr);
+    if (c.probe != nullptr) card->Expect(c.probe, "90 00");
+    pcsc.InsertCard(c.readerName, card);
+    ASSERT_EQ(reader.Connect(c.readerName, 0), 0u);
+    EXPECT_EQ(IsCardRegistered(kAtr.data(), 4), 1u);
+    EXPECT_TRUE(
+        std::filesystem::exists(StorePath(std::string(kCardDatabaseKey) + "\\Card_3B021450")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Readers, ProbeTest,
+    ::testing::Values(ProbeCase{"ADM Seal Key 01", "00 A4 04 00 08 A0 00 00 04 53 4B 4D 50"},
+                      ProbeCase{"DZYZ Reader 0", nullptr},
+                      ProbeCase{"Generic Reader 0", "00 A4 04 00 08 A0 00 00 00 03 5A 45 4C"}),
+    [](const ::testing::TestParamInfo<ProbeCase>& param) {
+        const std::string name = param.param.readerName;
+        return name.substr(0, name.find(' '));
+    });
+
+TEST_F(ReaderPcscTest, ProbeAnsweredWith61xxCounts) {
+    auto card = std::make_shared<fake::ScriptedCard>(kAtr);
+    card->Expect("00 A4 04 00 08 A0 00 00 04 53 4B 4D 50", "61 1C");
+    pcsc.InsertCard(kSealReader, card);
+    EXPECT_EQ(reader.Connect(kSealReader, 0), 0u);
+}
+
+TEST_F(ReaderPcscTest, FailedProbeDisconnectsAndRegistersNothing) {
+    auto card = std::make_shared<fake::ScriptedCard>(kAtr);
+    card->Expect("00 A4 04 00 08 A0 00 00 04 53 4B 4D 50", "6A 82");
+    pcsc.InsertCard(kSealReader, card);
+    EXPECT_EQ(reader.Connect(kSealReader, 0), QAV_E_NO_DEVICE);
+    EXPECT_EQ(pcsc.OpenHandles(), 0u);
+    EXPECT_EQ(IsCardRegistered(kAtr.data(), 4), 0u);
+}
+
+// A card whose ATR changes once it has been selected (it reset itself).
+class ChangingAtrCard : public fake::FakeCard {
+public:
+    Bytes Atr() const override { return selected_ ? Bytes{0x3B, 0x99} : kAtr; }
+    Bytes Transmit(const Bytes&) override {
+        selected_ = true;
+        return {0x90, 0x00};
+    }
+
+private:
+    bool selected_ = false;
+};
+
+TEST_F(ReaderPcscTest, AtrChangedDuringProbeIsNoDeviceAndStaysConnected) {
+    pcsc.InsertCard(kSealReader, std::make_shared<ChangingAtrCard>());
+    EXPECT_EQ(reader.Connect(kSealReader, 0), QAV_E_NO_DEVICE);
+    EXPECT_EQ(pcsc.OpenHandles(), 1u);
+    EXPECT_EQ(IsCardRegistered(kAtr.data(), 4), 0u);
+}
+
+TEST_F(ReaderPcscTest, RefusedConnectionStillRegistersTheCard) {
+    pcsc.InsertCard(kSealReader, std::make_shared<fake::ScriptedCard>(kAtr));
+    pcsc.RefuseConnections(kSealReader, true);
+    EXPECT_EQ(reader.Connect(kSealReader, 0), 0u);
+    EXPECT_EQ(IsCardRegistered(kAtr.data(), 4), 1u);
+    EXPECT_TRUE(pcsc.SentCommands().empty());
+}
+
+TEST_F(ReaderPcscTest, ReaderAtrSizeRules) {
+    InsertRegistered();
+    uint32_t length = 0;
+    EXPECT_EQ(reader.GetReaderATR(nullptr, nullptr, &length, 0), QAV_E_NULL_POINTER);
+    EXPECT_EQ(reader.GetReaderATR(kSealReader, nullptr, nullptr, 0), QAV_E_NULL_POINTER);
+    ASSERT_EQ(reader.GetReaderATR(kSealReader, nullptr, &length, 0), 0u);
+    EXPECT_EQ(length, 4u);
+    uint8_t atr[36] = {};
+    length = 3;
+    EXPECT_EQ(reader.GetReaderATR(kSealReader, atr, &length, 0), QAV_E_BUFFER_TOO_SMALL);
+    EXPECT_EQ(length, 4u);
+    EXPECT_EQ(atr[0], 0);
+    length = sizeof atr;
+    ASSERT_EQ(reader.GetReaderATR(kSealReader, atr, &length, 0), 0u);
+    EXPECT_EQ(Bytes(atr, atr + length), kAtr);
+}
+
+TEST_F(ReaderPcscTest, CopySharesContextAndHandleAndOwnsNeither) {
+    auto card = InsertRegistered();
+    card->Expect("00 84 00 00 04", "90 00");
+    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+    {
+        CReaderPCSC copy(reader);
+        Bytes command = FromHex("00 84 00 00 04");
+        uint32_t length = 0;
+        uint32_t sw = 0;
+        ASSERT_EQ(copy.Transmit(command.data(), 5, nullptr, &length, &sw, 0), 0u);
+        EXPECT_STREQ(copy.ReaderName(), kSealReader);
+        EXPECT_EQ(copy.RejectedAtrCount(), 0u);
+    }
+    EXPECT_EQ(pcsc.OpenHandles(), 1u);
+    EXPECT_EQ(pcsc.OpenContexts(), 1u);
+}
+
+TEST(ReaderKindTest, ClassificationTable) {
+    EXPECT_EQ(ClassifyReader("CUP Reader"), ReaderKind::kZhiFuTong);
+    EXPECT_EQ(ClassifyReader("Zel R  002 x"), ReaderKind::kZhiFuTong);
+    EXPECT_EQ(ClassifyReader("Zel R  004 x"), ReaderKind::kDongLian);
+    EXPECT_EQ(ClassifyReader("Zel R  003 x"), ReaderKind::kZelPlain003);
+    EXPECT_EQ(ClassifyReader("Zel R  001"), ReaderKind::kZelPlain001);
+    EXPECT_EQ(ClassifyReader("Zel R  00"), ReaderKind::kZelOther);  // too short for a code
+    EXPECT_EQ(ClassifyReader("Zel R  999"), ReaderKind::kZelOther);
+    EXPECT_EQ(ClassifyReader("ADM Virtual Seal 00 00"), ReaderKind::kGeneric);
+    EXPECT_EQ(ClassifyReader(""), ReaderKind::kGeneric);
+    EXPECT_EQ(ClassifyReader(nullptr), ReaderKind::kGeneric);
+}
+
+}  // namespace
+}  // namespace qav

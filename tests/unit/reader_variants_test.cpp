@@ -1,0 +1,154 @@
+// The polling readers: which answers start polling, the poll bytes, what
+// the caller gets back, and the bound on polls.
+#include "reader/reader_variants.h"
+
+#include <gtest/gtest.h>
+
+#include "qavseal/qavseal.h"
+#include "reader/card_database.h"
+#include "support/service_fixture.h"
+
+namespace qav {
+namespace {
+
+using fake::Bytes;
+using fake::Call;
+using fake::FromHex;
+
+constexpr char kReader[] = "Zel R  004 identity";
+const Bytes kAtr = {0x3B, 0x7F, 0x01};
+
+class ReaderVariantsTest : public test::ServiceTest {
+protected:
+    void SetUp() override {
+        pcsc.AddReader(kReader);
+        ASSERT_EQ(master.EstablishContext(0), 0u);
+        const Bytes mask(kAtr.size(), 0xFF);
+        char name[260];
+        CardEntryName(kAtr.data(), 3, name);
+        ASSERT_EQ(
+            RegisterCard(name, kAtr.data(), 3, mask.data(), 3, kCardProviderName, kCardModuleName),
+            0u);
+    }
+    void Insert(std::shared_ptr<fake::FakeCard> card) {
+        pcsc.InsertCard(kReader, std::move(card));
+        ASSERT_EQ(master.Connect(kReader, 0), 0u);
+    }
+    static uint32_t Send(CReader& reader, const std::string& hex, Bytes* data, uint32_t* sw,
+                         uint32_t capacity = 64) {
+        const Bytes command = FromHex(hex);
+        data->assign(capacity, 0);
+        uint32_t length = capacity;
+        const uint32_t rc = reader.Transmit(command.data(), static_cast<uint32_t>(command.size()),
+                                            data->data(), &length, sw, 0);
+        data->resize(length);
+        return rc;
+    }
+
+    CReaderPCSC master;
+};
+
+TEST_F(ReaderVariantsTest, DongLianPollsWhileBusyAndReturnsTheLastAnswer) {
+    auto card = std::make_shared<fake::ScriptedCard>(kAtr);
+    card->Expect("F0 F2 01 00 02 AA BB", "11 22 90 00")
+        .Expect("F0 F2 10 00 00", "33 44 80 60")
+        .Expect("F0 F2 10 00 00", "55 66 80 60")
+        .Expect("F0 F2 10 00 00", "77 88 6A 82");
+    Insert(card);
+    CReaderDongLian reader(master);
+    Bytes data;
+    uint32_t sw = 0;
+    ASSERT_EQ(Send(reader, "F0 F2 01 00 02 AA BB", &data, &sw), 0u);
+    EXPECT_EQ(data, (Bytes{0x77, 0x88}));
+    EXPECT_EQ(sw, 0x6A82u);
+    EXPECT_EQ(Sleeps(), (std::vector<uint32_t>{1, 1, 1}));
+}
+
+TEST_F(ReaderVariantsTest, DongLianPollsOnlyAfterF0F2Answered9000) {
+    auto card = std::make_shared<fake::ScriptedCard>(kAtr);
+    card->Expect("F0 F2 01 00 00", "6A 80").Expect("00 A4 00 00 02 3F 00", "90 00");
+    Insert(card);
+    CReaderDongLian reader(master);
+    Bytes data;
+    uint32_t sw = 0;
+    ASSERT_EQ(Send(reader, "F0 F2 01 00 00", &data, &sw), 0u);
+    EXPECT_EQ(sw, 0x6A80u);
+    ASSERT_EQ(Send(reader, "00 A4 00 00 02 3F 00", &data, &sw), 0u);
+    EXPECT_EQ(sw, 0x9000u);
+    EXPECT_TRUE(Sleeps().empty());
+}
+
+TEST_F(ReaderVariantsTest, ZhiFuTongPollsWhileAnswer9600) {
+    auto card = std::make_shared<fake::ScriptedCard>(kAtr);
+    card->Expect("00 84 00 00 08", "96 00")
+        .Expect("7E 96 00 00 00", "96 00")
+        .Expect("7E 96 00 00 00", "90 00");
+    Insert(card);
+    CReaderZhiFuTong reader(master);
+    Bytes data;
+    uint32_t sw = 0;
+    ASSERT_EQ(Send(reader, "00 84 00 00 08", &data, &sw), 0u);
+    EXPECT_EQ(sw, 0x9000u);
+    EXPECT_EQ(Sleeps().size(), 2u);
+}
+
+// A card that makes the service fail the exchange after its own.
+class FailsNextExchange : public fake::FakeCard {
+public:
+    explicit FailsNextExchange(fake::FakePcsc& pcsc) : pcsc_(pcsc) {}
+    Bytes Atr() const override { return kAtr; }
+    Bytes Transmit(const Bytes&) override {
+        pcsc_.Inject(Call::Transmit, 0x80100016u);  // not transacted: no retry
+        return {0x96, 0x00};
+    }
+
+private:
+    fake::FakePcsc& pcsc_;
+};
+
+TEST_F(ReaderVariantsTest, PollErrorEndsTheLoopWithThatError) {
+    Insert(std::make_shared<FailsNextExchange>(pcsc));
+    CReaderZhiFuTong reader(master);
+    Bytes data;
+    uint32_t sw = 0;
+    EXPECT_EQ(Send(reader, "00 84 00 00 08", &data, &sw), 0x80100016u);
+    EXPECT_EQ(sw, 0x9600u);  // what the last good exchange left
+}
+
+TEST_F(ReaderVariantsTest, PollsAreBounded) {
+    Insert(std::make_shared<fake::FixedCard>(kAtr, Bytes{0x96, 0x00}));
+    CReaderZhiFuTong reader(master);
+    Bytes data;
+    uint32_t sw = 0;
+    EXPECT_EQ(Send(reader, "00 84 00 00 08", &data, &sw), 0u);
+    EXPECT_EQ(sw, 0x9600u);
+    EXPECT_EQ(pcsc.Count(Call::Transmit), static_cast<int>(kMaxReaderPolls) + 1);
+}
+
+TEST_F(ReaderVariantsTest, PollRoomIsThePreviousAnswersDataLength) {
+    auto card = std::make_shared<fake::ScriptedCard>(kAtr);
+    card->Expect("00 84 00 00 08", "96 00").Expect("7E 96 00 00 00", "01 02 90 00");
+    Insert(card);
+    CReaderZhiFuTong reader(master);
+    Bytes data;
+    uint32_t sw = 0;
+    EXPECT_EQ(Send(reader, "00 84 00 00 08", &data, &sw), platform::kScardInsufficientBuffer);
+}
+
+TEST_F(ReaderVariantsTest, VariantKeepsTheMastersConnection) {
+    auto card = std::make_shared<fake::ScriptedCard>(kAtr);
+    card->Expect("00 84 00 00 08", "90 00");
+    Insert(card);
+    {
+        CReaderDongLian reader(master);
+        EXPECT_STREQ(reader.ReaderName(), kReader);
+        EXPECT_EQ(reader.Kind(), ReaderKind::kDongLian);
+        Bytes data;
+        uint32_t sw = 0;
+        ASSERT_EQ(Send(reader, "00 84 00 00 08", &data, &sw), 0u);
+    }
+    EXPECT_EQ(pcsc.OpenHandles(), 1u);
+}
+
+}  // namespace
+}  // namespace qav
