@@ -7,7 +7,7 @@
 #include "card/card_seal.h"
 #include "reader/apdu.h"
 #include "reader/chunk_cursor.h"
-#include "tests/unit/scripted_reader.h"
+#include "support/scripted_reader.h"
 
 namespace qav {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "qavseal/qavseal.h"
-#include "tests/unit/scripted_reader.h"
+#include "support/scripted_reader.h"
 
 namespace qav {
 namespace {

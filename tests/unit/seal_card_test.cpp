@@ -8,7 +8,7 @@
 
 #include "card/card_operation.h"
 #include "card/card_seal.h"
-#include "tests/unit/scripted_reader.h"
+#include "support/scripted_reader.h"
 
 namespace qav {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "card/card_seal.h"
 #include "card/pin_block.h"
-#include "tests/unit/scripted_reader.h"
+#include "support/scripted_reader.h"
 
 namespace qav {
 namespace {
