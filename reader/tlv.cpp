@@ -1,6 +1,7 @@
 #include "reader/tlv.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "qavseal/qavseal.h"
 
@@ -31,8 +32,8 @@ uint32_t LengthWordFor(uint32_t valueLength) noexcept {
     if (valueLength < 0x80) return valueLength;
     if (valueLength <= 0xFF) return 0x8100u | valueLength;
     if (valueLength <= 0xFFFF) return 0x820000u | valueLength;
-    if (valueLength <= 0xFFFFFF) return 0x83000000u | valueLength;
-    return 0;  // beyond what a four-byte word can carry: not encodable
+    if (valueLength <= kMaxValueLength) return 0x83000000u | valueLength;
+    return 0;  // beyond what a four-byte word can carry
 }
 
 TlvElement::TlvElement(uint8_t tag, uint32_t lengthWord)
@@ -40,10 +41,15 @@ TlvElement::TlvElement(uint8_t tag, uint32_t lengthWord)
 
 TlvElement::TlvElement(uint8_t tag, const uint8_t* value, uint32_t valueLength)
     : tag_(tag), lengthWord_(LengthWordFor(valueLength)) {
-    if (value != nullptr && valueLength <= 0xFFFFFF) value_.assign(value, value + valueLength);
+    if (valueLength > kMaxValueLength) throw std::length_error("TLV value too long to encode");
+    if (value != nullptr) {
+        value_.assign(value, value + valueLength);
+    } else {
+        value_.assign(valueLength, 0);
+    }
 }
 
-TlvElement NewElement(uint32_t valueLength) { return TlvElement(0, LengthWordFor(valueLength)); }
+TlvElement NewElement(uint32_t valueLength) { return TlvElement(0, nullptr, valueLength); }
 
 uint32_t EncodeElement(const TlvElement* element, uint8_t* out, uint32_t* size) {
     if (element == nullptr || size == nullptr) return QAV_E_NULL_POINTER;

@@ -12,7 +12,11 @@ namespace qav {
 // long form 81 90. It is not the value length; ValueLength() derives that.
 uint32_t LengthFieldBytes(uint32_t lengthWord) noexcept;
 uint32_t ValueLength(uint32_t lengthWord) noexcept;
-// The shortest length word for a value length (short form below 0x80).
+// The longest value a four-byte length word (83 xx xx xx) can describe.
+inline constexpr uint32_t kMaxValueLength = 0xFFFFFF;
+
+// The shortest length word for a value length (short form below 0x80); 0 for
+// a length above kMaxValueLength.
 uint32_t LengthWordFor(uint32_t valueLength) noexcept;
 
 class TlvElement {
@@ -20,6 +24,8 @@ public:
     TlvElement() = default;
     // The value is zeroed, ValueLength(lengthWord) bytes long.
     TlvElement(uint8_t tag, uint32_t lengthWord);
+    // A null value gives valueLength zero bytes. A value longer than
+    // kMaxValueLength throws std::length_error.
     TlvElement(uint8_t tag, const uint8_t* value, uint32_t valueLength);
 
     uint8_t Tag() const noexcept { return tag_; }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 #include "qavseal/qavseal.h"
@@ -110,6 +111,8 @@ TEST(TlvElementTest, EncodeChecksItsArgumentsAndTheBuffer) {
     const TlvElement fresh = NewElement(200);
     EXPECT_EQ(fresh.LengthWord(), 0x81C8u);
     EXPECT_EQ(fresh.ValueLength(), 200u);
+    EXPECT_EQ(Hex(Encode(TlvElement(0xC2, nullptr, 3))), "C2 03 00 00 00");
+    EXPECT_THROW(NewElement(kMaxValueLength + 1), std::length_error);
 }
 
 TEST(TlvListTest, AddKeepsOrderAndStopsAt256) {
