@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-#include <string>
 #include <vector>
 
 #include "qavseal/qavseal.h"
@@ -62,23 +60,6 @@ TEST(HexToBytesTest, BadDigitLeavesThePartialResult) {
     EXPECT_EQ(HexToBytes("3G", out, &length), QAV_E_CONVERSION);
     EXPECT_EQ(HexToBytes("G3", out, &length), QAV_E_CONVERSION);
     EXPECT_EQ(HexToBytes("12 3", out, &length), QAV_E_CONVERSION);
-}
-
-TEST(HexPropertyTest, SeededRoundTrips) {
-    std::mt19937 rng(99);
-    std::uniform_int_distribution<uint32_t> any(0, 255);
-    for (int round = 0; round < 2000; ++round) {
-        std::vector<uint8_t> bytes(1 + any(rng) % 64);
-        for (uint8_t& b : bytes) b = static_cast<uint8_t>(any(rng));
-        auto size = static_cast<uint32_t>(2 * bytes.size() + 1);
-        std::string text(size, '\0');
-        ASSERT_EQ(BytesToHex(bytes.data(), static_cast<uint32_t>(bytes.size()), text.data(), &size),
-                  QAV_OK);
-        std::vector<uint8_t> back(bytes.size());
-        auto backLength = static_cast<uint32_t>(back.size());
-        ASSERT_EQ(HexToBytes(text.c_str(), back.data(), &backLength), QAV_OK);
-        ASSERT_EQ(back, bytes);
-    }
 }
 
 TEST(ReverseBytesTest, CopiesInPlaceAndOverlapping) {

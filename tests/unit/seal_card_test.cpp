@@ -95,22 +95,6 @@ TEST_F(SealCardTest, ChallengeOfEachLength) {
     }
 }
 
-TEST(SealCardT0Test, ChallengeAndSelectUnderT0) {
-    ScriptedReader reader{kProtocolT0};
-    CCardSeal card{&reader};
-    reader.Expect("00 84 00 00 08", "61 08")
-        .Expect("00 C0 00 00 08", "A1 A2 A3 A4 A5 A6 A7 A8 90 00")
-        .Expect("00 A4 00 00 02 3F 00", "61 02")
-        .Expect("00 C0 00 00 02", "6F 00 90 00");
-    std::array<uint8_t, 8> out{};
-    EXPECT_EQ(card.GetChallenge(out.data(), 8, 0), QAV_OK);
-    EXPECT_EQ(Hex(out.data(), out.size()), "A1 A2 A3 A4 A5 A6 A7 A8");
-    std::array<uint8_t, 4> fci{};
-    uint32_t length = fci.size();
-    EXPECT_EQ(card.SelectFile(0, nullptr, 0, 0x3F00, fci.data(), &length, 0), QAV_OK);
-    EXPECT_EQ(Hex(fci.data(), length), "6F 00");
-}
-
 TEST_F(SealCardTest, ReservedAndUnbuiltOperationsSendNothing) {
     EXPECT_EQ(card.ReservedOperation(1, 2, 3, 4), QAV_E_NOT_SUPPORTED);
     EXPECT_EQ(card.ReservedOperation23(0, 0, 0, 0), QAV_E_NOT_SUPPORTED);
