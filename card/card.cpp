@@ -1,5 +1,7 @@
 #include "card/card.h"
 
+#include <algorithm>
+
 #include "qavseal/qavseal.h"
 #include "reader/status_words.h"
 
@@ -12,7 +14,10 @@ CCard::CCard(CReader* reader) : reader_(reader), format_(std::make_unique<CApduF
 uint32_t CCard::SendApdu(CApdu* apdu) {
     if (apdu == nullptr) return QAV_E_NULL_POINTER;
     if (reader_ == nullptr) return QAV_E_INTERNAL;
-    const uint32_t capacity = apdu->ResponseLength();
+    // The room Build made; a length raised past it would let the reader
+    // write beyond the buffer.
+    const uint32_t capacity = std::min(apdu->ResponseLength(), apdu->ResponseCapacity());
+    *apdu->ResponseLengthAddress() = capacity;
     uint32_t corrections = 0;
     for (;;) {
         const uint32_t rc =

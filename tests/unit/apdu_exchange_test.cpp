@@ -125,6 +125,15 @@ TEST_F(ExchangeTest, SuccessLeavesDataAndStatus) {
     EXPECT_EQ(apdu.StatusWord(), 0x9000u);
 }
 
+TEST_F(ExchangeTest, AnswerNeverOutgrowsTheBuiltBuffer) {
+    reader.Expect("00 B2 01 0C 00", "11 22 33 90 00");
+    CApdu apdu(card.Format());
+    ReadRecord(apdu, 0);
+    *apdu.ResponseLengthAddress() = 100000;  // a caller's slip must not reach the reader
+    ASSERT_EQ(Send(apdu), QAV_OK);
+    EXPECT_EQ(reader.CapacityAt(0), 255u);
+}
+
 TEST_F(ExchangeTest, OtherStatusWordsBecomeCardStatusResults) {
     reader.Expect("00 B2 01 0C 00", "6A 82").Expect("00 B2 01 0C 00", "62 83");
     CApdu apdu(card.Format());
