@@ -1,0 +1,83 @@
+#include "card/card_seal.h"
+
+#include <algorithm>
+
+namespace qav {
+
+namespace {
+
+constexpr uint32_t kMaxNameLength = 255;
+constexpr int32_t kMaxFid = 0xFFFF;
+
+}  // namespace
+
+uint32_t CCardSeal::GetResponse(uint32_t* statusWord, uint8_t* response, uint32_t* responseLength) {
+    return FetchResponse(statusWord, response, responseLength);
+}
+
+uint32_t CCardSeal::SelectFile(uint32_t byName, const uint8_t* name, uint32_t nameLength,
+                               int32_t fid, uint8_t* response, uint32_t* responseLength,
+                               uint32_t childOfCurrent) {
+    if (byName > 1) return QAV_E_BAD_SELECTOR;
+    if (byName == 1) {
+        if (nameLength == 0 || nameLength > kMaxNameLength) return QAV_E_BAD_LENGTH;
+        // The name is the command data: without it there is nothing to send.
+        if (name == nullptr) return QAV_E_NULL_POINTER;
+    } else if (fid < 0 || fid > kMaxFid) {
+        return QAV_E_ID_TOO_LARGE;
+    }
+    if (responseLength == nullptr) return QAV_E_NULL_POINTER;
+
+    CApdu apdu(Format());
+    apdu.ins = 0xA4;
+    if (byName == 1) {
+        apdu.p1 = 0x04;
+        apdu.lc = nameLength;
+        apdu.SetData(name, nameLength);
+    } else {
+        apdu.p1 = childOfCurrent != 0 ? 0x02 : 0x00;
+        const uint8_t id[2] = {static_cast<uint8_t>(fid >> 8), static_cast<uint8_t>(fid)};
+        apdu.lc = sizeof(id);
+        apdu.SetData(id, sizeof(id));
+    }
+    apdu.Build();
+    const uint32_t rc = SendApdu(&apdu);
+    if (rc != QAV_OK) return rc;
+
+    const uint32_t received = apdu.ResponseLength();
+    if (response != nullptr) {
+        if (*responseLength < received) {
+            *responseLength = received;
+            return QAV_E_BUFFER_TOO_SMALL;
+        }
+        std::copy_n(apdu.Response(), received, response);
+    }
+    *responseLength = received;
+    return QAV_OK;
+}
+
+uint32_t CCardSeal::GetChallenge(uint8_t* out, uint32_t length, uint32_t) {
+    if (out == nullptr) return QAV_E_NULL_POINTER;
+    if (length != 4 && length != 8 && length != 16) return QAV_E_BAD_LENGTH;
+
+    CApdu apdu(Format());
+    apdu.ins = 0x84;
+    apdu.le = length;
+    apdu.Build();
+    const uint32_t rc = SendApdu(&apdu);
+    if (rc != QAV_OK) return rc;
+    // A short challenge would leave part of out stale and feed it to a MAC.
+    if (apdu.ResponseLength() < length) return QAV_E_UNEXPECTED_DATA;
+    std::copy_n(apdu.Response(), length, out);
+    return QAV_OK;
+}
+
+uint32_t CCardSeal::ReservedOperation(uint32_t, uint32_t, uint32_t, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::ReservedOperation23(uint32_t, uint32_t, uint32_t, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+}  // namespace qav

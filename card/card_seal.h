@@ -1,0 +1,157 @@
+// The electronic-seal key. Its operations are virtual and declared in the
+// order of SealOperation (card/card_operation.h); operations that are not
+// built yet answer QAV_E_NOT_SUPPORTED and send nothing.
+#pragma once
+
+#include <cstdint>
+
+#include "card/card.h"
+#include "qavseal/qavseal.h"
+
+namespace qav {
+
+class CCardSeal : public CCard {
+public:
+    static constexpr uint8_t kPinBlockSeparator = 0xFF;
+
+    explicit CCardSeal(CReader* reader) : CCard(reader) {}
+
+    // 0
+    uint32_t GetResponse(uint32_t* statusWord, uint8_t* response,
+                         uint32_t* responseLength) override;
+    // 1. byName 1: name is the command data; byName 0: fid, as a child of the
+    // current file when childOfCurrent is non-zero.
+    virtual uint32_t SelectFile(uint32_t byName, const uint8_t* name, uint32_t nameLength,
+                                int32_t fid, uint8_t* response, uint32_t* responseLength,
+                                uint32_t childOfCurrent);
+    // 2
+    virtual uint32_t UpdateBinary(uint32_t offset, const uint8_t* data, uint32_t dataLength,
+                                  uint32_t challengeLength, QAV_EncryptCallback encrypt,
+                                  QAV_MacCallback mac, QAV_ProgressCallback progress,
+                                  uintptr_t user1, uintptr_t user2);
+    // 3
+    virtual uint32_t ReadBinary(uint32_t offset, uint8_t* out, uint32_t* length,
+                                QAV_ProgressCallback progress, uintptr_t user1, uint32_t reserved);
+    // 4. length 4, 8 or 16.
+    virtual uint32_t GetChallenge(uint8_t* out, uint32_t length, uint32_t reserved);
+    // 5
+    virtual uint32_t ExternalAuth(uint32_t keyReference, uint32_t challengeLength,
+                                  QAV_CryptogramCallback cryptogram, uint32_t* triesLeft,
+                                  uintptr_t user1, uintptr_t user2);
+    // 6
+    virtual uint32_t InternalAuth(int32_t keyReference, const uint8_t* data, int32_t dataLength,
+                                  uint8_t* out, uint32_t* outLength, uint32_t reserved);
+    // 7. Unblocks the PIN with a new one, secured by a MAC over a fresh
+    // challenge; mode 1 also encrypts the PIN block through encrypt.
+    virtual uint32_t ReloadPIN(uint32_t mode, uint32_t challengeLength, QAV_EncryptCallback encrypt,
+                               QAV_MacCallback mac, const char* newPin, uint32_t newPinLength,
+                               uint32_t* triesLeft, uintptr_t user1, uintptr_t user2);
+    // 8
+    virtual uint32_t ExportSessionKey(uint32_t keyIndex, uint32_t wrapped, uint32_t algorithm,
+                                      uint32_t wrapKeyFile, uint32_t wrapAlgorithm, uint8_t* out,
+                                      uint32_t* outLength, uint32_t reserved);
+    // 9
+    virtual uint32_t ImportSessionKey(uint32_t mode, uint32_t wrapped, uint32_t algorithm,
+                                      uint32_t flag, uint32_t wrapKeyFile, uint32_t wrapAlgorithm,
+                                      const uint8_t* key, uint32_t keyLength, uint32_t* keyIndex,
+                                      uint32_t reserved);
+    // 10
+    virtual uint32_t SessionKeyCipher(uint32_t direction, uint32_t keyIndex, uint32_t withIv,
+                                      const uint8_t* iv, uint32_t ivLength, const uint8_t* input,
+                                      uint32_t inputLength, uint8_t* output, uint32_t* outputLength,
+                                      uint32_t reserved);
+    // 11
+    virtual uint32_t CardHash(uint32_t mode, uint32_t algorithm, const uint8_t* data,
+                              uint32_t dataLength, uint32_t keyFile, uint8_t* out,
+                              uint32_t* outLength, uint32_t reserved);
+    // 12
+    virtual uint32_t GenRSAKeyPair(uint32_t bits, uint32_t privateFile, uint32_t publicFile,
+                                   uint8_t* out, uint32_t* outLength, uint32_t reserved);
+    // 13
+    virtual uint32_t RSAPublicKeyCalc(uint32_t bits, uint32_t publicFile, const uint8_t* input,
+                                      uint32_t inputLength, uint8_t* out, uint32_t* outLength,
+                                      uint32_t reserved);
+    // 14
+    virtual uint32_t RSAPrivateKeyCalc(uint32_t bits, uint32_t privateFile, const uint8_t* input,
+                                       uint32_t inputLength, uint8_t* out, uint32_t* outLength,
+                                       uint32_t reserved);
+    // 15
+    virtual uint32_t WriteRSAKey(uint32_t bits, uint32_t encrypted, uint32_t component,
+                                 uint32_t file, uint32_t keyIndex, uint32_t variant,
+                                 const uint8_t* value, uint32_t valueLength,
+                                 uint32_t challengeLength, QAV_MacCallback mac, uintptr_t context1,
+                                 uintptr_t context2);
+    // 16
+    virtual uint32_t GenSM2KeyPair(uint32_t variant, uint32_t privateFile, uint32_t publicFile,
+                                   uint8_t* out, uint32_t* outLength, uint32_t reserved);
+    // 17
+    virtual uint32_t SM2PublicKeyCalc(uint32_t operation, uint32_t publicFile, const uint8_t* input,
+                                      uint32_t inputLength, uint8_t* out, uint32_t* outLength,
+                                      uint32_t reserved);
+    // 18
+    virtual uint32_t SM2PrivateKeyCalc(uint32_t operation, uint32_t privateFile,
+                                       const uint8_t* input, uint32_t inputLength, uint8_t* out,
+                                       uint32_t* outLength, uint32_t reserved);
+    // 19
+    virtual uint32_t WriteSM2Key(uint32_t encrypted, uint32_t part, uint32_t variant, uint32_t file,
+                                 uint32_t keyIndex, uint32_t flag, const uint8_t* value,
+                                 uint32_t valueLength, uint32_t challengeLength,
+                                 QAV_MacCallback mac, uintptr_t context1, uintptr_t context2);
+    // 20
+    virtual uint32_t ExportPublicKey(uint32_t keyKind, int32_t fid, uint32_t algorithm,
+                                     uint32_t ignored1, uint32_t ignored2, uint32_t keyPart,
+                                     uint8_t* publicKey, uint32_t* publicKeyLength,
+                                     uint8_t* firstAnswer, uint32_t* firstAnswerLength,
+                                     uint32_t reserved);
+    // 21
+    virtual uint32_t VerifyCertData(uint32_t fileCD, uint32_t fileCE, uint32_t fileCC,
+                                    uint32_t variant, uint32_t fileF1, uint32_t fileF2,
+                                    uint32_t fileF3, uint32_t option, const uint8_t* data,
+                                    uint32_t dataLength, uint32_t reserved);
+    // 22 and 23: kept free; always QAV_E_NOT_SUPPORTED.
+    virtual uint32_t ReservedOperation(uint32_t a, uint32_t b, uint32_t c, uint32_t d);
+    virtual uint32_t ReservedOperation23(uint32_t a, uint32_t b, uint32_t c, uint32_t d);
+    // 24
+    virtual uint32_t SealWrite(const uint8_t* data, uint32_t dataLength, uint8_t* digest,
+                               uint32_t* digestLength, uint32_t reserved);
+    // 25
+    virtual uint32_t SealSign(int32_t keyFid, int32_t pictureRef, uint32_t mode,
+                              const uint8_t* hash, uint32_t hashLength, const char* text,
+                              uint8_t* signature, uint32_t* outLength, uint32_t* location,
+                              uint32_t reserved);
+    // 26. flags bit 0: only ask for the tries left. Digits only.
+    virtual uint32_t VerifyPIN(uint32_t pinReference, const char* pin, uint32_t pinLength,
+                               uint32_t* triesLeft, uint32_t flags);
+    // 27. flags bit 0: only ask for the tries left. Hexadecimal digits pass.
+    virtual uint32_t ChangePIN(uint32_t pinReference, const char* oldPin, uint32_t oldPinLength,
+                               const char* newPin, uint32_t newPinLength, uint32_t* triesLeft,
+                               uint32_t flags);
+    // 28
+    virtual uint32_t DeliveryKey(uint32_t keyType, uint32_t keyReference, const uint8_t* key,
+                                 uint32_t keyLength, uint32_t reserved);
+    // 29
+    virtual uint32_t CipherData(uint32_t algorithm, uint32_t direction, uint32_t operation,
+                                const uint8_t* iv, uint32_t ivLength, const uint8_t* key,
+                                uint32_t keyLength, uint32_t keyMode, const uint8_t* data,
+                                uint32_t dataLength, uint8_t* out, uint32_t* outLength,
+                                uint32_t reserved);
+    // 30
+    virtual uint32_t GenerateToken1(uint32_t keyType, uint32_t keyReference, uint8_t* out,
+                                    uint32_t* outLength, uint32_t reserved);
+    // 31
+    virtual uint32_t GenerateSK(uint32_t keyType, uint32_t keyReference, const uint8_t* data,
+                                uint32_t dataLength, uint32_t reserved);
+    // 32
+    virtual uint32_t Reset(uint32_t reserved);
+    // 33
+    virtual uint32_t ExportAppAuthKey(uint32_t keyIndex, uint8_t* out, uint32_t* outLength,
+                                      uint32_t reserved);
+
+private:
+    // Sends a PIN command (header, then data as Lc and body) and maps its
+    // status through the PIN table.
+    uint32_t SendPinCommand(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, const uint8_t* data,
+                            uint32_t dataLength, uint32_t* triesLeft, bool verify);
+};
+
+}  // namespace qav

@@ -1,0 +1,128 @@
+// Seal operations still to be built; each refuses without sending anything.
+#include "card/card_seal.h"
+
+namespace qav {
+
+uint32_t CCardSeal::UpdateBinary(uint32_t, const uint8_t*, uint32_t, uint32_t, QAV_EncryptCallback,
+                                 QAV_MacCallback, QAV_ProgressCallback, uintptr_t, uintptr_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::ReadBinary(uint32_t, uint8_t*, uint32_t*, QAV_ProgressCallback, uintptr_t,
+                               uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::ExternalAuth(uint32_t, uint32_t, QAV_CryptogramCallback, uint32_t*, uintptr_t,
+                                 uintptr_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::InternalAuth(int32_t, const uint8_t*, int32_t, uint8_t*, uint32_t*, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::ExportSessionKey(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint8_t*,
+                                     uint32_t*, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::ImportSessionKey(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                     const uint8_t*, uint32_t, uint32_t*, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::SessionKeyCipher(uint32_t, uint32_t, uint32_t, const uint8_t*, uint32_t,
+                                     const uint8_t*, uint32_t, uint8_t*, uint32_t*, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::CardHash(uint32_t, uint32_t, const uint8_t*, uint32_t, uint32_t, uint8_t*,
+                             uint32_t*, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::GenRSAKeyPair(uint32_t, uint32_t, uint32_t, uint8_t*, uint32_t*, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::RSAPublicKeyCalc(uint32_t, uint32_t, const uint8_t*, uint32_t, uint8_t*,
+                                     uint32_t*, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::RSAPrivateKeyCalc(uint32_t, uint32_t, const uint8_t*, uint32_t, uint8_t*,
+                                      uint32_t*, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::WriteRSAKey(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                const uint8_t*, uint32_t, uint32_t, QAV_MacCallback, uintptr_t,
+                                uintptr_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::GenSM2KeyPair(uint32_t, uint32_t, uint32_t, uint8_t*, uint32_t*, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::SM2PublicKeyCalc(uint32_t, uint32_t, const uint8_t*, uint32_t, uint8_t*,
+                                     uint32_t*, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::SM2PrivateKeyCalc(uint32_t, uint32_t, const uint8_t*, uint32_t, uint8_t*,
+                                      uint32_t*, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::WriteSM2Key(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                const uint8_t*, uint32_t, uint32_t, QAV_MacCallback, uintptr_t,
+                                uintptr_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::ExportPublicKey(uint32_t, int32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                    uint8_t*, uint32_t*, uint8_t*, uint32_t*, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::VerifyCertData(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                   uint32_t, uint32_t, const uint8_t*, uint32_t, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::SealWrite(const uint8_t*, uint32_t, uint8_t*, uint32_t*, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::SealSign(int32_t, int32_t, uint32_t, const uint8_t*, uint32_t, const char*,
+                             uint8_t*, uint32_t*, uint32_t*, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::DeliveryKey(uint32_t, uint32_t, const uint8_t*, uint32_t, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::CipherData(uint32_t, uint32_t, uint32_t, const uint8_t*, uint32_t,
+                               const uint8_t*, uint32_t, uint32_t, const uint8_t*, uint32_t,
+                               uint8_t*, uint32_t*, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::GenerateToken1(uint32_t, uint32_t, uint8_t*, uint32_t*, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::GenerateSK(uint32_t, uint32_t, const uint8_t*, uint32_t, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+uint32_t CCardSeal::Reset(uint32_t) { return QAV_E_NOT_SUPPORTED; }
+
+uint32_t CCardSeal::ExportAppAuthKey(uint32_t, uint8_t*, uint32_t*, uint32_t) {
+    return QAV_E_NOT_SUPPORTED;
+}
+
+}  // namespace qav

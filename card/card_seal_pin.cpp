@@ -1,0 +1,162 @@
+// The seal card's PIN commands: verify, change and the secured reload.
+#include <array>
+#include <vector>
+
+#include "card/card_seal.h"
+#include "card/pin_block.h"
+#include "card/pin_status.h"
+#include "platform/secure_memory.h"
+
+namespace qav {
+
+namespace {
+
+constexpr uint32_t kMinPinLength = 4;
+constexpr uint32_t kMaxPinLength = 16;
+constexpr uint32_t kMaxPinReference = 255;
+constexpr uint32_t kFlagTriesQuery = 0x1;
+constexpr uint32_t kMacLength = 4;
+constexpr uint32_t kCryptogramArea = 255;
+// The cryptogram and the MAC share a one-byte Lc.
+constexpr uint32_t kMaxCryptogramLength = kCryptogramArea - kMacLength;
+
+bool PinLengthOk(uint32_t length) { return length >= kMinPinLength && length <= kMaxPinLength; }
+
+bool AllDecimalDigits(const char* pin, uint32_t length) {
+    for (uint32_t i = 0; i < length; ++i) {
+        if (pin[i] < '0' || pin[i] > '9') return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+uint32_t CCardSeal::SendPinCommand(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2,
+                                   const uint8_t* data, uint32_t dataLength, uint32_t* triesLeft,
+                                   bool verify) {
+    CApdu apdu(Format());
+    apdu.cla = cla;
+    apdu.ins = ins;
+    apdu.p1 = p1;
+    apdu.p2 = p2;
+    apdu.lc = dataLength;
+    apdu.SetData(data, dataLength);
+    apdu.Build();
+    const uint32_t rc = SendApdu(&apdu);
+    return DecodePinStatus(rc, verify ? PinCommand::kVerify : PinCommand::kChange, triesLeft);
+}
+
+uint32_t CCardSeal::VerifyPIN(uint32_t pinReference, const char* pin, uint32_t pinLength,
+                              uint32_t* triesLeft, uint32_t flags) {
+    if ((flags & kFlagTriesQuery) != 0) {
+        if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
+        return SendPinCommand(0x00, 0x20, 0x00, 0x00, nullptr, 0, triesLeft, true);
+    }
+    if (pinReference > kMaxPinReference || pin == nullptr) return QAV_E_NULL_POINTER;
+    if (!AllDecimalDigits(pin, pinLength)) return QAV_E_NULL_POINTER;
+    if (!PinLengthOk(pinLength)) return QAV_E_PIN_LENGTH;
+    if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
+
+    std::vector<uint8_t> block;
+    const platform::WipeOnExit wipeBlock(block);
+    const uint32_t rc = PackPinBlock(pin, pinLength, &block);
+    if (rc != QAV_OK) return rc;
+    // The reference is range-checked but the card takes P2 = 00 whatever it is.
+    return SendPinCommand(0x00, 0x20, 0x00, 0x00, block.data(), static_cast<uint32_t>(block.size()),
+                          triesLeft, true);
+}
+
+uint32_t CCardSeal::ChangePIN(uint32_t pinReference, const char* oldPin, uint32_t oldPinLength,
+                              const char* newPin, uint32_t newPinLength, uint32_t* triesLeft,
+                              uint32_t flags) {
+    if ((flags & kFlagTriesQuery) != 0) {
+        if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
+        return SendPinCommand(0x80, 0x5E, 0x01, 0x00, nullptr, 0, triesLeft, false);
+    }
+    if (pinReference > kMaxPinReference || oldPin == nullptr) return QAV_E_NULL_POINTER;
+    if (!PinLengthOk(oldPinLength)) return QAV_E_PIN_LENGTH;
+    if (newPin == nullptr) return QAV_E_NULL_POINTER;
+    if (!PinLengthOk(newPinLength)) return QAV_E_PIN_LENGTH;
+    if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
+
+    std::vector<uint8_t> oldBlock;
+    std::vector<uint8_t> newBlock;
+    std::vector<uint8_t> data;
+    const platform::WipeOnExit wipeOld(oldBlock);
+    const platform::WipeOnExit wipeNew(newBlock);
+    const platform::WipeOnExit wipeData(data);
+    uint32_t rc = PackPinBlock(oldPin, oldPinLength, &oldBlock);
+    if (rc != QAV_OK) return rc;
+    rc = PackPinBlock(newPin, newPinLength, &newBlock);
+    if (rc != QAV_OK) return rc;
+    data.reserve(oldBlock.size() + 1 + newBlock.size());
+    data.insert(data.end(), oldBlock.begin(), oldBlock.end());
+    data.push_back(kPinBlockSeparator);
+    data.insert(data.end(), newBlock.begin(), newBlock.end());
+    return SendPinCommand(0x80, 0x5E, 0x01, 0x00, data.data(), static_cast<uint32_t>(data.size()),
+                          triesLeft, false);
+}
+
+uint32_t CCardSeal::ReloadPIN(uint32_t mode, uint32_t challengeLength, QAV_EncryptCallback encrypt,
+                              QAV_MacCallback mac, const char* newPin, uint32_t newPinLength,
+                              uint32_t* triesLeft, uintptr_t user1, uintptr_t user2) {
+    if (mode > 1) return QAV_E_BAD_SELECTOR;
+    if (mode == 1 && encrypt == nullptr) return QAV_E_NULL_POINTER;
+    if (challengeLength == 0) return QAV_E_BAD_LENGTH;
+    if (mac == nullptr || newPin == nullptr) return QAV_E_NULL_POINTER;
+    if (!PinLengthOk(newPinLength)) return QAV_E_PIN_LENGTH;
+    if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
+
+    // Plain block: its length L, then the L packed bytes.
+    std::vector<uint8_t> block;
+    std::vector<uint8_t> plain;
+    const platform::WipeOnExit wipeBlock(block);
+    const platform::WipeOnExit wipePlain(plain);
+    uint32_t rc = PackPinBlock(newPin, newPinLength, &block);
+    if (rc != QAV_OK) return rc;
+    plain.reserve(block.size() + 1);
+    plain.push_back(static_cast<uint8_t>(block.size()));
+    plain.insert(plain.end(), block.begin(), block.end());
+
+    std::array<uint8_t, 16> challenge{};
+    if (challengeLength > challenge.size()) return QAV_E_BAD_LENGTH;
+    rc = GetChallenge(challenge.data(), challengeLength, 0);
+    if (rc != QAV_OK) return rc;
+
+    std::vector<uint8_t> data;
+    const platform::WipeOnExit wipeData(data);
+    data.reserve(kCryptogramArea + kMacLength);  // never reallocated: no stray copies
+    if (mode == 0) {
+        data.assign(plain.begin(), plain.end());
+    } else {
+        data.assign(kCryptogramArea, 0);
+        uint32_t produced = kCryptogramArea;
+        // This callback reports success as non-zero.
+        if (encrypt(challenge.data(), challengeLength, plain.data(),
+                    static_cast<uint32_t>(plain.size()), data.data(), &produced, user1,
+                    user2) == 0) {
+            return QAV_E_CONVERSION;
+        }
+        if (produced > kMaxCryptogramLength) return QAV_E_CONVERSION;
+        data.resize(produced);
+    }
+
+    CApdu apdu(Format());
+    apdu.cla = 0x84;
+    apdu.ins = 0x5E;
+    apdu.p2 = mode == 0 ? 0x00 : 0x02;
+    apdu.lc = static_cast<uint32_t>(data.size()) + kMacLength;
+    apdu.SetData(data.data(), static_cast<uint32_t>(data.size()));
+    apdu.Build();
+    std::array<uint8_t, kMacLength> macBytes{};
+    rc = mac(challenge.data(), challengeLength, apdu.Command(), apdu.CommandLength(),
+             macBytes.data(), user1, user2);
+    if (rc != QAV_OK) return rc;
+
+    data.insert(data.end(), macBytes.begin(), macBytes.end());
+    apdu.SetData(data.data(), static_cast<uint32_t>(data.size()));
+    apdu.Build();
+    return DecodePinStatus(SendApdu(&apdu), PinCommand::kChange, triesLeft);
+}
+
+}  // namespace qav

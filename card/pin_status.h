@@ -1,0 +1,19 @@
+// What the PIN commands make of the card's answer to their final exchange.
+#pragma once
+
+#include <cstdint>
+
+namespace qav {
+
+enum class PinCommand {
+    kVerify,  // VerifyPIN: a count of 0 means blocked
+    kChange,  // ChangePIN and ReloadPIN: any 63Cx is a wrong PIN
+};
+
+// 0 stays 0 and leaves *triesLeft alone; a result that is not a card status
+// (a reader or library error, a bare word from GET RESPONSE) passes
+// unchanged, as does a card status the table does not name. triesLeft may
+// be null only when the result carries no count.
+uint32_t DecodePinStatus(uint32_t result, PinCommand command, uint32_t* triesLeft) noexcept;
+
+}  // namespace qav

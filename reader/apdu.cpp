@@ -1,0 +1,68 @@
+#include "reader/apdu.h"
+
+#include <algorithm>
+
+#include "platform/secure_memory.h"
+
+namespace qav {
+
+namespace {
+
+void WipeAndRelease(std::vector<uint8_t>& bytes) noexcept {
+    platform::SecureWipe(bytes.data(), bytes.capacity());
+    bytes.clear();
+    bytes.shrink_to_fit();
+}
+
+// Writes the low `width` bytes of value big-endian.
+uint8_t* PutBigEndian(uint8_t* at, uint32_t value, uint32_t width) noexcept {
+    for (uint32_t i = width; i > 0; --i) {
+        *at++ = static_cast<uint8_t>(i > 4 ? 0 : value >> (8 * (i - 1)));
+    }
+    return at;
+}
+
+}  // namespace
+
+void CApdu::SetData(const uint8_t* bytes, uint32_t length) {
+    WipeAndRelease(data_);
+    if (bytes != nullptr && length != 0) data_.assign(bytes, bytes + length);
+}
+
+void CApdu::Build() {
+    const CApduFormat defaults;
+    const CApduFormat& format = format_ != nullptr ? *format_ : defaults;
+    const uint32_t width = format.lengthFieldWidth;
+    const bool hasLc = lc != kAbsent;
+    const bool t1 = format.reader != nullptr && format.reader->ActiveProtocol() == kProtocolT1;
+    const bool sendLe = le != kAbsent && (!hasLc || t1);
+
+    const size_t length =
+        size_t{format.headerOffset} + data_.size() + 4 + (hasLc ? width : 0) + (sendLe ? width : 0);
+    WipeAndRelease(command_);
+    command_.assign(length, 0);
+
+    uint8_t* at = command_.data() + format.headerOffset;
+    *at++ = cla;
+    *at++ = ins;
+    *at++ = p1;
+    *at++ = p2;
+    if (hasLc) at = PutBigEndian(at, lc, width);
+    // Data goes out even without Lc: some commands carry their length inside.
+    at = std::copy(data_.begin(), data_.end(), at);
+    if (sendLe) PutBigEndian(at, le, width);
+
+    WipeAndRelease(response_);
+    response_.assign(format.responseCapacity, 0);
+    responseLength_ = format.responseCapacity;
+}
+
+void CApdu::Clear() noexcept {
+    WipeAndRelease(command_);
+    WipeAndRelease(data_);
+    WipeAndRelease(response_);
+    responseLength_ = 0;
+    statusWord_ = 0;
+}
+
+}  // namespace qav

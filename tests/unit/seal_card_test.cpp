@@ -1,0 +1,124 @@
+// Seal card selection, challenge, reserved and not-yet-built operations, and
+// the operation table.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <set>
+#include <vector>
+
+#include "card/card_operation.h"
+#include "card/card_seal.h"
+#include "support/scripted_reader.h"
+
+namespace qav {
+namespace {
+
+using test::Bytes;
+using test::Hex;
+using test::ScriptedReader;
+
+class SealCardTest : public ::testing::Test {
+protected:
+    ScriptedReader reader{kProtocolT1};
+    CCardSeal card{&reader};
+};
+
+TEST_F(SealCardTest, SelectByIdentifierAndByName) {
+    reader.Expect("00 A4 02 00 02 3F 00", "90 00")
+        .Expect("00 A4 00 00 02 40 00", "6F 03 84 01 02 90 00")
+        .Expect("00 A4 04 00 08 A0 00 00 04 53 4B 4D 50", "90 00");
+    uint32_t length = 0;
+    EXPECT_EQ(card.SelectFile(0, nullptr, 0, 0x3F00, nullptr, &length, 1), QAV_OK);
+    EXPECT_EQ(length, 0u);
+
+    std::array<uint8_t, 8> fci{};
+    length = fci.size();
+    EXPECT_EQ(card.SelectFile(0, nullptr, 0, 0x4000, fci.data(), &length, 0), QAV_OK);
+    EXPECT_EQ(Hex(fci.data(), length), "6F 03 84 01 02");
+
+    const std::vector<uint8_t> aid = Bytes("A0 00 00 04 53 4B 4D 50");
+    length = 0;
+    EXPECT_EQ(card.SelectFile(1, aid.data(), 8, -1, nullptr, &length, 0), QAV_OK);
+}
+
+TEST_F(SealCardTest, SelectReportsSizesAndFailures) {
+    reader.Expect("00 A4 00 00 02 10 11", "6F 03 84 01 02 90 00")
+        .Expect("00 A4 00 00 02 10 11", "6F 03 84 01 02 90 00")
+        .Expect("00 A4 00 00 02 10 12", "6A 82");
+    uint32_t length = 99;
+    EXPECT_EQ(card.SelectFile(0, nullptr, 0, 0x1011, nullptr, &length, 0), QAV_OK);
+    EXPECT_EQ(length, 5u);
+
+    std::array<uint8_t, 4> small{};
+    length = small.size();
+    EXPECT_EQ(card.SelectFile(0, nullptr, 0, 0x1011, small.data(), &length, 0),
+              QAV_E_BUFFER_TOO_SMALL);
+    EXPECT_EQ(length, 5u);
+    EXPECT_EQ(Hex(small.data(), small.size()), "00 00 00 00");
+
+    length = 77;
+    EXPECT_EQ(card.SelectFile(0, nullptr, 0, 0x1012, nullptr, &length, 0), 0xE0186A82u);
+    EXPECT_EQ(length, 77u);
+}
+
+TEST_F(SealCardTest, SelectChecksArgumentsInOrderAndSendsNothing) {
+    const uint8_t name[1] = {0xA0};
+    uint32_t length = 0;
+    EXPECT_EQ(card.SelectFile(2, nullptr, 0, -5, nullptr, nullptr, 0), QAV_E_BAD_SELECTOR);
+    EXPECT_EQ(card.SelectFile(1, name, 0, 0, nullptr, &length, 0), QAV_E_BAD_LENGTH);
+    EXPECT_EQ(card.SelectFile(1, name, 256, 0, nullptr, &length, 0), QAV_E_BAD_LENGTH);
+    EXPECT_EQ(card.SelectFile(1, nullptr, 8, 0, nullptr, &length, 0), QAV_E_NULL_POINTER);
+    EXPECT_EQ(card.SelectFile(0, nullptr, 0, -1, nullptr, nullptr, 0), QAV_E_ID_TOO_LARGE);
+    EXPECT_EQ(card.SelectFile(0, nullptr, 0, 0x10000, nullptr, &length, 0), QAV_E_ID_TOO_LARGE);
+    EXPECT_EQ(card.SelectFile(0, nullptr, 0, 0xFFFF, nullptr, nullptr, 0), QAV_E_NULL_POINTER);
+    EXPECT_EQ(card.SelectFile(1, name, 1, 0, nullptr, nullptr, 0), QAV_E_NULL_POINTER);
+    EXPECT_EQ(reader.Sent(), 0u);
+}
+
+TEST_F(SealCardTest, ChallengeOfEachLength) {
+    reader.Expect("00 84 00 00 04", "01 02 03 04 90 00")
+        .Expect("00 84 00 00 10", "00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF 90 00")
+        .Expect("00 84 00 00 08", "01 02 03 90 00")
+        .Expect("00 84 00 00 08", "69 85");
+    std::array<uint8_t, 16> out{};
+    EXPECT_EQ(card.GetChallenge(out.data(), 4, 0), QAV_OK);
+    EXPECT_EQ(Hex(out.data(), 5), "01 02 03 04 00");
+    EXPECT_EQ(card.GetChallenge(out.data(), 16, 0), QAV_OK);
+    EXPECT_EQ(out[15], 0xFF);
+    // Fewer bytes than asked for is a malformed answer, not a short challenge.
+    EXPECT_EQ(card.GetChallenge(out.data(), 8, 0), QAV_E_UNEXPECTED_DATA);
+    EXPECT_EQ(card.GetChallenge(out.data(), 8, 0), 0xE0186985u);
+
+    EXPECT_EQ(card.GetChallenge(nullptr, 8, 0), QAV_E_NULL_POINTER);
+    for (const uint32_t bad : {0u, 6u, 12u, 32u}) {
+        EXPECT_EQ(card.GetChallenge(out.data(), bad, 0), QAV_E_BAD_LENGTH) << bad;
+    }
+}
+
+TEST_F(SealCardTest, ReservedAndUnbuiltOperationsSendNothing) {
+    EXPECT_EQ(card.ReservedOperation(1, 2, 3, 4), QAV_E_NOT_SUPPORTED);
+    EXPECT_EQ(card.ReservedOperation23(0, 0, 0, 0), QAV_E_NOT_SUPPORTED);
+    uint32_t length = 16;
+    uint8_t out[16];
+    EXPECT_EQ(card.ReadBinary(0, out, &length, nullptr, 0, 0), QAV_E_NOT_SUPPORTED);
+    EXPECT_EQ(card.GenerateToken1(6, 1, out, &length, 0), QAV_E_NOT_SUPPORTED);
+    EXPECT_EQ(card.Reset(0), QAV_E_NOT_SUPPORTED);
+    EXPECT_EQ(reader.Sent(), 0u);
+}
+
+TEST(CardOperationTableTest, IdentityPositionsFormTheIdentityTable) {
+    std::multiset<uint32_t> identity;
+    for (const CardOperationEntry& entry : kCardOperationTable) {
+        if (entry.identityPosition != kNoIdentityPosition) identity.insert(entry.identityPosition);
+    }
+    // Every identity position but 9 (its secured block write) once; the
+    // reserved operation sits twice in the seal table at identity position 8.
+    for (uint32_t position = 0; position < kIdentityOperationCount; ++position) {
+        const size_t expected = position == 9 ? 0 : position == 8 ? 2 : 1;
+        EXPECT_EQ(identity.count(position), expected) << position;
+    }
+    EXPECT_EQ(identity.size(), kIdentityOperationCount);
+}
+
+}  // namespace
+}  // namespace qav
