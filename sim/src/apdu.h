@@ -8,18 +8,18 @@
 namespace vcard {
 
 struct Apdu {
-  uint8_t cla = 0, ins = 0, p1 = 0, p2 = 0;
-  Bytes data;
-  bool hasLe = false;
-  size_t le = 0;  // 1..256 when hasLe
+    uint8_t cla = 0, ins = 0, p1 = 0, p2 = 0;
+    Bytes data;
+    bool hasLe = false;
+    size_t le = 0;  // 1..256 when hasLe
 };
 
 // Empty optional when the length bytes do not add up.
 std::optional<Apdu> ParseApdu(const Bytes& command);
 
 struct Answer {
-  Bytes data;
-  uint16_t sw = 0x9000;
+    Bytes data;
+    uint16_t sw = 0x9000;
 };
 
 inline Answer Status(uint16_t sw) { return Answer{{}, sw}; }

@@ -15,12 +15,12 @@ Bytes FromHex(const std::string& text);
 
 inline uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 inline void PutBe16(Bytes& out, unsigned value) {
-  out.push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
-  out.push_back(static_cast<uint8_t>(value & 0xFF));
+    out.push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
+    out.push_back(static_cast<uint8_t>(value & 0xFF));
 }
 inline Bytes Concat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 }  // namespace vcard

@@ -13,7 +13,7 @@
 namespace vcard {
 
 struct CryptoError : std::runtime_error {
-  using std::runtime_error::runtime_error;
+    using std::runtime_error::runtime_error;
 };
 
 Bytes RandomBytes(size_t count);
@@ -23,7 +23,8 @@ Bytes Hash(Digest digest, const Bytes& data);
 
 // Block ciphers without padding; an empty iv means ECB.
 enum class Cipher { Sm4, Aes128, Des3 };
-Bytes BlockCipher(Cipher cipher, const Bytes& key, const Bytes& iv, const Bytes& data, bool encrypt);
+Bytes BlockCipher(Cipher cipher, const Bytes& key, const Bytes& iv, const Bytes& data,
+                  bool encrypt);
 size_t BlockSize(Cipher cipher);
 // 80 00 .. up to a multiple of the block (always at least one byte added).
 Bytes PadIso(const Bytes& data, size_t block);
@@ -33,8 +34,8 @@ bool UnpadIso(Bytes& data);
 Bytes CbcMac(Cipher cipher, const Bytes& key, const Bytes& iv, const Bytes& data);
 
 struct Sm2KeyPair {
-  Bytes priv;  // 32
-  Bytes pub;   // 64
+    Bytes priv;  // 32
+    Bytes pub;   // 64
 };
 Sm2KeyPair Sm2Generate();
 Bytes Sm2PublicFromPrivate(const Bytes& priv);

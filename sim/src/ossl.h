@@ -13,7 +13,7 @@ namespace vcard::ossl {
 
 template <typename T, void (*Free)(T*)>
 struct Deleter {
-  void operator()(T* p) const { Free(p); }
+    void operator()(T* p) const { Free(p); }
 };
 template <typename T, void (*Free)(T*)>
 using Ptr = std::unique_ptr<T, Deleter<T, Free>>;

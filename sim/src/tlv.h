@@ -9,8 +9,8 @@
 namespace vcard {
 
 struct Tlv {
-  uint8_t tag = 0;
-  Bytes value;
+    uint8_t tag = 0;
+    Bytes value;
 };
 
 // Empty optional on a malformed encoding.

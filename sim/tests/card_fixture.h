@@ -23,35 +23,35 @@ inline const Bytes kCipherKey = Hex("0123456789ABCDEFFEDCBA9876543210");
 const std::string& DefaultImageJson();
 
 inline Bytes operator+(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 inline uint16_t Sw(const Bytes& answer) {
-  if (answer.size() < 2) return 0;
-  return static_cast<uint16_t>(answer[answer.size() - 2] << 8 | answer.back());
+    if (answer.size() < 2) return 0;
+    return static_cast<uint16_t>(answer[answer.size() - 2] << 8 | answer.back());
 }
 inline Bytes Data(const Bytes& answer) {
-  return answer.size() < 2 ? Bytes{} : Bytes(answer.begin(), answer.end() - 2);
+    return answer.size() < 2 ? Bytes{} : Bytes(answer.begin(), answer.end() - 2);
 }
 
 class CardTest : public ::testing::Test {
- protected:
-  void SetUp() override { card_ = vcard::SealCard::FromJson(DefaultImageJson(), options_); }
-  void Rebuild() { card_ = vcard::SealCard::FromJson(DefaultImageJson(), options_); }
+protected:
+    void SetUp() override { card_ = vcard::SealCard::FromJson(DefaultImageJson(), options_); }
+    void Rebuild() { card_ = vcard::SealCard::FromJson(DefaultImageJson(), options_); }
 
-  Bytes Send(const Bytes& command) { return card_->Transmit(command); }
-  Bytes Send(const std::string& hex) { return card_->Transmit(Hex(hex)); }
-  std::string SendHex(const std::string& hex) { return Hex(Send(hex)); }
-  Bytes SelectFile(uint16_t fid);
-  Bytes ReadFile(uint16_t fid, size_t length);  // whole answer, status last
-  void VerifyPin() { ASSERT_EQ(SendHex("002000000412345678"), "9000"); }
-  Bytes Challenge(size_t length);
-  // Appends the MAC of the README's scheme to a command built with Lc = data + 4.
-  Bytes Secured(Bytes header, const Bytes& data, const Bytes& challenge);
+    Bytes Send(const Bytes& command) { return card_->Transmit(command); }
+    Bytes Send(const std::string& hex) { return card_->Transmit(Hex(hex)); }
+    std::string SendHex(const std::string& hex) { return Hex(Send(hex)); }
+    Bytes SelectFile(uint16_t fid);
+    Bytes ReadFile(uint16_t fid, size_t length);  // whole answer, status last
+    void VerifyPin() { ASSERT_EQ(SendHex("002000000412345678"), "9000"); }
+    Bytes Challenge(size_t length);
+    // Appends the MAC of the README's scheme to a command built with Lc = data + 4.
+    Bytes Secured(Bytes header, const Bytes& data, const Bytes& challenge);
 
-  vcard::Options options_;
-  std::unique_ptr<vcard::SealCard> card_;
+    vcard::Options options_;
+    std::unique_ptr<vcard::SealCard> card_;
 };
 
 }  // namespace vcard_test

@@ -15,84 +15,85 @@ namespace {
 std::string Expectation() { return bench::Env("QAVSEAL_TEST_KEY"); }
 
 class LibraryDevices : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    // The card database goes to a folder of this bench run, never the user's.
-    const std::string dir = bench::Env("QAVSEAL_BENCH_DIR", "/tmp") + "/config";
-    std::filesystem::create_directories(dir);
-    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
-  }
-  void SetUp() override { ASSERT_EQ(QAV_Initialize(0), QAV_OK); }
-  void TearDown() override { EXPECT_EQ(QAV_Finalize(0), QAV_OK); }
-
-  std::vector<std::string> List(uint32_t* result, uint32_t showAll = 0) {
-    char** names = nullptr;
-    uint32_t count = 99;
-    *result = QAV_GetDeviceList(&names, &count, showAll);
-    std::vector<std::string> out;
-    for (uint32_t i = 0; names != nullptr && i < count; ++i) out.emplace_back(names[i]);
-    if (*result != QAV_OK) {
-      EXPECT_EQ(count, 0u);
+protected:
+    static void SetUpTestSuite() {
+        // The card database goes to a folder of this bench run, never the user's.
+        const std::string dir = bench::Env("QAVSEAL_BENCH_DIR", "/tmp") + "/config";
+        std::filesystem::create_directories(dir);
+        setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
     }
-    return out;
-  }
-  static bool RegisteredSomewhere(const std::string& prefix) {
-    const std::string root = bench::Env("XDG_CONFIG_HOME");
-    if (!std::filesystem::exists(root)) return false;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-      if (entry.path().filename().string().rfind(prefix, 0) == 0) return true;
-    }
-    return false;
-  }
+    void SetUp() override { ASSERT_EQ(QAV_Initialize(0), QAV_OK); }
+    void TearDown() override { EXPECT_EQ(QAV_Finalize(0), QAV_OK); }
 
-  bench::PcscContext context_;
-  const std::string reader_ = bench::Env("QAVSEAL_READER", "ADM Virtual Seal 00 00");
+    std::vector<std::string> List(uint32_t* result, uint32_t showAll = 0) {
+        char** names = nullptr;
+        uint32_t count = 99;
+        *result = QAV_GetDeviceList(&names, &count, showAll);
+        std::vector<std::string> out;
+        for (uint32_t i = 0; names != nullptr && i < count; ++i) out.emplace_back(names[i]);
+        if (*result != QAV_OK) {
+            EXPECT_EQ(count, 0u);
+        }
+        return out;
+    }
+    static bool RegisteredSomewhere(const std::string& prefix) {
+        const std::string root = bench::Env("XDG_CONFIG_HOME");
+        if (!std::filesystem::exists(root)) return false;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+            if (entry.path().filename().string().rfind(prefix, 0) == 0) return true;
+        }
+        return false;
+    }
+
+    bench::PcscContext context_;
+    const std::string reader_ = bench::Env("QAVSEAL_READER", "ADM Virtual Seal 00 00");
 };
 
 TEST_F(LibraryDevices, VirtualKeyIsListedAndRegistered) {
-  if (Expectation() == "fail-probe") GTEST_SKIP() << "this bench holds a card that fails the probe";
-  uint32_t result = 0;
-  const auto names = List(&result);
-  ASSERT_EQ(result, QAV_OK);
-  EXPECT_NE(std::find(names.begin(), names.end(), reader_), names.end());
-  EXPECT_TRUE(RegisteredSomewhere("Card_3B8A01")) << "a probed card enters the card database";
-  // A second listing finds the registered card again.
-  EXPECT_EQ(List(&result), names);
-  EXPECT_EQ(result, QAV_OK);
+    if (Expectation() == "fail-probe")
+        GTEST_SKIP() << "this bench holds a card that fails the probe";
+    uint32_t result = 0;
+    const auto names = List(&result);
+    ASSERT_EQ(result, QAV_OK);
+    EXPECT_NE(std::find(names.begin(), names.end(), reader_), names.end());
+    EXPECT_TRUE(RegisteredSomewhere("Card_3B8A01")) << "a probed card enters the card database";
+    // A second listing finds the registered card again.
+    EXPECT_EQ(List(&result), names);
+    EXPECT_EQ(result, QAV_OK);
 }
 
 TEST_F(LibraryDevices, CardThatFailsTheProbeIsNoDevice) {
-  if (Expectation() != "fail-probe") GTEST_SKIP() << "needs --vcard-args --fail-probe";
-  uint32_t result = 0;
-  EXPECT_TRUE(List(&result).empty());
-  EXPECT_EQ(result, QAV_E_NO_DEVICE);
-  EXPECT_TRUE(List(&result, 1).empty());
-  EXPECT_EQ(result, QAV_E_NO_DEVICE);
+    if (Expectation() != "fail-probe") GTEST_SKIP() << "needs --vcard-args --fail-probe";
+    uint32_t result = 0;
+    EXPECT_TRUE(List(&result).empty());
+    EXPECT_EQ(result, QAV_E_NO_DEVICE);
+    EXPECT_TRUE(List(&result, 1).empty());
+    EXPECT_EQ(result, QAV_E_NO_DEVICE);
 }
 
 TEST_F(LibraryDevices, RemovedKeyLeavesTheListAndComesBack) {
-  if (Expectation() == "fail-probe") GTEST_SKIP();
-  const std::string control = bench::Env("QAVSEAL_VCARD_CTL");
-  if (control.empty()) GTEST_SKIP() << "not run under scripts/bench";
-  std::ofstream(control) << "remove\n";
-  ASSERT_TRUE(context_.WaitForCard(reader_, false, 5000));
-  uint32_t result = 0;
-  EXPECT_TRUE(List(&result).empty());
-  EXPECT_EQ(result, QAV_E_NO_DEVICE);
-  std::ofstream(control) << "insert\n";
-  ASSERT_TRUE(context_.WaitForCard(reader_, true, 5000));
-  const auto names = List(&result);
-  EXPECT_EQ(result, QAV_OK);
-  EXPECT_NE(std::find(names.begin(), names.end(), reader_), names.end());
+    if (Expectation() == "fail-probe") GTEST_SKIP();
+    const std::string control = bench::Env("QAVSEAL_VCARD_CTL");
+    if (control.empty()) GTEST_SKIP() << "not run under scripts/bench";
+    std::ofstream(control) << "remove\n";
+    ASSERT_TRUE(context_.WaitForCard(reader_, false, 5000));
+    uint32_t result = 0;
+    EXPECT_TRUE(List(&result).empty());
+    EXPECT_EQ(result, QAV_E_NO_DEVICE);
+    std::ofstream(control) << "insert\n";
+    ASSERT_TRUE(context_.WaitForCard(reader_, true, 5000));
+    const auto names = List(&result);
+    EXPECT_EQ(result, QAV_OK);
+    EXPECT_NE(std::find(names.begin(), names.end(), reader_), names.end());
 }
 
 TEST(LibraryLifecycle, FinalizeWithoutInitializeIsRefused) {
-  EXPECT_EQ(QAV_Finalize(0), QAV_E_NOT_INITIALIZED);
-  ASSERT_EQ(QAV_Initialize(0), QAV_OK);
-  ASSERT_EQ(QAV_Initialize(0), QAV_OK);
-  EXPECT_EQ(QAV_Finalize(0), QAV_OK);
-  EXPECT_EQ(QAV_Finalize(0), QAV_OK);
-  EXPECT_EQ(QAV_Finalize(0), QAV_E_NOT_INITIALIZED);
+    EXPECT_EQ(QAV_Finalize(0), QAV_E_NOT_INITIALIZED);
+    ASSERT_EQ(QAV_Initialize(0), QAV_OK);
+    ASSERT_EQ(QAV_Initialize(0), QAV_OK);
+    EXPECT_EQ(QAV_Finalize(0), QAV_OK);
+    EXPECT_EQ(QAV_Finalize(0), QAV_OK);
+    EXPECT_EQ(QAV_Finalize(0), QAV_E_NOT_INITIALIZED);
 }
 
 }  // namespace
