@@ -8,25 +8,25 @@ namespace {
 constexpr uint8_t kFixedKeyIndex = 6;
 constexpr uint8_t kGeneratedKeyIndex = 5;
 
-struct AlgorithmSpec {
+struct SessionAlgorithm {
     Cipher cipher;
     size_t keyLength;
 };
 
 // Session-key algorithm numbers as the card knows them (3 is not one).
-std::optional<AlgorithmSpec> Algorithm(uint8_t number) {
+std::optional<SessionAlgorithm> Algorithm(uint8_t number) {
     switch (number) {
         case 1:
         case 7:
-            return AlgorithmSpec{Cipher::Sm4, 16};
+            return SessionAlgorithm{Cipher::Sm4, 16};
         case 2:
-            return AlgorithmSpec{Cipher::Aes128, 16};
+            return SessionAlgorithm{Cipher::Aes128, 16};
         case 4:
-            return AlgorithmSpec{Cipher::Des3, 8};
+            return SessionAlgorithm{Cipher::Des3, 8};
         case 5:
-            return AlgorithmSpec{Cipher::Des3, 16};
+            return SessionAlgorithm{Cipher::Des3, 16};
         case 6:
-            return AlgorithmSpec{Cipher::Des3, 24};
+            return SessionAlgorithm{Cipher::Des3, 24};
         default:
             return std::nullopt;
     }
@@ -64,8 +64,8 @@ Answer CardEngine::ImportSessionKey(const Apdu& apdu) {
         return sessionKeys_.erase(static_cast<uint8_t>(index)) != 0 ? Ok()
                                                                     : Status(sw::kRefNotFound);
     }
-    const auto spec = Algorithm(apdu.p1 & 0x07);
-    if (!spec) return Status(sw::kWrongP1P2);
+    const auto algorithm = Algorithm(apdu.p1 & 0x07);
+    if (!algorithm) return Status(sw::kWrongP1P2);
     const bool first = (apdu.p1 & 0x08) != 0, middle = (apdu.p1 & 0x10) != 0,
                last = (apdu.p1 & 0x20) != 0;
     if (first + middle + last > 1) return Status(sw::kWrongP1P2);
@@ -95,7 +95,7 @@ Answer CardEngine::ImportSessionKey(const Apdu& apdu) {
         if (file == nullptr) return Status(sw::kNotFound);
         key = *wrap == 2 ? Sm2Decrypt(file->data, key) : RsaPkcs1Decrypt(file->data, key);
     }
-    if (key.size() != spec->keyLength) return Status(sw::kWrongData);
+    if (key.size() != algorithm->keyLength) return Status(sw::kWrongData);
     uint8_t index = 0;
     if ((apdu.p2 & 0x0F) != 0) {
         index = static_cast<uint8_t>((apdu.p2 & 0x0F) - 1);

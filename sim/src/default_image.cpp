@@ -8,13 +8,13 @@
 namespace vcard {
 namespace {
 
-struct ContainerSpec {
+struct ContainerPlan {
     const char* name;
     uint8_t keyType;  // 1 RSA-1024, 2 RSA-2048, 0x20 RSA-1280, 4 SM2
     uint16_t cert, priv, pub;
 };
 
-constexpr ContainerSpec kContainers[] = {
+constexpr ContainerPlan kContainers[] = {
     {"QAV-SM2-Seal", 0x04, 0x2001, 0x2101, 0x2201},
     {"QAV-RSA1024", 0x01, 0x2002, 0x2102, 0x2202},
     {"QAV-RSA2048", 0x02, 0x2003, 0x2103, 0x2203},
@@ -32,14 +32,14 @@ void PutBe16At(Bytes& out, size_t at, uint16_t value) {
     out[at + 1] = static_cast<uint8_t>(value & 0xFF);
 }
 
-Bytes ContainerRecord(const ContainerSpec& spec) {
+Bytes ContainerRecord(const ContainerPlan& plan) {
     Bytes record(60, 0x00);
-    std::memcpy(record.data(), spec.name, std::strlen(spec.name));
+    std::memcpy(record.data(), plan.name, std::strlen(plan.name));
     record[40] = 0x01;
-    record[41] = spec.keyType;
-    PutLe16(record, 48, spec.cert);
-    PutLe16(record, 50, spec.priv);
-    PutLe16(record, 52, spec.pub);
+    record[41] = plan.keyType;
+    PutLe16(record, 48, plan.cert);
+    PutLe16(record, 50, plan.priv);
+    PutLe16(record, 52, plan.pub);
     return record;
 }
 
@@ -89,27 +89,29 @@ CardImage DefaultImage() {
     auto& files = image.sealFiles;
     Bytes table(kContainerSlots * 60, 0x00);
     uint8_t count = 0;
-    for (const ContainerSpec& spec : kContainers) {
-        const Bytes record = ContainerRecord(spec);
+    for (const ContainerPlan& plan : kContainers) {
+        const Bytes record = ContainerRecord(plan);
         std::copy(record.begin(), record.end(), table.begin() + count * 60);
         ++count;
-        const bool spare = std::strcmp(spec.name, "QAV-SM2-Spare") == 0;
+        const bool spare = std::strcmp(plan.name, "QAV-SM2-Spare") == 0;
         Bytes priv, pub, cert;
         if (!spare) {
-            if (spec.keyType == 0x04) {
+            if (plan.keyType == 0x04) {
                 const Sm2KeyPair pair = Sm2Generate();
                 priv = pair.priv;
                 pub = pair.pub;
             } else {
-                priv = RsaGenerate(spec.keyType == 0x01 ? 1024 : 2048);
+                priv = RsaGenerate(plan.keyType == 0x01 ? 1024 : 2048);
                 pub = RsaPublicFromPrivate(priv);
             }
-            cert = SelfSignedCertificate(priv, spec.keyType == 0x04, spec.name);
+            cert = SelfSignedCertificate(priv, plan.keyType == 0x04, plan.name);
         }
-        files[spec.cert] = File(cert, Access::Always, Access::Pin);
-        files[spec.priv] = File(priv, Access::Never, Access::Secure);
-        files[spec.pub] = File(pub, Access::Always, Access::Pin);
+        files[plan.cert] = File(cert, Access::Always, Access::Pin);
+        files[plan.priv] = File(priv, Access::Never, Access::Secure);
+        files[plan.pub] = File(pub, Access::Always, Access::Pin);
     }
+    // The signer key the card hash uses by default: the seal container's.
+    files[0x3000] = File(files[0x2201].data, Access::Always, Access::Pin);
     files[fid::kContainerCount] = File({count}, Access::Always, Access::Pin);
     files[fid::kContainers] = File(table, Access::Always, Access::Pin);
     files[fid::kPinMarker] = File(Bytes(1024, 0x00), Access::Always, Access::Pin);

@@ -115,6 +115,10 @@ TEST_F(CardTest, CardHashInPiecesAndWithSignerPreprocessing) {
     Bytes expected = z;
     expected.insert(expected.end(), data.begin(), data.begin() + 16);
     EXPECT_EQ(Hex(Send(Cmd("80C48101", keyed, true))), Hex(host::Sm3(expected)) + "9000");
+    // File 3000 holds the same signer key.
+    keyed[2] = 0x30;
+    keyed[3] = 0x00;
+    EXPECT_EQ(Hex(Send(Cmd("80C48101", keyed, true))), Hex(host::Sm3(expected)) + "9000");
 }
 
 TEST_F(CardTest, TokenThenSessionKeyGeneration) {
