@@ -62,6 +62,16 @@ TEST_F(LibraryDevices, VirtualKeyIsListedAndRegistered) {
     EXPECT_EQ(result, QAV_OK);
 }
 
+TEST_F(LibraryDevices, TwoKeysAreTwoDevices) {
+    const std::string second = bench::Env("QAVSEAL_READER_1");
+    if (second.empty()) GTEST_SKIP() << "needs scripts/bench --keys 2";
+    ASSERT_TRUE(context_.WaitForCard(second, true, 5000));
+    uint32_t result = 0;
+    const auto names = List(&result);
+    ASSERT_EQ(result, QAV_OK);
+    EXPECT_EQ(names, (std::vector<std::string>{reader_, second}));
+}
+
 TEST_F(LibraryDevices, CardThatFailsTheProbeIsNoDevice) {
     if (Expectation() != "fail-probe") GTEST_SKIP() << "needs --vcard-args --fail-probe";
     uint32_t result = 0;
