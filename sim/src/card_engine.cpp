@@ -180,8 +180,8 @@ Answer CardEngine::Process(const Apdu& apdu) {
                 break;
         }
         return Status(sw::kBadIns);
-    } catch (const CryptoError&) {
-        // Key material or input the card cannot use.
+    } catch (const std::runtime_error&) {
+        // Key material, pictures or input the card cannot use.
         return Status(sw::kWrongData);
     }
 }

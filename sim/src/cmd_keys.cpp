@@ -28,6 +28,9 @@ std::optional<uint16_t> FileId(const std::vector<Tlv>& list, uint8_t tag) {
 bool IsSm2Private(const Bytes& file) { return file.size() == 32; }
 bool IsSm2Public(const Bytes& file) { return file.size() == 64; }
 bool IsRsaPrivate(const Bytes& file) { return file.size() > 64 && file[0] == 0x30; }
+bool IsRsaPublic(const Bytes& file) {
+    return file.size() == 128 + 4 || file.size() == 160 + 4 || file.size() == 256 + 4;
+}
 
 // Chain position of the low two bits: 0 only, 1 first, 2 middle, 3 last.
 bool StartsChain(uint8_t position) { return position == 0 || position == 1; }
@@ -170,7 +173,7 @@ Answer CardEngine::ExportPublicKey(const Apdu& apdu) {
         pub = RsaPublicFromPrivate(file->data);
     else
         pub = file->data;
-    if (IsSm2Public(pub) != sm2) return Status(sw::kConditions);
+    if (sm2 ? !IsSm2Public(pub) : !IsRsaPublic(pub)) return Status(sw::kConditions);
     export_ = PendingExport{pub};
     Bytes info{static_cast<uint8_t>(sm2 ? 0x02 : 0x01)};
     PutBe16(info, static_cast<unsigned>(sm2 ? 256 : (pub.size() - 4) * 8));
