@@ -1,0 +1,45 @@
+#include "card_fixture.h"
+
+namespace vcard_test {
+
+const std::string& DefaultImageJson() {
+  static const std::string json = vcard::SealCard::CreateDefault()->ToJson();
+  return json;
+}
+
+Bytes CardTest::SelectFile(uint16_t fid) {
+  return Send(Bytes{0x00, 0xA4, 0x00, 0x00, 0x02, static_cast<uint8_t>(fid >> 8), static_cast<uint8_t>(fid)});
+}
+
+Bytes CardTest::ReadFile(uint16_t fid, size_t length) {
+  const Bytes selected = SelectFile(fid);
+  if (Sw(selected) != 0x9000) return selected;
+  Bytes all;
+  for (size_t at = 0; at < length; at += 240) {
+    const size_t piece = std::min<size_t>(240, length - at);
+    const Bytes answer = Send(Bytes{0x00, 0xB0, static_cast<uint8_t>(at >> 8), static_cast<uint8_t>(at),
+                                    static_cast<uint8_t>(piece)});
+    if (Sw(answer) != 0x9000) return answer;
+    const Bytes body = Data(answer);
+    all.insert(all.end(), body.begin(), body.end());
+  }
+  all.push_back(0x90);
+  all.push_back(0x00);
+  return all;
+}
+
+Bytes CardTest::Challenge(size_t length) {
+  const Bytes answer = Send(Bytes{0x00, 0x84, 0x00, 0x00, static_cast<uint8_t>(length)});
+  EXPECT_EQ(Sw(answer), 0x9000);
+  return Data(answer);
+}
+
+Bytes CardTest::Secured(Bytes header, const Bytes& data, const Bytes& challenge) {
+  header.push_back(static_cast<uint8_t>(data.size() + 4));
+  header.insert(header.end(), data.begin(), data.end());
+  const Bytes mac = host::SecureMac(kMacKey, challenge, header);
+  header.insert(header.end(), mac.begin(), mac.end());
+  return header;
+}
+
+}  // namespace vcard_test

@@ -1,0 +1,30 @@
+// What a host (a test author) computes with OpenSSL to talk to the virtual
+// key, written from sim/README.md rather than from the card's code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace host {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Hex(const std::string& text);
+std::string Hex(const Bytes& bytes);
+
+Bytes Sm3(const Bytes& data);
+Bytes Sha256(const Bytes& data);
+Bytes Sm4Cbc(const Bytes& key, const Bytes& iv, const Bytes& data);
+// Secure messaging: MAC = first 4 bytes of SM4-CBC over the command padded
+// 80 00.., IV = the challenge padded with zeros; cryptograms are SM4-ECB of
+// the plaintext padded 80 00...
+Bytes SecureMac(const Bytes& macKey, const Bytes& challenge, const Bytes& command);
+Bytes SecureEncrypt(const Bytes& encKey, const Bytes& plaintext);
+Bytes Sm4Ecb(const Bytes& key, const Bytes& block);
+// SM2 signature r || s over a 32-byte digest, public key x || y.
+bool Sm2Verify(const Bytes& pub, const Bytes& digest, const Bytes& signature);
+// Raw RSA public operation with modulus and exponent.
+Bytes RsaPublicRaw(const Bytes& modulus, const Bytes& exponent, const Bytes& input);
+
+}  // namespace host

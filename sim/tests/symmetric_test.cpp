@@ -1,0 +1,134 @@
+// Session keys, the cipher and MAC command, card hashing, tokens and the
+// application-key export.
+#include "card_fixture.h"
+
+namespace vcard_test {
+namespace {
+
+Bytes Cmd(const std::string& header, const Bytes& data, bool le = false) {
+  Bytes out = Hex(header);
+  out.push_back(static_cast<uint8_t>(data.size()));
+  out.insert(out.end(), data.begin(), data.end());
+  if (le) out.push_back(0x00);
+  return out;
+}
+
+Bytes Pattern(size_t count) {
+  Bytes out(count);
+  for (size_t i = 0; i < count; ++i) out[i] = static_cast<uint8_t>(i * 7 + 1);
+  return out;
+}
+
+const Bytes kSessionKey = Hex("00112233445566778899AABBCCDDEEFF");
+
+TEST_F(CardTest, SessionKeyImportCipherAndDelete) {
+  EXPECT_EQ(SendHex("804A010012C110" + Hex(kSessionKey) + "00"), "009000") << "first free index";
+  EXPECT_EQ(SendHex("804A01000AC10800112233445566 7700"), "6A80") << "8 bytes for a 16-byte algorithm";
+  EXPECT_EQ(SendHex("804A030012C110" + Hex(kSessionKey) + "00"), "6A86") << "algorithm 3 does not exist";
+
+  const Bytes plain = Pattern(32);
+  Bytes request = Hex("00000000");
+  request.insert(request.end(), plain.begin(), plain.end());
+  EXPECT_EQ(Hex(Send(Cmd("80FA00C0", request, true))), Hex(host::Sm4Ecb(kSessionKey, plain)) + "9000");
+
+  // 416 bytes with an IV in two pieces equal one CBC pass.
+  const Bytes iv = Pattern(16);
+  const Bytes big = Pattern(416);
+  Bytes first = Hex("00000000");
+  first.insert(first.end(), iv.begin(), iv.end());
+  first.insert(first.end(), big.begin(), big.begin() + 208);
+  const Bytes part1 = Data(Send(Cmd("80FA01C1", first)));
+  const Bytes part2 = Data(Send(Cmd("80FA0300", Bytes(big.begin() + 208, big.end()), true)));
+  Bytes joined = part1;
+  joined.insert(joined.end(), part2.begin(), part2.end());
+  EXPECT_EQ(joined, host::Sm4Cbc(kSessionKey, iv, big));
+
+  EXPECT_EQ(SendHex("804AFF0100"), "9000");
+  EXPECT_EQ(Sw(Send(Cmd("80FA00C0", request, true))), 0x6A88);
+  EXPECT_EQ(SendHex("804AFF0100"), "6A88");
+}
+
+TEST_F(CardTest, FixedKeySixIsTheCardCipherKey) {
+  const Bytes plain = Pattern(16);
+  Bytes request = Hex("00000006");
+  request.insert(request.end(), plain.begin(), plain.end());
+  EXPECT_EQ(Hex(Send(Cmd("80FA0080", request, true))), Hex(host::Sm4Ecb(kCipherKey, plain)) + "9000");
+}
+
+TEST_F(CardTest, SessionKeyExportPlainAndWrappedRoundTrip) {
+  ASSERT_EQ(SendHex("804A010012C110" + Hex(kSessionKey) + "00"), "009000");
+  EXPECT_EQ(SendHex("80D8010012"), "C110" + Hex(kSessionKey) + "9000");
+  EXPECT_EQ(SendHex("80D8020012"), "6A80") << "stored under another algorithm";
+  EXPECT_EQ(SendHex("80D8010312"), "6A88");
+  // Wrapped under the RSA-1024 container's public key, loaded back wrapped.
+  const Bytes wrapped = Send("80D8018004C002220200");
+  ASSERT_EQ(Sw(wrapped), 0x9000);
+  ASSERT_EQ(Hex(Bytes(wrapped.begin(), wrapped.begin() + 3)), "C18180");
+  Bytes load = Hex("C2022102");
+  load.insert(load.end(), wrapped.begin(), wrapped.end() - 2);
+  EXPECT_EQ(Sw(Send(Cmd("804A0183", load, true))), 0x6982) << "private-key use needs the PIN";
+  VerifyPin();
+  EXPECT_EQ(Hex(Send(Cmd("804A0183", load, true))), "029000");
+  EXPECT_EQ(SendHex("80D8010212"), "C110" + Hex(kSessionKey) + "9000");
+}
+
+TEST_F(CardTest, CipherDataWithCardKeyCarriedKeyAndMac) {
+  const Bytes data = Pattern(32);
+  const Bytes encrypted = host::Sm4Ecb(kCipherKey, data);
+  EXPECT_EQ(Hex(Send(Cmd("80FA0000", data))), Hex(encrypted) + "9000");
+  EXPECT_EQ(Hex(Send(Cmd("80FA0040", encrypted))), Hex(data) + "9000");
+
+  const Bytes key = Pattern(16);
+  Bytes withKey = key;
+  withKey.insert(withKey.end(), data.begin(), data.end());
+  EXPECT_EQ(Hex(Send(Cmd("80FA0001", withKey))), Hex(host::Sm4Ecb(key, data)) + "9000");
+
+  const Bytes cbc = host::Sm4Cbc(key, Bytes(16, 0), data);
+  EXPECT_EQ(Hex(Send(Cmd("80FA00C1", withKey))), Hex(Bytes(cbc.end() - 16, cbc.end() - 12)) + "9000");
+  EXPECT_EQ(Sw(Send(Cmd("80FA0000", Pattern(24)))), 0x6700) << "whole blocks only";
+}
+
+TEST_F(CardTest, CardHashInPiecesAndWithSignerPreprocessing) {
+  const Bytes data = Pattern(200);
+  auto piece = [&](size_t from, size_t to) {
+    Bytes element{0xC1, static_cast<uint8_t>(to - from)};
+    element.insert(element.end(), data.begin() + static_cast<std::ptrdiff_t>(from),
+                   data.begin() + static_cast<std::ptrdiff_t>(to));
+    return element;
+  };
+  EXPECT_EQ(Hex(Send(Cmd("80C40001", piece(0, 127)))), "9000");
+  EXPECT_EQ(Hex(Send(Cmd("80C40301", piece(127, 200), true))), Hex(host::Sm3(data)) + "9000");
+  EXPECT_EQ(Hex(Send(Cmd("80C40103", piece(0, 100), true))),
+            Hex(host::Sha256(Bytes(data.begin(), data.begin() + 100))) + "9000");
+  EXPECT_EQ(SendHex("80C4010402C10000"), "6A86");
+
+  const Bytes z = Data(Send("80C4410104C002220100"));
+  ASSERT_EQ(z.size(), 32u);
+  Bytes keyed = Hex("C0022201");
+  const Bytes small = piece(0, 16);
+  keyed.insert(keyed.end(), small.begin(), small.end());
+  Bytes expected = z;
+  expected.insert(expected.end(), data.begin(), data.begin() + 16);
+  EXPECT_EQ(Hex(Send(Cmd("80C48101", keyed, true))), Hex(host::Sm3(expected)) + "9000");
+}
+
+TEST_F(CardTest, TokenThenSessionKeyGeneration) {
+  EXPECT_EQ(SendHex("803A0601 01"), "009000") << "no token yet";
+  EXPECT_EQ(SendHex("802A0901 10"), "6A86");
+  const Bytes token = Send("802A0601 10");
+  ASSERT_EQ(token.size(), 18u);
+  EXPECT_EQ(SendHex("803A0602 01"), "009000") << "token of another key";
+  EXPECT_EQ(Hex(Send(Cmd("803A0601", Pattern(32)))), "019000");
+  EXPECT_EQ(Hex(Send(Cmd("803A0601", Pattern(32)))), "6985") << "the token is used up";
+}
+
+TEST_F(CardTest, ApplicationKeyExportNeedsPinAndComesEncrypted) {
+  EXPECT_EQ(SendHex("80D8000210"), "6982");
+  VerifyPin();
+  const Bytes key = Hex("808182838485868788898A8B8C8D8E8F");
+  EXPECT_EQ(SendHex("80D8000210"), Hex(host::Sm4Ecb(kEncKey, key)) + "9000");
+  EXPECT_EQ(SendHex("80D8000F10"), "6A88");
+}
+
+}  // namespace
+}  // namespace vcard_test
