@@ -1,8 +1,15 @@
+// Exports that work on devices: listing, opening, raw commands, states.
+#include <array>
 #include <vector>
 
 #include "api/frame.h"
+#include "api/transmit.h"
+#include "card/card_seal.h"
+#include "device/seal_application.h"
 
+using qav::CDevice;
 using qav::api::Manager;
+using qav::api::RunDeviceExport;
 using qav::api::RunExport;
 
 extern "C" QAV_EXPORT uint32_t QAV_API QAV_GetDeviceList(char*** names, uint32_t* count,
@@ -18,5 +25,74 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_GetDeviceList(char*** names, uint32_t
         if (const uint32_t rc = manager->Factory().List(1, buffer.data(), &size, 0)) return rc;
         manager->SetDeviceList(buffer.data(), size, showAll, names, count);
         return *count != 0 ? QAV_OK : QAV_E_NO_DEVICE;
+    });
+}
+
+extern "C" QAV_EXPORT uint32_t QAV_API QAV_OpenDevice(const char* name, QAV_HANDLE* handle,
+                                                      uint32_t reserved) {
+    return RunExport([&] {
+        qav::CDeviceManager* manager = Manager();
+        if (manager == nullptr) return QAV_E_NOT_INITIALIZED;
+        if (name == nullptr || handle == nullptr) return QAV_E_NULL_POINTER;
+        std::unique_ptr<CDevice> device;
+        if (const uint32_t rc = manager->Factory().Open(name, &device, reserved)) return rc;
+        *handle = manager->RegisterDevice(std::move(device));
+        return QAV_OK;
+    });
+}
+
+extern "C" QAV_EXPORT uint32_t QAV_API QAV_CloseDevice(QAV_HANDLE handle, uint32_t /*reserved*/) {
+    return RunDeviceExport(handle, [&](CDevice& device) {
+        qav::CDeviceManager* manager = Manager();
+        if (const uint32_t rc = manager->Factory().Close(&device, 0)) return rc;
+        manager->UnregisterDevice(handle);
+        return QAV_OK;
+    });
+}
+
+extern "C" QAV_EXPORT uint32_t QAV_API QAV_Lock(QAV_HANDLE handle, uint32_t /*reserved*/) {
+    return RunDeviceExport(handle,
+                           [](CDevice& device) { return device.reader->BeginTransaction(0, 0); });
+}
+
+extern "C" QAV_EXPORT uint32_t QAV_API QAV_Unlock(QAV_HANDLE handle, uint32_t /*reserved*/) {
+    return RunDeviceExport(handle,
+                           [](CDevice& device) { return device.reader->EndTransaction(0); });
+}
+
+extern "C" QAV_EXPORT uint32_t QAV_API QAV_Transmit(QAV_HANDLE handle, const uint8_t* command,
+                                                    uint32_t commandLength, uint8_t* response,
+                                                    uint32_t* responseLength, uint32_t* statusWord,
+                                                    uint32_t /*reserved*/) {
+    return RunDeviceExport(handle, [&](CDevice& device) {
+        if (command == nullptr) return QAV_E_NULL_POINTER;
+        if (commandLength == 0) return QAV_E_BAD_LENGTH;
+        if (responseLength == nullptr || statusWord == nullptr) return QAV_E_NULL_POINTER;
+        return qav::api::TransmitRaw(device, command, commandLength, response, responseLength,
+                                     statusWord);
+    });
+}
+
+extern "C" QAV_EXPORT uint32_t QAV_API QAV_Reset(QAV_HANDLE handle, uint32_t /*reserved*/) {
+    return RunDeviceExport(handle, [](CDevice& device) {
+        qav::CCardSeal* card = qav::SealCardOf(device);
+        return card != nullptr ? card->Reset(0) : QAV_E_NOT_SUPPORTED;
+    });
+}
+
+extern "C" QAV_EXPORT uint32_t QAV_API QAV_ClearSecureState(QAV_HANDLE handle,
+                                                            uint32_t /*reserved*/) {
+    // Selecting the application by name drops a verified PIN and any
+    // authentication the card had reached.
+    return RunDeviceExport(
+        handle, [](CDevice& device) { return qav::SelectSealApplication(device, 1, 0); });
+}
+
+extern "C" QAV_EXPORT uint32_t QAV_API QAV_GetState(QAV_HANDLE handle, uint32_t kind,
+                                                    uint32_t* state, uint32_t /*reserved*/) {
+    return RunDeviceExport(handle, [&](CDevice& device) {
+        if (state == nullptr) return QAV_E_NULL_POINTER;
+        if (kind < 1 || kind > 4) return QAV_E_BAD_SELECTOR;
+        return qav::api::ReadDeviceState(device, kind, state);
     });
 }

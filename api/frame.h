@@ -45,4 +45,14 @@ inline CDeviceManager* Manager() noexcept { return State().manager.get(); }
 // *device is the open device.
 uint32_t CheckDevice(QAV_HANDLE handle, CDevice** device) noexcept;
 
+// An export on one open device: the prologue, then the body with the device.
+template <typename Body>
+uint32_t RunDeviceExport(QAV_HANDLE handle, Body&& body) noexcept {
+    return RunExport([&] {
+        CDevice* device = nullptr;
+        if (const uint32_t rc = CheckDevice(handle, &device)) return rc;
+        return body(*device);
+    });
+}
+
 }  // namespace qav::api

@@ -23,6 +23,9 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_Finalize(uint32_t /*reserved*/) {
         qav::api::LibraryState& state = State();
         if (!state.manager || state.usageCount == 0) return QAV_E_NOT_INITIALIZED;
         if (--state.usageCount > 0) return QAV_OK;
+        // Devices still open would be unreachable once their handles stop
+        // being valid: they are closed here rather than leaked.
+        state.manager->DisconnectAll();
         if (const uint32_t rc = state.manager->Factory().Stop(0)) return rc;
         state.manager->ClearAll();
         state.manager.reset();

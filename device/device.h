@@ -4,6 +4,7 @@
 #include <array>
 #include <memory>
 
+#include "card/card.h"
 #include "reader/reader.h"
 
 namespace qav {
@@ -12,6 +13,7 @@ struct CDevice {
     static constexpr size_t kNameCapacity = 256;
 
     std::unique_ptr<CReader> reader;  // the device's own copy of the master
+    std::unique_ptr<CCard> card;      // talks through `reader`, so goes first
     std::array<char, kNameCapacity> name{};
 };
 

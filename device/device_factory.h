@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "device/device.h"
 #include "reader/reader_pcsc.h"
 
 namespace qav {
@@ -23,6 +24,16 @@ public:
     // A failed context release leaves the factory started with its master.
     uint32_t Stop(uint32_t reserved);
     uint32_t List(uint32_t filter, char* buffer, uint32_t* length, uint32_t reserved);
+
+    // Connects the master to the reader and builds the device: a copy of the
+    // master as its reader (a polling variant for some identity-card
+    // readers) and the card object of the factory's family. When the objects
+    // cannot be made, the connection is released again.
+    uint32_t Open(const char* name, std::unique_ptr<CDevice>* device, uint32_t reserved);
+    // Disconnects the device's card. A failure leaves the device open, except
+    // a lost service: the connection is gone with it, so the device counts as
+    // closed. The caller destroys the device after success.
+    uint32_t Close(CDevice* device, uint32_t reserved);
 
     bool Started() const noexcept { return started_; }
     uint32_t CardFamily() const noexcept { return cardFamily_; }

@@ -15,14 +15,22 @@ bool IsListedDeviceName(const std::string& name) {
 
 CDeviceManager::~CDeviceManager() { ClearAll(); }
 
-void CDeviceManager::RegisterDevice(CDevice* device) {
-    records_.push_back(std::make_unique<DeviceRecord>(device));
+QAV_HANDLE CDeviceManager::RegisterDevice(std::unique_ptr<CDevice> device) {
+    records_.push_back(std::make_unique<DeviceRecord>(std::move(device)));
+    return reinterpret_cast<QAV_HANDLE>(records_.back()->handle);
 }
 
-void CDeviceManager::UnregisterDevice(CDevice* device) {
-    const auto found = std::find_if(records_.begin(), records_.end(),
-                                    [&](const auto& record) { return record->handle == device; });
+void CDeviceManager::UnregisterDevice(QAV_HANDLE handle) {
+    const auto found = std::find_if(records_.begin(), records_.end(), [&](const auto& record) {
+        return reinterpret_cast<QAV_HANDLE>(record->handle) == handle;
+    });
     if (found != records_.end()) records_.erase(found);
+}
+
+void CDeviceManager::DisconnectAll() {
+    for (const auto& record : records_) {
+        if (record->device && record->device->reader) record->device->reader->Disconnect(0);
+    }
 }
 
 DeviceRecord* CDeviceManager::FindRecord(QAV_HANDLE handle) const {

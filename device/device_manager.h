@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "device/container_record.h"
 #include "device/device.h"
 #include "device/device_factory.h"
 #include "device/device_record.h"
@@ -13,8 +14,6 @@
 #include "qavseal/qavseal.h"
 
 namespace qav {
-
-inline constexpr size_t kContainerRecordSize = 60;
 
 class CDeviceManager {
 public:
@@ -25,9 +24,11 @@ public:
 
     CDeviceFactory& Factory() noexcept { return factory_; }
 
-    void RegisterDevice(CDevice* device);
-    // Frees the name lists and key handles handed out for the device.
-    void UnregisterDevice(CDevice* device);
+    // Takes the open device; its address becomes a valid handle.
+    QAV_HANDLE RegisterDevice(std::unique_ptr<CDevice> device);
+    // Destroys the device with the name lists and key handles handed out for
+    // it. An unknown handle changes nothing.
+    void UnregisterDevice(QAV_HANDLE handle);
     uint32_t ValidateDevice(QAV_HANDLE handle) const;
     DeviceRecord* FindRecord(QAV_HANDLE handle) const;
 
@@ -47,6 +48,8 @@ public:
                                                       const SessionKeyHandle* key);
     uint32_t CheckKeyHandle(QAV_HANDLE handle, const SessionKeyHandle* key) const;
 
+    // Disconnects every open device (errors ignored: the devices go anyway).
+    void DisconnectAll();
     void ClearAll();
 
     size_t RecordCount() const noexcept { return records_.size(); }

@@ -18,11 +18,15 @@ struct SessionKeyHandle {
 };
 
 struct DeviceRecord {
-    explicit DeviceRecord(CDevice* device) noexcept : handle(device) {}
+    explicit DeviceRecord(std::unique_ptr<CDevice> opened) noexcept
+        : handle(opened.get()), device(std::move(opened)) {}
 
-    CDevice* handle;  // not owned: closing the device destroys it
+    CDevice* handle;
+    std::unique_ptr<CDevice> device;  // the open device lives as long as its record
     std::vector<std::unique_ptr<NameList>> nameLists;
     std::vector<std::unique_ptr<SessionKeyHandle>> keyHandles;
 };
+
+// Records are destroyed oldest list first, then the device itself.
 
 }  // namespace qav

@@ -158,7 +158,9 @@ typedef uintptr_t QAV_HANDLE;
 
 /* Encrypts plaintext for a secured command after a fresh card challenge.
  * out has room for *outLength bytes on entry; set *outLength to the
- * cryptogram length. Return 0 on success. */
+ * cryptogram length. Secured file writes read the result as a result code
+ * (0 = success); the PIN reload reads it as a truth value (non-zero =
+ * success). */
 typedef uint32_t(QAV_CALLBACK* QAV_EncryptCallback)(
     const uint8_t* challenge, uint32_t challengeLength, const uint8_t* plaintext,
     uint32_t plaintextLength, uint8_t* out, uint32_t* outLength, uintptr_t user1, uintptr_t user2);
@@ -232,6 +234,114 @@ QAV_EXPORT uint32_t QAV_API QAV_Finalize(uint32_t reserved);
  * when a reader appeared during the listing (call again); a PC/SC error.
  */
 QAV_EXPORT uint32_t QAV_API QAV_GetDeviceList(char*** names, uint32_t* count, uint32_t showAll);
+
+/* Opens the seal key in a reader named by QAV_GetDeviceList.
+ *
+ * name     [in]  the reader name.
+ * handle   [out] the device handle, valid until QAV_CloseDevice or the last
+ *                QAV_Finalize. Opening one reader twice gives two handles.
+ * reserved [in]  not read; pass 0.
+ *
+ * Returns QAV_OK; QAV_E_NOT_INITIALIZED; QAV_E_NULL_POINTER; QAV_E_NO_DEVICE
+ * (no card, empty ATR, failed probe); QAV_E_CARD_OBJECT, QAV_E_READER_OBJECT
+ * or QAV_E_NO_MEMORY when the device objects cannot be made; a PC/SC error
+ * such as 0x80100009 (unknown reader).
+ */
+QAV_EXPORT uint32_t QAV_API QAV_OpenDevice(const char* name, QAV_HANDLE* handle, uint32_t reserved);
+
+/* Disconnects and closes a device; the handle is invalid afterwards, and so
+ * are the container lists and session-key handles given out for it.
+ *
+ * Returns QAV_OK; QAV_E_NOT_INITIALIZED; QAV_E_INVALID_HANDLE; a PC/SC error
+ * when the disconnect fails (the device then stays open; a lost smart-card
+ * service counts as disconnected).
+ */
+QAV_EXPORT uint32_t QAV_API QAV_CloseDevice(QAV_HANDLE handle, uint32_t reserved);
+
+/* Begins / ends the PC/SC transaction on the device's card: other processes
+ * and connections are kept out until QAV_Unlock. Other threads of this
+ * process that use the same handle are not.
+ *
+ * Returns QAV_OK; QAV_E_NOT_INITIALIZED; QAV_E_INVALID_HANDLE; a PC/SC error.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_Lock(QAV_HANDLE handle, uint32_t reserved);
+QAV_EXPORT uint32_t QAV_API QAV_Unlock(QAV_HANDLE handle, uint32_t reserved);
+
+/* Sends one raw command APDU.
+ *
+ * command        [in]     the command bytes (commandLength > 0).
+ * response       [out]    answer data, without the status word; may be null
+ *                         to ask for the answer's length.
+ * responseLength [in/out] capacity of response / length of the data.
+ * statusWord     [out]    the card's status word. It is not turned into a
+ *                         result: 6A82 gives QAV_OK with *statusWord 0x6A82.
+ *                         A 61xx answer is fetched with GET RESPONSE into the
+ *                         same buffer at its full capacity.
+ *
+ * Returns QAV_OK; QAV_E_NOT_INITIALIZED; QAV_E_INVALID_HANDLE;
+ * QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH (checked before responseLength and
+ * statusWord); QAV_E_BUFFER_TOO_SMALL; QAV_E_UNEXPECTED_DATA (an answer
+ * without a status word); the bare status word of a failed GET RESPONSE; a
+ * PC/SC error such as 0x80100069 (card removed).
+ */
+QAV_EXPORT uint32_t QAV_API QAV_Transmit(QAV_HANDLE handle, const uint8_t* command,
+                                         uint32_t commandLength, uint8_t* response,
+                                         uint32_t* responseLength, uint32_t* statusWord,
+                                         uint32_t reserved);
+
+/* Sends the card's reset command (00 4A 00 00 00), which clears its
+ * security state. The connection itself is not reset.
+ *
+ * Returns QAV_OK; QAV_E_NOT_INITIALIZED; QAV_E_INVALID_HANDLE;
+ * QAV_CARD_STATUS(sw); a PC/SC error.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_Reset(QAV_HANDLE handle, uint32_t reserved);
+
+/* Answers a state question about the key.
+ *
+ * kind  [in]  1: the PIN has been changed since personalisation (byte 999 of
+ *             file 1011 is 01); 2: file A0F3 holds data; 3: not supported;
+ *             4: which payment application the card carries (1..4).
+ * state [out] 0 or 1 for kinds 1 and 2, 1..4 for kind 4.
+ *
+ * Returns QAV_OK; QAV_E_NOT_INITIALIZED; QAV_E_INVALID_HANDLE;
+ * QAV_E_NULL_POINTER; QAV_E_BAD_SELECTOR (kind outside 1..4);
+ * QAV_E_NOT_SUPPORTED (kind 3); QAV_E_NOT_FOUND (kind 4, no payment
+ * application); QAV_CARD_STATUS(sw); a PC/SC error.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_GetState(QAV_HANDLE handle, uint32_t kind, uint32_t* state,
+                                         uint32_t reserved);
+
+/* Selects the seal application anew, which drops a verified PIN and any
+ * authentication the card had reached.
+ *
+ * Returns QAV_OK; QAV_E_NOT_INITIALIZED; QAV_E_INVALID_HANDLE;
+ * QAV_CARD_STATUS(sw); a PC/SC error.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_ClearSecureState(QAV_HANDLE handle, uint32_t reserved);
+
+/* ---- Abilities --------------------------------------------------------- */
+
+/* Reads the seal device's ability flags from the application's control
+ * information (ability 0: 0/0, 1: 0/1, 2: 1/1).
+ *
+ * Returns QAV_OK; QAV_E_NOT_INITIALIZED; QAV_E_INVALID_HANDLE;
+ * QAV_E_NULL_POINTER; QAV_E_UNEXPECTED_DATA (an answer of another form, or
+ * an unknown ability; the flags are then not written); QAV_CARD_STATUS(sw);
+ * a PC/SC error.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_GetSealDeviceAbility(QAV_HANDLE handle, uint32_t* flag1,
+                                                     uint32_t* flag2, uint32_t reserved);
+
+/* Reads the 64 bytes of ability information (file 4000). The 16-bit fields
+ * at offsets 0, 2, 4, 17, 19, 21 and 24 are handed over low byte first.
+ *
+ * info [out] at least 64 bytes.
+ *
+ * Returns QAV_OK; QAV_E_NOT_INITIALIZED; QAV_E_INVALID_HANDLE;
+ * QAV_E_NULL_POINTER; QAV_CARD_STATUS(sw); a PC/SC error.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_GetAbilityInfo(QAV_HANDLE handle, uint8_t* info, uint32_t reserved);
 
 #ifdef __cplusplus
 }

@@ -126,13 +126,15 @@ TEST_F(DeviceListTest, ServiceErrorsPassThroughUnchanged) {
 
 TEST_F(DeviceListTest, ManagerValidatesOnlyRegisteredHandles) {
     CDeviceManager* manager = api::Manager();
-    CDevice first;
-    CDevice second;
+    auto owned = std::make_unique<CDevice>();
+    CDevice& first = *owned;
+    auto ownedSecond = std::make_unique<CDevice>();
+    CDevice& second = *ownedSecond;
     const auto handle = [](CDevice& device) { return reinterpret_cast<QAV_HANDLE>(&device); };
     EXPECT_EQ(manager->ValidateDevice(handle(first)), QAV_E_INVALID_HANDLE);
     EXPECT_EQ(manager->ValidateDevice(0), QAV_E_INVALID_HANDLE);
-    manager->RegisterDevice(&first);
-    manager->RegisterDevice(&second);
+    EXPECT_EQ(manager->RegisterDevice(std::move(owned)), handle(first));
+    manager->RegisterDevice(std::move(ownedSecond));
     EXPECT_EQ(manager->ValidateDevice(handle(first)), QAV_OK);
     CDevice* found = nullptr;
     EXPECT_EQ(api::CheckDevice(handle(second), &found), QAV_OK);
@@ -164,10 +166,11 @@ TEST_F(DeviceListTest, ManagerValidatesOnlyRegisteredHandles) {
     ASSERT_EQ(countB, 1u);
     EXPECT_STREQ(b[0], "SealOne");
 
-    manager->UnregisterDevice(&first);
-    EXPECT_EQ(manager->ValidateDevice(handle(first)), QAV_E_INVALID_HANDLE);
+    const QAV_HANDLE firstHandle = handle(first);
+    manager->UnregisterDevice(firstHandle);  // destroys the device with its lists
+    EXPECT_EQ(manager->ValidateDevice(firstHandle), QAV_E_INVALID_HANDLE);
     EXPECT_EQ(manager->ValidateDevice(handle(second)), QAV_OK);
-    manager->UnregisterDevice(&first);  // unknown: nothing happens
+    manager->UnregisterDevice(firstHandle);  // unknown: nothing happens
     EXPECT_EQ(manager->RecordCount(), 1u);
 
     // The last finalize drops every record.

@@ -1,0 +1,20 @@
+// Raw command exchange and the state questions built on it.
+#pragma once
+
+#include <cstdint>
+
+#include "device/device.h"
+
+namespace qav::api {
+
+// One command through the device's reader; a 61xx answer is fetched with
+// GET RESPONSE into the same buffer at its full capacity. Other status
+// words are the caller's to judge: they are not turned into results.
+uint32_t TransmitRaw(CDevice& device, const uint8_t* command, uint32_t commandLength,
+                     uint8_t* response, uint32_t* responseLength, uint32_t* statusWord);
+
+// kind 1: PIN-change marker; 2: file A0F3 holds data; 3: not supported;
+// 4: which payment application answers (1..4).
+uint32_t ReadDeviceState(CDevice& device, uint32_t kind, uint32_t* state);
+
+}  // namespace qav::api

@@ -1,0 +1,273 @@
+// Device-level exports over the fake service: opening and closing, raw
+// commands, transactions, state questions and the ability flags.
+#include <gtest/gtest.h>
+
+#include "device/ability.h"
+#include "qavseal/qavseal.h"
+#include "support/open_device_fixture.h"
+
+namespace qav {
+namespace {
+
+using fake::Bytes;
+using fake::Call;
+using fake::FromHex;
+
+class DeviceExportsTest : public test::OpenDeviceTest {
+protected:
+    uint32_t Transmit(QAV_HANDLE handle, const std::string& hex, Bytes* data, uint32_t* sw,
+                      uint32_t capacity = 256) {
+        const Bytes command = FromHex(hex);
+        data->assign(capacity, 0);
+        uint32_t length = capacity;
+        const uint32_t rc =
+            QAV_Transmit(handle, command.data(), static_cast<uint32_t>(command.size()),
+                         data->data(), &length, sw, 0);
+        if (rc == QAV_OK) data->resize(length);
+        return rc;
+    }
+};
+
+TEST_F(DeviceExportsTest, OpenChecksAndPassesServiceErrors) {
+    QAV_HANDLE handle = 0;
+    EXPECT_EQ(QAV_OpenDevice(nullptr, &handle, 0), QAV_E_NULL_POINTER);
+    EXPECT_EQ(QAV_OpenDevice(kReader, nullptr, 0), QAV_E_NULL_POINTER);
+    EXPECT_EQ(QAV_OpenDevice(kReader, &handle, 0), QAV_E_NO_DEVICE);  // empty reader
+    EXPECT_EQ(QAV_OpenDevice("Nowhere", &handle, 0), 0x80100009u);
+    EXPECT_EQ(handle, 0u);
+    EXPECT_EQ(pcsc.OpenHandles(), 0u);
+}
+
+TEST_F(DeviceExportsTest, OpeningTwiceGivesTwoHandlesOnOneContext) {
+    const QAV_HANDLE first = Open();
+    QAV_HANDLE second = 0;
+    ASSERT_EQ(QAV_OpenDevice(kReader, &second, 0), QAV_OK);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(pcsc.OpenHandles(), 2u);
+    EXPECT_EQ(pcsc.OpenContexts(), 1u);
+
+    EXPECT_EQ(QAV_CloseDevice(first, 0), QAV_OK);
+    EXPECT_EQ(QAV_CloseDevice(first, 0), QAV_E_INVALID_HANDLE);
+    EXPECT_EQ(pcsc.OpenHandles(), 1u);
+    uint32_t sw = 0;
+    Bytes data;
+    EXPECT_EQ(Transmit(first, "00 84 00 00 08", &data, &sw), QAV_E_INVALID_HANDLE);
+    card->Expect("00 84 00 00 04", "01 02 03 04 90 00");
+    EXPECT_EQ(Transmit(second, "00 84 00 00 04", &data, &sw), QAV_OK);
+}
+
+TEST_F(DeviceExportsTest, FailedDisconnectKeepsTheDeviceOpenButALostServiceDoesNot) {
+    const QAV_HANDLE handle = Open();
+    pcsc.Inject(Call::Disconnect, 0x8010000Bu);  // sharing violation
+    EXPECT_EQ(QAV_CloseDevice(handle, 0), 0x8010000Bu);
+    EXPECT_EQ(pcsc.OpenHandles(), 1u);
+    pcsc.Inject(Call::Disconnect, 0x8010001Du);  // the service is gone
+    EXPECT_EQ(QAV_CloseDevice(handle, 0), QAV_OK);
+    EXPECT_EQ(QAV_CloseDevice(handle, 0), QAV_E_INVALID_HANDLE);
+}
+
+TEST_F(DeviceExportsTest, LastFinalizeClosesDevicesStillOpen) {
+    const QAV_HANDLE handle = Open();
+    ASSERT_EQ(QAV_Finalize(0), QAV_OK);
+    EXPECT_EQ(pcsc.OpenHandles(), 0u);
+    EXPECT_EQ(pcsc.OpenContexts(), 0u);
+    ASSERT_EQ(QAV_Initialize(0), QAV_OK);
+    EXPECT_EQ(QAV_CloseDevice(handle, 0), QAV_E_INVALID_HANDLE);
+}
+
+TEST_F(DeviceExportsTest, TransmitLeavesStatusWordsToTheCaller) {
+    const QAV_HANDLE handle = Open();
+    card->Expect("00 A4 00 00 02 7F 01", "6A 82");
+    Bytes data;
+    uint32_t sw = 0;
+    ASSERT_EQ(Transmit(handle, "00 A4 00 00 02 7F 01", &data, &sw), QAV_OK);
+    EXPECT_EQ(sw, 0x6A82u);
+    EXPECT_TRUE(data.empty());
+}
+
+TEST_F(DeviceExportsTest, TransmitFetches61xxWithTheFullCapacity) {
+    const QAV_HANDLE handle = Open({0x3B, 0x02, 0x14, 0x50}, 1);
+    card->Expect("00 B0 00 00 00", "61 10")
+        .Expect("00 C0 00 00 10", "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 90 00");
+    Bytes data;
+    uint32_t sw = 0;
+    ASSERT_EQ(Transmit(handle, "00 B0 00 00 00", &data, &sw, 16), QAV_OK);
+    EXPECT_EQ(data.size(), 16u);
+    EXPECT_EQ(data[15], 0x0F);
+    EXPECT_EQ(sw, 0x9000u);
+}
+
+TEST_F(DeviceExportsTest, TransmitGivesTheBareStatusOfAFailedGetResponse) {
+    const QAV_HANDLE handle = Open();
+    card->Expect("00 B0 00 00 00", "61 10").Expect("00 C0 00 00 10", "6A 86");
+    Bytes data;
+    uint32_t sw = 0;
+    EXPECT_EQ(Transmit(handle, "00 B0 00 00 00", &data, &sw), 0x6A86u);
+}
+
+TEST_F(DeviceExportsTest, TransmitArgumentOrder) {
+    const QAV_HANDLE handle = Open();
+    const Bytes command = FromHex("00 84 00 00 08");
+    uint8_t out[8];
+    uint32_t length = 8;
+    uint32_t sw = 0;
+    EXPECT_EQ(QAV_Transmit(handle + 1, nullptr, 0, nullptr, nullptr, nullptr, 0),
+              QAV_E_INVALID_HANDLE);
+    EXPECT_EQ(QAV_Transmit(handle, nullptr, 5, out, &length, &sw, 0), QAV_E_NULL_POINTER);
+    // The zero length is found before the missing length pointer.
+    EXPECT_EQ(QAV_Transmit(handle, command.data(), 0, out, nullptr, &sw, 0), QAV_E_BAD_LENGTH);
+    EXPECT_EQ(QAV_Transmit(handle, command.data(), 5, out, nullptr, &sw, 0), QAV_E_NULL_POINTER);
+    EXPECT_EQ(QAV_Transmit(handle, command.data(), 5, out, &length, nullptr, 0),
+              QAV_E_NULL_POINTER);
+    EXPECT_TRUE(pcsc.SentCommands().empty());
+}
+
+TEST_F(DeviceExportsTest, LockAndUnlockAreTheCardTransaction) {
+    const QAV_HANDLE handle = Open();
+    EXPECT_EQ(QAV_Lock(handle, 0), QAV_OK);
+    EXPECT_EQ(QAV_Unlock(handle, 0), QAV_OK);
+    EXPECT_EQ(pcsc.Count(Call::BeginTransaction), 1);
+    EXPECT_EQ(pcsc.Count(Call::EndTransaction), 1);
+    EXPECT_EQ(QAV_Lock(0, 0), QAV_E_INVALID_HANDLE);
+    pcsc.RemoveCard(kReader);
+    EXPECT_EQ(QAV_Lock(handle, 0), 0x80100069u);  // removed, after the bounded retries
+}
+
+TEST_F(DeviceExportsTest, GetStateChecksItsKind) {
+    const QAV_HANDLE handle = Open();
+    uint32_t state = 7;
+    EXPECT_EQ(QAV_GetState(handle, 1, nullptr, 0), QAV_E_NULL_POINTER);
+    EXPECT_EQ(QAV_GetState(handle, 0, &state, 0), QAV_E_BAD_SELECTOR);
+    EXPECT_EQ(QAV_GetState(handle, 5, &state, 0), QAV_E_BAD_SELECTOR);
+    EXPECT_EQ(QAV_GetState(handle, 3, &state, 0), QAV_E_NOT_SUPPORTED);
+    EXPECT_EQ(state, 7u);
+    EXPECT_TRUE(pcsc.SentCommands().empty());
+}
+
+constexpr char kDirectory1[] = "00 A4 04 00 0E 31 50 41 59 2E 53 59 53 2E 44 44 46 30 31";
+constexpr char kDirectory2[] = "00 A4 04 00 0E 32 50 41 59 2E 53 59 53 2E 44 44 46 30 31";
+constexpr char kApp1[] = "00 A4 04 00 08 A0 00 00 03 33 01 01 01";
+constexpr char kApp2[] = "00 A4 04 00 08 A0 00 00 03 33 01 01 02";
+constexpr char kApp3[] = "00 A4 04 00 08 A0 00 00 03 33 01 01 03";
+constexpr char kApp4[] = "00 A4 04 00 08 A0 00 00 03 33 01 01 06";
+
+TEST_F(DeviceExportsTest, PaymentStateRetriesWithLeAfter6700) {
+    const QAV_HANDLE handle = Open();
+    card->Expect(kDirectory1, "67 00")
+        .Expect(std::string(kDirectory1) + " 00", "6F 10 84 0E 90 00")
+        .Expect(kApp1, "6A 82")
+        .Expect(kApp2, "67 00")
+        .Expect(std::string(kApp2) + " 00", "6A 82")
+        .Expect(kApp3, "90 00");
+    uint32_t state = 0;
+    ASSERT_EQ(QAV_GetState(handle, 4, &state, 0), QAV_OK);
+    EXPECT_EQ(state, 3u);
+}
+
+TEST_F(DeviceExportsTest, PaymentStateWithoutDirectoryOrApplicationIsNotFound) {
+    const QAV_HANDLE handle = Open();
+    card->Expect(kDirectory1, "6A 82").Expect(kDirectory2, "6A 82");
+    uint32_t state = 9;
+    EXPECT_EQ(QAV_GetState(handle, 4, &state, 0), QAV_E_NOT_FOUND);
+    card->Expect(kDirectory1, "6A 82")
+        .Expect(kDirectory2, "90 00")
+        .Expect(kApp1, "6A 82")
+        .Expect(kApp2, "6A 82")
+        .Expect(kApp3, "6A 82")
+        .Expect(kApp4, "6A 82");
+    EXPECT_EQ(QAV_GetState(handle, 4, &state, 0), QAV_E_NOT_FOUND);
+    EXPECT_EQ(state, 9u);
+}
+
+TEST_F(DeviceExportsTest, PaymentStateReturnsATransportError) {
+    const QAV_HANDLE handle = Open();
+    pcsc.RemoveCard(kReader);
+    uint32_t state = 9;
+    EXPECT_EQ(QAV_GetState(handle, 4, &state, 0), 0x80100069u);
+    EXPECT_EQ(state, 9u);
+}
+
+constexpr char kSelectSealByName[] = "00 A4 04 00 08 A0 00 00 04 53 4B 4D 50";
+
+TEST_F(DeviceExportsTest, ClearSecureStateSelectsTheApplicationByName) {
+    const QAV_HANDLE handle = Open();
+    card->Expect(kSelectSealByName, "90 00");
+    EXPECT_EQ(QAV_ClearSecureState(handle, 0), QAV_OK);
+    card->Expect(kSelectSealByName, "6A 82")
+        .Expect("00 A4 00 00 02 3F 00", "90 00")
+        .Expect(kSelectSealByName, "6A 82");
+    EXPECT_EQ(QAV_ClearSecureState(handle, 0), QAV_CARD_STATUS(0x6A82u));
+}
+
+TEST_F(DeviceExportsTest, KnownCardsGetNoSelection) {
+    const QAV_HANDLE handle =
+        Open(FromHex("3B 7E 96 00 00 00 81 50 32 60 86 43 20 16 03 18 16 13 14"));
+    EXPECT_EQ(QAV_ClearSecureState(handle, 0), QAV_OK);
+    EXPECT_TRUE(pcsc.SentCommands().empty());
+}
+
+TEST_F(DeviceExportsTest, AbilityFlagsFromTheControlInformation) {
+    const QAV_HANDLE handle = Open();
+    uint32_t flag1 = 9;
+    uint32_t flag2 = 9;
+    EXPECT_EQ(QAV_GetSealDeviceAbility(handle, nullptr, &flag2, 0), QAV_E_NULL_POINTER);
+    card->Expect(kSelectSealByName, "6F 07 A5 05 97 01 02 88 00 90 00");
+    ASSERT_EQ(QAV_GetSealDeviceAbility(handle, &flag1, &flag2, 0), QAV_OK);
+    EXPECT_EQ(flag1, 1u);
+    EXPECT_EQ(flag2, 1u);
+
+    card->Expect(kSelectSealByName, "6F 05 A5 03 97 01 03 90 00");
+    flag1 = flag2 = 9;
+    EXPECT_EQ(QAV_GetSealDeviceAbility(handle, &flag1, &flag2, 0), QAV_E_UNEXPECTED_DATA);
+    EXPECT_EQ(flag1, 9u);
+}
+
+struct AbilityCase {
+    const char* answer;
+    uint32_t rc;
+    uint32_t flag1;
+    uint32_t flag2;
+};
+
+TEST(AbilityDecodeTest, NestingAndValues) {
+    const AbilityCase cases[] = {
+        {"6F 05 A5 03 97 01 00", QAV_OK, 0, 0},
+        {"6F 05 A5 03 97 01 01", QAV_OK, 0, 1},
+        {"6F 08 A5 06 97 01 01 97 01 02", QAV_OK, 1, 1},  // the last 97 wins
+        {"6F 04 A5 02 88 00", QAV_OK, 0, 0},              // no 97: ability 0
+        {"6F 05 A5 03 97 01 03", QAV_E_UNEXPECTED_DATA, 9, 9},
+        {"6F 04 A5 02 97 00", QAV_E_UNEXPECTED_DATA, 9, 9},  // 97 without a value
+        {"6F 00", QAV_E_UNEXPECTED_DATA, 9, 9},              // no inner element
+        {"6F 02 A5 00 84 00", QAV_E_UNEXPECTED_DATA, 9, 9},  // two outer elements
+        {"", QAV_E_UNEXPECTED_DATA, 9, 9},
+        {"6F 09 A5 03 97 01 02", QAV_E_UNEXPECTED_DATA, 9, 9},  // runs past the end
+    };
+    for (const AbilityCase& c : cases) {
+        const Bytes answer = FromHex(c.answer);
+        uint32_t flag1 = 9;
+        uint32_t flag2 = 9;
+        EXPECT_EQ(
+            DecodeAbilityFlags(answer.data(), static_cast<uint32_t>(answer.size()), &flag1, &flag2),
+            c.rc)
+            << c.answer;
+        EXPECT_EQ(flag1, c.flag1) << c.answer;
+        EXPECT_EQ(flag2, c.flag2) << c.answer;
+    }
+}
+
+TEST(AbilityDecodeTest, InfoFieldsTurnToLowByteFirst) {
+    uint8_t info[64];
+    for (uint8_t i = 0; i < 64; ++i) info[i] = i;
+    AbilityInfoToHostOrder(info);
+    for (const int at : {0, 2, 4, 17, 19, 21, 24}) {
+        EXPECT_EQ(info[at], at + 1);
+        EXPECT_EQ(info[at + 1], at);
+    }
+    EXPECT_EQ(info[6], 6);
+    EXPECT_EQ(info[16], 16);
+    EXPECT_EQ(info[26], 26);
+    EXPECT_EQ(info[63], 63);
+}
+
+}  // namespace
+}  // namespace qav

@@ -1,0 +1,26 @@
+// The library started on a fake service with one seal reader whose scripted
+// card is already registered (so opening sends no probe).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "api/frame.h"
+#include "support/service_fixture.h"
+
+namespace qav::test {
+
+class OpenDeviceTest : public ServiceTest {
+protected:
+    static constexpr char kReader[] = "ADM Virtual Seal 00 00";
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // Inserts a card with this ATR (registered), and opens it.
+    QAV_HANDLE Open(const fake::Bytes& atr = {0x3B, 0x02, 0x14, 0x50}, uint32_t protocol = 2);
+
+    std::shared_ptr<fake::ScriptedCard> card;
+};
+
+}  // namespace qav::test
