@@ -148,7 +148,8 @@ CardImage ImageFromJson(const std::string& text) {
         return image;
     } catch (const json::exception& e) {
         throw std::runtime_error(std::string("card image: ") + e.what());
-    } catch (const std::invalid_argument& e) {
+    } catch (const std::logic_error& e) {
+        // Bad hex digits, numbers that do not parse or do not fit.
         throw std::runtime_error(std::string("card image: ") + e.what());
     }
 }
