@@ -70,8 +70,13 @@ std::optional<uint16_t> CardEngine::CheckMac(const Apdu& apdu, Bytes& data) {
     if (challenge.empty()) return sw::kConditions;
     if (apdu.data.size() < 4) return sw::kWrongLength;
     data.assign(apdu.data.begin(), apdu.data.end() - 4);
-    Bytes command{apdu.cla, apdu.ins, apdu.p1, apdu.p2, static_cast<uint8_t>(apdu.data.size())};
-    command.insert(command.end(), data.begin(), data.end());
+    Bytes command(5 + data.size());
+    command[0] = apdu.cla;
+    command[1] = apdu.ins;
+    command[2] = apdu.p1;
+    command[3] = apdu.p2;
+    command[4] = static_cast<uint8_t>(apdu.data.size());
+    std::copy(data.begin(), data.end(), command.begin() + 5);
     const Bytes expected = SecureMac(image_.macKey, challenge, command);
     if (!std::equal(expected.begin(), expected.end(), apdu.data.end() - 4)) return sw::kSmBadMac;
     return std::nullopt;

@@ -55,8 +55,7 @@ TEST_F(CardTest, SelectionByChildAndMasterFile) {
 TEST_F(CardTest, SecuredUpdateChecksMacAndDecryptsThePiece) {
     ASSERT_EQ(Sw(SelectFile(0xA0F3)), 0x9000);
     const Bytes piece = Hex("CAFEBABE");
-    Bytes plain{static_cast<uint8_t>(piece.size())};
-    plain.insert(plain.end(), piece.begin(), piece.end());
+    const Bytes plain = Hex("04") + piece;
     const Bytes cryptogram = host::SecureEncrypt(kEncKey, plain);
 
     Bytes challenge = Challenge(8);

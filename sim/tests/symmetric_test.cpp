@@ -96,9 +96,11 @@ TEST_F(CardTest, CipherDataWithCardKeyCarriedKeyAndMac) {
 TEST_F(CardTest, CardHashInPiecesAndWithSignerPreprocessing) {
     const Bytes data = Pattern(200);
     auto piece = [&](size_t from, size_t to) {
-        Bytes element{0xC1, static_cast<uint8_t>(to - from)};
-        element.insert(element.end(), data.begin() + static_cast<std::ptrdiff_t>(from),
-                       data.begin() + static_cast<std::ptrdiff_t>(to));
+        Bytes element(2 + to - from);
+        element[0] = 0xC1;
+        element[1] = static_cast<uint8_t>(to - from);
+        std::copy(data.begin() + static_cast<std::ptrdiff_t>(from),
+                  data.begin() + static_cast<std::ptrdiff_t>(to), element.begin() + 2);
         return element;
     };
     EXPECT_EQ(Hex(Send(Cmd("80C40001", piece(0, 127)))), "9000");
