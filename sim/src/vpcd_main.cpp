@@ -226,6 +226,7 @@ int main(int argc, char** argv) {
                 vcard::Bytes message;
                 if (!link.Receive(message)) {
                     link.Close();  // vpcd went away; reconnect on the next round
+                    settings.atrSent = false;
                     continue;
                 }
                 if (!Serve(settings, *card, link, message)) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 
 #include "host_crypto.h"
@@ -122,6 +123,18 @@ TEST_F(VirtualKey, CardLeavesAndReturnsOnTheControlFifo) {
     std::ofstream(control) << "insert\n";
     EXPECT_TRUE(context_.WaitForCard(reader_, true, 5000));
     bench::CardLink again(context_, reader_);
+    EXPECT_EQ(StatusWord(again.Exchange(kSelectSeal)), 0x9000);
+}
+
+TEST_F(VirtualKey, KeyComesBackAfterPcscdRestarts) {
+    const std::string restart = bench::Env("QAVSEAL_PCSCD_RESTART");
+    if (restart.empty()) GTEST_SKIP() << "not run under scripts/bench";
+    ASSERT_EQ(StatusWord(link_->Exchange(kSelectSeal)), 0x9000);
+    link_.reset();
+    ASSERT_EQ(std::system(restart.c_str()), 0);
+    bench::PcscContext fresh;
+    ASSERT_TRUE(fresh.WaitForCard(reader_, true, 5000));
+    bench::CardLink again(fresh, reader_);
     EXPECT_EQ(StatusWord(again.Exchange(kSelectSeal)), 0x9000);
 }
 
