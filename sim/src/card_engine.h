@@ -94,7 +94,6 @@ private:
 
     CurrentDf df_ = CurrentDf::Seal;
     std::optional<uint16_t> ef_;
-    size_t paymentIndex_ = 0;
     bool pinVerified_ = false;
     bool externalAuthenticated_ = false;
     Bytes challenge_;

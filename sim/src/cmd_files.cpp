@@ -87,7 +87,6 @@ Answer CardEngine::SelectByName(const Apdu& apdu) {
         return Ok(ApplicationControl(apdu.data, Bytes{0x88, 0x01, 0x01}));
     }
     df_ = CurrentDf::PaymentApplication;
-    paymentIndex_ = application;
     return Ok(ApplicationControl(
         apdu.data, Bytes{0x50, 0x04, 'P', 'A', 'Y', static_cast<uint8_t>('1' + application)}));
 }
