@@ -46,7 +46,8 @@ const uint8_t* FindBerTag(const uint8_t* data, uint32_t length, uint16_t tag) {
 uint32_t DerTotalLength(const uint8_t* element, uint32_t available) {
     if (element == nullptr || available < 2 || element[1] < 0x80) return 0;
     const uint32_t count = element[1] & 0x7Fu;
-    if (count > 8 || 2 + count > available) return 0;
+    // 80 (indefinite) has no length bytes and is no DER length at all.
+    if (count == 0 || count > 8 || 2 + count > available) return 0;
     uint64_t value = 0;
     for (uint32_t i = 0; i < count; ++i) {
         if (value > (UINT64_MAX >> 8)) return 0;

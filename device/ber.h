@@ -13,7 +13,7 @@ namespace qav {
 const uint8_t* FindBerTag(const uint8_t* data, uint32_t length, uint16_t tag);
 
 // The full size of a DER element in long length form (header included);
-// 0 for the short form, more than 8 length bytes, a size beyond 32 bits, or
+// 0 for the short or indefinite form, more than 8 length bytes, a size beyond 32 bits, or
 // an element shorter than its own header within `available` bytes.
 uint32_t DerTotalLength(const uint8_t* element, uint32_t available);
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The whole test suite: unit and integration tests, the same unit tests under
-# ASan/UBSan and valgrind, the Windows DLL's export check, short fuzz runs.
+# ASan/UBSan, TSan and valgrind, the Windows DLL's export check, short fuzz runs.
 # Ends with one line "tests: N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -54,6 +54,10 @@ fi
 
 if step "build (ASan/UBSan)" build build-asan -DQAV_BUILD_TESTS=ON -DQAV_SANITIZE=ON; then
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest_step "unit tests (ASan/UBSan)" build-asan -L unit
+fi
+
+if step "build (TSan)" build build-tsan -DQAV_BUILD_TESTS=ON -DQAV_SANITIZE_THREAD=ON -DQAV_BUILD_SIM=OFF; then
+  TSAN_OPTIONS=halt_on_error=1 ctest_step "unit tests (TSan)" build-tsan -L unit
 fi
 
 if step "build (Windows i686 DLL)" build build-win \

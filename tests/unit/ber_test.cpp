@@ -56,6 +56,7 @@ TEST(DerTotalLengthTest, LongFormsOnly) {
     EXPECT_EQ(DerTotalLength(FromHex("30 82 05 10").data(), 4), 0x514u);
     EXPECT_EQ(DerTotalLength(FromHex("30 81 90").data(), 3), 0x93u);
     EXPECT_EQ(DerTotalLength(FromHex("30 45").data(), 2), 0u);
+    EXPECT_EQ(DerTotalLength(FromHex("30 80 09").data(), 3), 0u);  // indefinite
     EXPECT_EQ(DerTotalLength(FromHex("30 89 00 00 00 00 00 00 00 00 01").data(), 11), 0u);
     EXPECT_EQ(DerTotalLength(FromHex("30 84 FF FF FF FF").data(), 6), 0u);  // beyond 32 bits
     EXPECT_EQ(DerTotalLength(FromHex("30 82 05").data(), 3), 0u);           // header cut short
