@@ -40,7 +40,7 @@ uint32_t BuildSecuredCommand(CApdu& apdu, const ChallengeSource& challenge,
                        apdu.CommandLength(), mac.data(), messaging.user1, messaging.user2);
     if (rc != QAV_OK) return rc;
 
-    std::copy(mac.begin(), mac.end(), data.begin() + produced);
+    std::copy(mac.begin(), mac.end(), data.data() + produced);
     apdu.SetData(data.data(), produced + kCommandMacLength);
     apdu.Build();
     return QAV_OK;

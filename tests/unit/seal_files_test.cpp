@@ -165,7 +165,7 @@ TEST_F(SealFilesTest, SecuredWriteFitsEachPieceInOneByteLc) {
     for (const uint32_t size : sizes) {
         std::vector<uint8_t> plain(size + 1);
         plain[0] = static_cast<uint8_t>(size);
-        std::copy_n(data.begin() + done, size, plain.begin() + 1);
+        std::copy_n(data.data() + done, size, plain.data() + 1);
         const std::string header =
             "04 D6 " + Hex({static_cast<uint8_t>(done >> 8), static_cast<uint8_t>(done)});
         reader.Expect("00 84 00 00 04", "0A 0B 0C 0D 90 00")
