@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "card/challenge.h"
+
 namespace qav {
 
 namespace {
@@ -57,19 +59,7 @@ uint32_t CCardSeal::SelectFile(uint32_t byName, const uint8_t* name, uint32_t na
 }
 
 uint32_t CCardSeal::GetChallenge(uint8_t* out, uint32_t length, uint32_t) {
-    if (out == nullptr) return QAV_E_NULL_POINTER;
-    if (length != 4 && length != 8 && length != 16) return QAV_E_BAD_LENGTH;
-
-    CApdu apdu(Format());
-    apdu.ins = 0x84;
-    apdu.le = length;
-    apdu.Build();
-    const uint32_t rc = SendApdu(&apdu);
-    if (rc != QAV_OK) return rc;
-    // A short challenge would leave part of out stale and feed it to a MAC.
-    if (apdu.ResponseLength() < length) return QAV_E_UNEXPECTED_DATA;
-    std::copy_n(apdu.Response(), length, out);
-    return QAV_OK;
+    return RequestChallenge(*this, out, length);
 }
 
 uint32_t CCardSeal::ReservedOperation(uint32_t, uint32_t, uint32_t, uint32_t) {

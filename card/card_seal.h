@@ -24,12 +24,13 @@ public:
     virtual uint32_t SelectFile(uint32_t byName, const uint8_t* name, uint32_t nameLength,
                                 int32_t fid, uint8_t* response, uint32_t* responseLength,
                                 uint32_t childOfCurrent);
-    // 2
+    // 2. Secured (CLA 04, a fresh challenge per piece) when mac is given;
+    // progress is told user1.
     virtual uint32_t UpdateBinary(uint32_t offset, const uint8_t* data, uint32_t dataLength,
                                   uint32_t challengeLength, QAV_EncryptCallback encrypt,
                                   QAV_MacCallback mac, QAV_ProgressCallback progress,
                                   uintptr_t user1, uintptr_t user2);
-    // 3
+    // 3. out null: only asks whether the card can read there.
     virtual uint32_t ReadBinary(uint32_t offset, uint8_t* out, uint32_t* length,
                                 QAV_ProgressCallback progress, uintptr_t user1, uint32_t reserved);
     // 4. length 4, 8 or 16.
@@ -111,10 +112,12 @@ public:
     // 22 and 23: kept free; always QAV_E_NOT_SUPPORTED.
     virtual uint32_t ReservedOperation(uint32_t a, uint32_t b, uint32_t c, uint32_t d);
     virtual uint32_t ReservedOperation23(uint32_t a, uint32_t b, uint32_t c, uint32_t d);
-    // 24
+    // 24. Loads seal data; digest gets the card's 32-byte digest of it.
     virtual uint32_t SealWrite(const uint8_t* data, uint32_t dataLength, uint8_t* digest,
                                uint32_t* digestLength, uint32_t reserved);
-    // 25
+    // 25. mode 1 signs hash with keyFid into signature; mode 0 (watermarked,
+    // also signed) and mode 2 (plain) tell in location and *outLength which
+    // file holds pictureRef's picture and how long it is.
     virtual uint32_t SealSign(int32_t keyFid, int32_t pictureRef, uint32_t mode,
                               const uint8_t* hash, uint32_t hashLength, const char* text,
                               uint8_t* signature, uint32_t* outLength, uint32_t* location,
@@ -141,7 +144,7 @@ public:
     // 31
     virtual uint32_t GenerateSK(uint32_t keyType, uint32_t keyReference, const uint8_t* data,
                                 uint32_t dataLength, uint32_t reserved);
-    // 32
+    // 32. Clears the card's security state; the connection stays.
     virtual uint32_t Reset(uint32_t reserved);
     // 33
     virtual uint32_t ExportAppAuthKey(uint32_t keyIndex, uint8_t* out, uint32_t* outLength,

@@ -3,16 +3,6 @@
 
 namespace qav {
 
-uint32_t CCardSeal::UpdateBinary(uint32_t, const uint8_t*, uint32_t, uint32_t, QAV_EncryptCallback,
-                                 QAV_MacCallback, QAV_ProgressCallback, uintptr_t, uintptr_t) {
-    return QAV_E_NOT_SUPPORTED;
-}
-
-uint32_t CCardSeal::ReadBinary(uint32_t, uint8_t*, uint32_t*, QAV_ProgressCallback, uintptr_t,
-                               uint32_t) {
-    return QAV_E_NOT_SUPPORTED;
-}
-
 uint32_t CCardSeal::ExternalAuth(uint32_t, uint32_t, QAV_CryptogramCallback, uint32_t*, uintptr_t,
                                  uintptr_t) {
     return QAV_E_NOT_SUPPORTED;
@@ -92,15 +82,6 @@ uint32_t CCardSeal::VerifyCertData(uint32_t, uint32_t, uint32_t, uint32_t, uint3
     return QAV_E_NOT_SUPPORTED;
 }
 
-uint32_t CCardSeal::SealWrite(const uint8_t*, uint32_t, uint8_t*, uint32_t*, uint32_t) {
-    return QAV_E_NOT_SUPPORTED;
-}
-
-uint32_t CCardSeal::SealSign(int32_t, int32_t, uint32_t, const uint8_t*, uint32_t, const char*,
-                             uint8_t*, uint32_t*, uint32_t*, uint32_t) {
-    return QAV_E_NOT_SUPPORTED;
-}
-
 uint32_t CCardSeal::DeliveryKey(uint32_t, uint32_t, const uint8_t*, uint32_t, uint32_t) {
     return QAV_E_NOT_SUPPORTED;
 }
@@ -118,8 +99,6 @@ uint32_t CCardSeal::GenerateToken1(uint32_t, uint32_t, uint8_t*, uint32_t*, uint
 uint32_t CCardSeal::GenerateSK(uint32_t, uint32_t, const uint8_t*, uint32_t, uint32_t) {
     return QAV_E_NOT_SUPPORTED;
 }
-
-uint32_t CCardSeal::Reset(uint32_t) { return QAV_E_NOT_SUPPORTED; }
 
 uint32_t CCardSeal::ExportAppAuthKey(uint32_t, uint8_t*, uint32_t*, uint32_t) {
     return QAV_E_NOT_SUPPORTED;

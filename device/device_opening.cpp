@@ -3,6 +3,7 @@
 #include <new>
 
 #include "card/card_seal.h"
+#include "card/card_zel.h"
 #include "device/device_factory.h"
 #include "platform/pcsc.h"
 #include "qavseal/qavseal.h"
@@ -38,7 +39,7 @@ std::unique_ptr<CReader> MakeReader(uint32_t family, const CReaderPCSC& master) 
 
 std::unique_ptr<CCard> MakeCard(uint32_t family, CReader* reader) noexcept {
     if (family == kCardFamilySeal) return TryMake<CCardSeal>(reader);
-    // Identity cards get their card class with the identity-card commands.
+    if (family == kCardFamilyIdentity) return TryMake<CCardZel>(reader);
     return nullptr;
 }
 

@@ -1,0 +1,141 @@
+// Seal data loading and seal signing on the seal card.
+#include <algorithm>
+#include <array>
+
+#include "card/binary_transfer.h"
+#include "card/card_seal.h"
+#include "card/seal_sign_tlv.h"
+#include "reader/chunk_cursor.h"
+
+namespace qav {
+
+namespace {
+
+constexpr uint8_t kProprietaryClass = 0x80;
+constexpr uint8_t kSealWrite = 0xCC;
+constexpr uint8_t kSealSign = 0xCD;
+constexpr uint32_t kSealDigestLength = 32;
+constexpr int32_t kMaxId = 0xFFFF;
+
+// Counts at most limit + 1 characters, so an unterminated or long text is
+// never read further than needed to refuse it.
+uint32_t BoundedTextLength(const char* text, uint32_t limit) noexcept {
+    uint32_t length = 0;
+    while (length <= limit && text[length] != '\0') ++length;
+    return length;
+}
+
+bool IdFits(int32_t id) noexcept { return id >= 0 && id <= kMaxId; }
+
+}  // namespace
+
+uint32_t CCardSeal::SealWrite(const uint8_t* data, uint32_t dataLength, uint8_t* digest,
+                              uint32_t* digestLength, uint32_t) {
+    if (data == nullptr) return QAV_E_NULL_POINTER;
+    if (dataLength == 0 || !FitsFilePositions(0, dataLength)) return QAV_E_BAD_LENGTH;
+    if (digestLength == nullptr) return QAV_E_NULL_POINTER;
+    if (digest == nullptr) {
+        *digestLength = kSealDigestLength;
+        return QAV_OK;
+    }
+    if (*digestLength < kSealDigestLength) {
+        *digestLength = kSealDigestLength;
+        return QAV_E_BUFFER_TOO_SMALL;
+    }
+
+    CChunkCursor cursor(dataLength, kWritePieceSize);
+    while (!cursor.IsDone()) {
+        const uint32_t position = cursor.Offset();
+        CApdu piece(Format());
+        piece.cla = kProprietaryClass;
+        piece.ins = kSealWrite;
+        piece.p1 = static_cast<uint8_t>(position >> 8);
+        piece.p2 = static_cast<uint8_t>(position);
+        piece.lc = cursor.CurrentLength();
+        piece.SetData(data + position, cursor.CurrentLength());
+        piece.Build();
+        if (const uint32_t rc = SendApdu(&piece)) return rc;
+        cursor.Advance();
+    }
+
+    // An empty piece at position 0 closes the data; the card answers its digest.
+    CApdu close(Format());
+    close.cla = kProprietaryClass;
+    close.ins = kSealWrite;
+    close.lc = 0;
+    close.Build();
+    if (const uint32_t rc = SendApdu(&close)) return rc;
+    if (close.ResponseLength() != kSealDigestLength) return QAV_E_UNEXPECTED_DATA;
+    std::copy_n(close.Response(), kSealDigestLength, digest);
+    *digestLength = kSealDigestLength;
+    return QAV_OK;
+}
+
+uint32_t CCardSeal::SealSign(int32_t keyFid, int32_t pictureRef, uint32_t mode, const uint8_t* hash,
+                             uint32_t hashLength, const char* text, uint8_t* signature,
+                             uint32_t* outLength, uint32_t* location, uint32_t) {
+    if (mode > static_cast<uint32_t>(SealSignMode::kPictureLookup)) return QAV_E_BAD_SELECTOR;
+    const auto sealMode = static_cast<SealSignMode>(mode);
+    const bool signs = sealMode != SealSignMode::kPictureLookup;
+    const bool showsPicture = sealMode != SealSignMode::kSignature;
+    uint32_t textLength = 0;
+    if (signs) {
+        if (hash == nullptr) return QAV_E_NULL_POINTER;
+        if (hashLength != kSealHashLength) return QAV_E_BAD_LENGTH;
+        if (text != nullptr) {
+            textLength = BoundedTextLength(text, kMaxSealTextLength);
+            if (textLength > kMaxSealTextLength) return QAV_E_BAD_LENGTH;
+        }
+    }
+    if (outLength == nullptr || *outLength == 0) return QAV_E_NULL_POINTER;
+    if (showsPicture && location == nullptr) return QAV_E_NULL_POINTER;
+    // Identifiers travel in two bytes; a wider one would name another key
+    // or picture without anyone noticing.
+    if ((signs && !IdFits(keyFid)) || (showsPicture && !IdFits(pictureRef))) {
+        return QAV_E_ID_TOO_LARGE;
+    }
+
+    SealSignRequest request;
+    request.mode = sealMode;
+    request.keyFid = static_cast<uint16_t>(signs ? keyFid : 0);
+    request.pictureRef = static_cast<uint16_t>(showsPicture ? pictureRef : 0);
+    request.hash = signs ? hash : nullptr;
+    request.text = signs ? text : nullptr;
+    request.textLength = textLength;
+    CTlvList elements;
+    if (const uint32_t rc = EncodeSealSignRequest(request, &elements)) return rc;
+
+    CApdu apdu(Format());
+    apdu.cla = kProprietaryClass;
+    apdu.ins = kSealSign;
+    apdu.p2 = static_cast<uint8_t>(mode);
+    apdu.lc = elements.EncodingLength();
+    apdu.SetData(elements.EncodingData(), elements.EncodingLength());
+    apdu.Build();
+    if (const uint32_t rc = SendApdu(&apdu)) return rc;
+
+    if (sealMode == SealSignMode::kSignature) {
+        std::array<uint8_t, kSealSignatureLength> answer{};
+        if (const uint32_t rc =
+                ParseSealSignature(apdu.Response(), apdu.ResponseLength(), answer.data())) {
+            return rc;
+        }
+        if (signature != nullptr) {
+            // Too small leaves the length as the caller gave it.
+            if (*outLength < kSealSignatureLength) return QAV_E_BUFFER_TOO_SMALL;
+            std::copy(answer.begin(), answer.end(), signature);
+        }
+        *outLength = kSealSignatureLength;
+        return QAV_OK;
+    }
+
+    SealPictureLocation found;
+    if (const uint32_t rc = ParseSealLocation(apdu.Response(), apdu.ResponseLength(), &found)) {
+        return rc;
+    }
+    *location = found.fileId;
+    *outLength = found.size;
+    return QAV_OK;
+}
+
+}  // namespace qav

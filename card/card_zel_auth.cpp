@@ -1,0 +1,155 @@
+// The identity card's external authentication and PIN commands.
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "card/card_zel.h"
+#include "card/pin_block.h"
+#include "card/pin_status.h"
+#include "platform/secure_memory.h"
+#include "reader/status_words.h"
+
+namespace qav {
+
+namespace {
+
+constexpr uint32_t kMinPinLength = 4;
+constexpr uint32_t kMaxPinLength = 16;
+constexpr uint32_t kMaxReference = 255;
+constexpr uint32_t kFlagPinPad = 0x1;
+constexpr uint32_t kAuthArea = 255;
+constexpr uint8_t kAlternateReference = 0x81;
+constexpr uint32_t kWrongReference = CardStatus(0x6A86);
+
+bool PinLengthOk(uint32_t length) { return length >= kMinPinLength && length <= kMaxPinLength; }
+
+bool AllDecimalDigits(const char* pin, uint32_t length) {
+    for (uint32_t i = 0; i < length; ++i) {
+        if (pin[i] < '0' || pin[i] > '9') return false;
+    }
+    return true;
+}
+
+// Authentication counts its tries like a PIN change, but only 63Cx and 6983
+// mean anything; every other answer passes unchanged.
+uint32_t DecodeAuthStatus(uint32_t result, uint32_t* triesLeft) noexcept {
+    if (!IsCardStatus(result)) return result;
+    const uint32_t sw = result & 0xFFFFu;
+    if ((sw & 0xFFF0u) != 0x63C0u && sw != 0x6983u) return result;
+    return DecodePinStatus(result, PinCommand::kChange, triesLeft);
+}
+
+}  // namespace
+
+uint32_t CCardZel::SendPinWithRetry(uint8_t cla, uint8_t ins, uint8_t p1, const uint8_t* data,
+                                    uint32_t dataLength) {
+    uint32_t rc = QAV_OK;
+    for (const uint8_t p2 : {uint8_t{0x00}, kAlternateReference}) {
+        CApdu apdu(Format());
+        apdu.cla = cla;
+        apdu.ins = ins;
+        apdu.p1 = p1;
+        apdu.p2 = p2;
+        apdu.lc = dataLength;
+        apdu.SetData(data, dataLength);
+        apdu.Build();
+        rc = SendApdu(&apdu);
+        if (rc != kWrongReference) break;
+    }
+    return rc;
+}
+
+uint32_t CCardZel::SendPinPad(uint8_t p2) {
+    CApdu apdu(Format());
+    apdu.cla = 0xF0;
+    apdu.ins = 0xF2;
+    apdu.p2 = p2;
+    apdu.lc = 0;
+    apdu.Build();
+    return SendApdu(&apdu);
+}
+
+uint32_t CCardZel::ExternalAuth(uint32_t keyId, uint32_t challengeLength,
+                                QAV_CryptogramCallback cryptogram, uint32_t* triesLeft,
+                                uintptr_t context1, uintptr_t context2) {
+    if (keyId > kMaxReference) return QAV_E_NULL_POINTER;
+    if (challengeLength == 0) return QAV_E_BAD_LENGTH;
+    if (cryptogram == nullptr || triesLeft == nullptr) return QAV_E_NULL_POINTER;
+
+    std::array<uint8_t, kAuthArea> challenge{};
+    uint32_t rc = GetChallenge(challenge.data(), challengeLength, 0);
+    if (rc != QAV_OK) return rc;
+
+    std::vector<uint8_t> answer(kAuthArea, 0);
+    const platform::WipeOnExit wipeAnswer(answer);
+    uint32_t answerLength = kAuthArea;
+    if (cryptogram(challenge.data(), challengeLength, answer.data(), &answerLength, context1,
+                   context2) != QAV_OK) {
+        return QAV_E_CONVERSION;
+    }
+    // A length beyond the area cannot be true; nothing past it is ours to send.
+    if (answerLength > kAuthArea) return QAV_E_CONVERSION;
+
+    CApdu apdu(Format());
+    apdu.ins = 0x82;
+    apdu.lc = answerLength;
+    apdu.SetData(answer.data(), answerLength);
+    apdu.Build();
+    rc = SendApdu(&apdu);
+    return DecodeAuthStatus(rc, triesLeft);
+}
+
+uint32_t CCardZel::VerifyPIN(uint32_t pinRef, const char* pin, uint32_t pinLength,
+                             uint32_t* triesLeft, uint32_t flags) {
+    if ((flags & kFlagPinPad) != 0) {
+        if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
+        return DecodePinStatus(SendPinPad(0x00), PinCommand::kVerify, triesLeft);
+    }
+    if (pinRef > kMaxReference || pin == nullptr) return QAV_E_NULL_POINTER;
+    if (!AllDecimalDigits(pin, pinLength)) return QAV_E_NULL_POINTER;
+    if (!PinLengthOk(pinLength)) return QAV_E_PIN_LENGTH;
+    if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
+
+    std::vector<uint8_t> block;
+    const platform::WipeOnExit wipeBlock(block);
+    const uint32_t rc = PackPinBlock(pin, pinLength, &block);
+    if (rc != QAV_OK) return rc;
+    return DecodePinStatus(
+        SendPinWithRetry(0x00, 0x20, 0x00, block.data(), static_cast<uint32_t>(block.size())),
+        PinCommand::kVerify, triesLeft);
+}
+
+uint32_t CCardZel::ChangePIN(uint32_t pinRef, const char* oldPin, uint32_t oldLength,
+                             const char* newPin, uint32_t newLength, uint32_t* triesLeft,
+                             uint32_t flags) {
+    if ((flags & kFlagPinPad) != 0) {
+        if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
+        return DecodePinStatus(SendPinPad(0x01), PinCommand::kChange, triesLeft);
+    }
+    if (pinRef > kMaxReference || oldPin == nullptr) return QAV_E_NULL_POINTER;
+    if (!PinLengthOk(oldLength)) return QAV_E_PIN_LENGTH;
+    if (newPin == nullptr) return QAV_E_NULL_POINTER;
+    if (!PinLengthOk(newLength)) return QAV_E_PIN_LENGTH;
+    if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
+
+    std::vector<uint8_t> oldBlock;
+    std::vector<uint8_t> newBlock;
+    const platform::WipeOnExit wipeOld(oldBlock);
+    const platform::WipeOnExit wipeNew(newBlock);
+    uint32_t rc = PackPinBlock(oldPin, oldLength, &oldBlock);
+    if (rc != QAV_OK) return rc;
+    rc = PackPinBlock(newPin, newLength, &newBlock);
+    if (rc != QAV_OK) return rc;
+
+    // Old block, FF, new block; sized once so no stray copy is left behind.
+    std::vector<uint8_t> data(oldBlock.size() + 1 + newBlock.size());
+    const platform::WipeOnExit wipeData(data);
+    auto at = std::copy(oldBlock.begin(), oldBlock.end(), data.begin());
+    *at++ = kPinBlockSeparator;
+    std::copy(newBlock.begin(), newBlock.end(), at);
+    return DecodePinStatus(
+        SendPinWithRetry(0x80, 0x5E, 0x01, data.data(), static_cast<uint32_t>(data.size())),
+        PinCommand::kChange, triesLeft);
+}
+
+}  // namespace qav
