@@ -12,8 +12,6 @@ namespace qav {
 
 class CCardSeal : public CCard {
 public:
-    static constexpr uint8_t kPinBlockSeparator = 0xFF;
-
     explicit CCardSeal(CReader* reader) : CCard(reader) {}
 
     // 0

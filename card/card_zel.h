@@ -12,8 +12,6 @@ namespace qav {
 
 class CCardZel : public CCard {
 public:
-    static constexpr uint8_t kPinBlockSeparator = 0xFF;
-
     explicit CCardZel(CReader* reader) : CCard(reader) {}
 
     // 0
