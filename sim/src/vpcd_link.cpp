@@ -47,6 +47,11 @@ void VpcdLink::Close() {
 
 bool VpcdLink::ReadExactly(uint8_t* out, size_t count) {
     while (count > 0) {
+        // vpcd writes a frame's length and its body in two sends without
+        // TCP_NODELAY: a delayed acknowledgement of the length would hold the
+        // body back for up to 40 ms. Quick-ack mode does not stay on by itself.
+        const int one = 1;
+        setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
         const ssize_t n = read(fd_, out, count);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
