@@ -291,6 +291,7 @@ TEST_F(KeyExportsTest, VanishedKeyShowsAsRemovedAndItsDeviceStillCloses) {
     uint32_t sw = 0;
     EXPECT_EQ(QAV_Transmit(handle, command.data(), 5, response.data(), &length, &sw, 0),
               kRemovedCard);
+    EXPECT_EQ(QAV_ClearSecureState(handle, 0), kRemovedCard);
     EXPECT_EQ(key->Key().CommandCount(), 4u);  // nothing reached it after it went
 
     EXPECT_EQ(QAV_CloseDevice(handle, 0), QAV_OK);
