@@ -7,21 +7,8 @@
 
 #include "api/frame.h"
 #include "device/seal_application.h"
-#include "reader/card_database.h"
 
 namespace qav::test {
-
-void VirtualKeyTest::SetUp() {
-    pcsc.AddReader(kReader);
-    ASSERT_EQ(QAV_Initialize(0), QAV_OK);
-}
-
-void VirtualKeyTest::TearDown() {
-    while (QAV_Finalize(0) == QAV_OK) {
-    }
-    api::State().manager.reset();
-    api::State().usageCount = 0;
-}
 
 const std::string& VirtualKeyTest::DefaultImage() {
     static const std::string image = vcard::SealCard::CreateDefault()->ToJson();
@@ -55,17 +42,6 @@ std::string VirtualKeyTest::ImageWithFile(uint16_t fid, const fake::Bytes& data)
 void VirtualKeyTest::Insert(const vcard::Options& options, const std::string& image) {
     key = std::make_shared<VirtualKeyCard>(vcard::SealCard::FromJson(image, options));
     pcsc.InsertCard(kReader, key);
-}
-
-void VirtualKeyTest::Register() {
-    const fake::Bytes atr = key->Atr();
-    const auto length = static_cast<uint32_t>(atr.size());
-    char name[260];
-    CardEntryName(atr.data(), length, name);
-    const fake::Bytes mask(atr.size(), 0xFF);
-    ASSERT_EQ(RegisterCard(name, atr.data(), length, mask.data(), length, kCardProviderName,
-                           kCardModuleName),
-              0u);
 }
 
 QAV_HANDLE VirtualKeyTest::Open() {

@@ -10,18 +10,13 @@
 #include "card/card_seal.h"
 #include "device/device.h"
 #include "qavseal/qavseal.h"
-#include "support/service_fixture.h"
+#include "support/open_device_fixture.h"
 #include "virtual_key_card.h"
 
 namespace qav::test {
 
-class VirtualKeyTest : public ServiceTest {
+class VirtualKeyTest : public StartedLibraryTest {
 protected:
-    static constexpr char kReader[] = "ADM Virtual Seal 00 00";
-
-    void SetUp() override;
-    void TearDown() override;
-
     // The default key's image, made once per process (key generation is slow).
     static const std::string& DefaultImage();
     // A file of the seal application as an image stores it; empty if none.
@@ -31,8 +26,7 @@ protected:
 
     // A fresh key from image in the reader.
     void Insert(const vcard::Options& options = {}, const std::string& image = DefaultImage());
-    // Enters the key's ATR in the card database, so opening sends no probe.
-    void Register();
+    void Register() { RegisterAtr(key->Atr()); }
     // Opens the reader and forgets the commands that opening sent.
     QAV_HANDLE Open();
     CDevice& Device(QAV_HANDLE handle);
