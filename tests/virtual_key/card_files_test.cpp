@@ -71,6 +71,14 @@ Bytes Counting(size_t length, uint8_t first) {
     return out;
 }
 
+constexpr vcard::Transport kTransports[] = {vcard::Transport::T1, vcard::Transport::T0};
+
+vcard::Options WithTransport(vcard::Transport transport) {
+    vcard::Options options;
+    options.transport = transport;
+    return options;
+}
+
 Bytes Slice(const Bytes& bytes, size_t at, size_t length) {
     return {bytes.begin() + static_cast<std::ptrdiff_t>(at),
             bytes.begin() + static_cast<std::ptrdiff_t>(at + length)};
@@ -171,10 +179,8 @@ TEST_F(KeyCardTest, RefusedMacEndsTheWriteAndKeepsTheEarlierPieces) {
 
 TEST_F(KeyCardTest, ReadsInPiecesUnderBothTransports) {
     const Bytes file = Counting(1024, 0x11);
-    for (const vcard::Transport transport : {vcard::Transport::T1, vcard::Transport::T0}) {
-        vcard::Options options;
-        options.transport = transport;
-        InsertAndOpen(options, ImageWithFile(kPinMarkerFile, file));
+    for (const vcard::Transport transport : kTransports) {
+        InsertAndOpen(WithTransport(transport), ImageWithFile(kPinMarkerFile, file));
         log = test::CallbackLog{};
         Bytes out(500);
         ASSERT_EQ(Read(kPinMarkerFile, 0x0100, &out), QAV_OK);
@@ -197,10 +203,8 @@ TEST_F(KeyCardTest, ReadsInPiecesUnderBothTransports) {
 }
 
 TEST_F(KeyCardTest, LengthQueryNearTheFilesEnd) {
-    for (const vcard::Transport transport : {vcard::Transport::T1, vcard::Transport::T0}) {
-        vcard::Options options;
-        options.transport = transport;
-        InsertAndOpen(options);
+    for (const vcard::Transport transport : kTransports) {
+        InsertAndOpen(WithTransport(transport));
         ASSERT_EQ(SelectById(kPinMarkerFile), QAV_OK);
         pcsc.ResetCounts();
         log = test::CallbackLog{};
@@ -258,59 +262,68 @@ TEST_F(KeyCardTest, ContainersAreFoundInTheKeysTableByExactName) {
 }
 
 TEST_F(KeyCardTest, SealDataDigestIsTheKeysSm3OfWhatWasSent) {
-    InsertAndOpen();
     const Bytes data = Counting(600, 0x5A);
-    Bytes digest(32);
-    uint32_t digestLength = 32;
-    EXPECT_EQ(Card(handle).SealWrite(data.data(), 600, digest.data(), &digestLength, 0),
-              QAV_CARD_STATUS(0x6982u));
+    for (const vcard::Transport transport : kTransports) {
+        InsertAndOpen(WithTransport(transport));
+        Bytes digest(32);
+        uint32_t digestLength = 32;
+        EXPECT_EQ(Card(handle).SealWrite(data.data(), 600, digest.data(), &digestLength, 0),
+                  QAV_CARD_STATUS(0x6982u));
 
-    VerifyPin();
-    pcsc.ResetCounts();
-    ASSERT_EQ(Card(handle).SealWrite(data.data(), 600, digest.data(), &digestLength, 0), QAV_OK);
-    EXPECT_EQ(digestLength, 32u);
-    EXPECT_EQ(ToHex(digest), ToHex(host::Sm3(data)));
-    std::vector<std::string> sent = Sent();
-    ASSERT_EQ(sent.size(), 4u);
-    for (std::string& command : sent) command.resize(14);
-    EXPECT_EQ(sent, (std::vector<std::string>{"80 CC 00 00 FA", "80 CC 00 FA FA", "80 CC 01 F4 64",
-                                              "80 CC 00 00 00"}));
-    EXPECT_EQ(ToHex(FileNow(0x5001)), ToHex(data));
+        VerifyPin();
+        pcsc.ResetCounts();
+        ASSERT_EQ(Card(handle).SealWrite(data.data(), 600, digest.data(), &digestLength, 0),
+                  QAV_OK);
+        EXPECT_EQ(digestLength, 32u);
+        EXPECT_EQ(ToHex(digest), ToHex(host::Sm3(data)));
+        // Under T=0 the digest is fetched after the last command.
+        std::vector<std::string> sent = Sent();
+        ASSERT_GE(sent.size(), 4u);
+        sent.resize(4);
+        for (std::string& command : sent) command.resize(14);
+        EXPECT_EQ(sent, (std::vector<std::string>{"80 CC 00 00 FA", "80 CC 00 FA FA",
+                                                  "80 CC 01 F4 64", "80 CC 00 00 00"}));
+        EXPECT_EQ(ToHex(FileNow(0x5001)), ToHex(data));
+    }
 }
 
 TEST_F(KeyCardTest, SealSignatureVerifiesWithTheContainersPublicKey) {
-    InsertAndOpen();
-    ContainerRecord record;
-    ASSERT_EQ(FindContainer(Device(handle), "QAV-SM2-Seal", &record, nullptr), QAV_OK);
-    const auto keyFid = static_cast<int32_t>(record.PrivateKeyFid());
-    Bytes publicKey(64);
-    ASSERT_EQ(Read(record.PublicKeyFid(), 0, &publicKey), QAV_OK);
-    ASSERT_EQ(ToHex(publicKey), ToHex(ImageFile(DefaultImage(), record.PublicKeyFid())));
+    for (const vcard::Transport transport : kTransports) {
+        InsertAndOpen(WithTransport(transport));
+        ContainerRecord record;
+        ASSERT_EQ(FindContainer(Device(handle), "QAV-SM2-Seal", &record, nullptr), QAV_OK);
+        const auto keyFid = static_cast<int32_t>(record.PrivateKeyFid());
+        Bytes publicKey(64);
+        ASSERT_EQ(Read(record.PublicKeyFid(), 0, &publicKey), QAV_OK);
+        ASSERT_EQ(ToHex(publicKey), ToHex(ImageFile(DefaultImage(), record.PublicKeyFid())));
 
-    const Bytes hash = host::Sm3({'s', 'e', 'a', 'l'});
-    Bytes signature(64);
-    uint32_t length = 64;
-    EXPECT_EQ(Card(handle).SealSign(keyFid, 0, 1, hash.data(), 32, "QAVSeal", signature.data(),
-                                    &length, nullptr, 0),
-              QAV_CARD_STATUS(0x6982u));
+        const Bytes hash = host::Sm3({'s', 'e', 'a', 'l'});
+        Bytes signature(64);
+        uint32_t length = 64;
+        EXPECT_EQ(Card(handle).SealSign(keyFid, 0, 1, hash.data(), 32, "QAVSeal", signature.data(),
+                                        &length, nullptr, 0),
+                  QAV_CARD_STATUS(0x6982u));
 
-    VerifyPin();
-    pcsc.ResetCounts();
-    ASSERT_EQ(Card(handle).SealSign(keyFid, 0, 1, hash.data(), 32, "QAVSeal", signature.data(),
-                                    &length, nullptr, 0),
-              QAV_OK);
-    EXPECT_EQ(length, 64u);
-    EXPECT_TRUE(host::Sm2Verify(publicKey, hash, signature));
-    Bytes otherHash = hash;
-    otherHash[31] ^= 0x01;
-    EXPECT_FALSE(host::Sm2Verify(publicKey, otherHash, signature));
-    EXPECT_EQ(Sent().at(0).substr(0, 35), "80 CD 00 01 2F C0 02 21 01 C3 20 " + ToHex({hash[0]}));
+        VerifyPin();
+        pcsc.ResetCounts();
+        ASSERT_EQ(Card(handle).SealSign(keyFid, 0, 1, hash.data(), 32, "QAVSeal", signature.data(),
+                                        &length, nullptr, 0),
+                  QAV_OK);
+        EXPECT_EQ(length, 64u);
+        EXPECT_TRUE(host::Sm2Verify(publicKey, hash, signature));
+        Bytes otherHash = hash;
+        otherHash[31] ^= 0x01;
+        EXPECT_FALSE(host::Sm2Verify(publicKey, otherHash, signature));
+        EXPECT_EQ(Sent().at(0).substr(0, 35),
+                  "80 CD 00 01 2F C0 02 21 01 C3 20 " + ToHex({hash[0]}));
 
-    // An RSA container's key cannot make a seal signature.
-    ASSERT_EQ(FindContainer(Device(handle), "QAV-RSA1024", &record, nullptr), QAV_OK);
-    EXPECT_EQ(Card(handle).SealSign(static_cast<int32_t>(record.PrivateKeyFid()), 0, 1, hash.data(),
-                                    32, nullptr, signature.data(), &length, nullptr, 0),
-              QAV_CARD_STATUS(0x6985u));
+        // An RSA container's key cannot make a seal signature.
+        ASSERT_EQ(FindContainer(Device(handle), "QAV-RSA1024", &record, nullptr), QAV_OK);
+        EXPECT_EQ(
+            Card(handle).SealSign(static_cast<int32_t>(record.PrivateKeyFid()), 0, 1, hash.data(),
+                                  32, nullptr, signature.data(), &length, nullptr, 0),
+            QAV_CARD_STATUS(0x6985u));
+    }
 }
 
 TEST_F(KeyCardTest, SealPicturesAreFoundAndReadWhole) {
