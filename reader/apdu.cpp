@@ -8,6 +8,8 @@ namespace qav {
 
 namespace {
 
+constexpr uint32_t kFullShortAnswer = 256;
+
 void WipeAndRelease(std::vector<uint8_t>& bytes) noexcept {
     platform::SecureWipe(bytes.data(), bytes.capacity());
     bytes.clear();
@@ -52,9 +54,14 @@ void CApdu::Build() {
     at = std::copy(data_.begin(), data_.end(), at);
     if (sendLe) PutBigEndian(at, le, width);
 
+    // A short Le of 00 lets the card send 256 bytes, one more than the
+    // format's room: a file length query on a large file gets them all.
+    const bool fullShortAnswer = sendLe && le == 0 && width == 1;
+    const uint32_t room = fullShortAnswer ? std::max(format.responseCapacity, kFullShortAnswer)
+                                          : format.responseCapacity;
     WipeAndRelease(response_);
-    response_.assign(format.responseCapacity, 0);
-    responseLength_ = format.responseCapacity;
+    response_.assign(room, 0);
+    responseLength_ = room;
 }
 
 void CApdu::Clear() noexcept {

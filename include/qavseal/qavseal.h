@@ -259,7 +259,8 @@ QAV_EXPORT uint32_t QAV_API QAV_OpenDevice(const char* name, QAV_HANDLE* handle,
 QAV_EXPORT uint32_t QAV_API QAV_CloseDevice(QAV_HANDLE handle, uint32_t reserved);
 
 /* Begins / ends the PC/SC transaction on the device's card: other processes
- * and connections are kept out until QAV_Unlock. Other threads of this
+ * and connections are kept out until QAV_Unlock (the smart-card service
+ * holds their connections and commands until then). Other threads of this
  * process that use the same handle are not.
  *
  * Returns QAV_OK; QAV_E_NOT_INITIALIZED; QAV_E_INVALID_HANDLE; a PC/SC error.
@@ -282,7 +283,9 @@ QAV_EXPORT uint32_t QAV_API QAV_Unlock(QAV_HANDLE handle, uint32_t reserved);
  * QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH (checked before responseLength and
  * statusWord); QAV_E_BUFFER_TOO_SMALL; QAV_E_UNEXPECTED_DATA (an answer
  * without a status word); the bare status word of a failed GET RESPONSE; a
- * PC/SC error such as 0x80100069 (card removed).
+ * PC/SC error such as 0x80100069 (card removed). A card that was reset or
+ * pulled and put back, and a restarted smart-card service, are reconnected
+ * within the bounded retries, and the command goes through.
  */
 QAV_EXPORT uint32_t QAV_API QAV_Transmit(QAV_HANDLE handle, const uint8_t* command,
                                          uint32_t commandLength, uint8_t* response,

@@ -1,25 +1,21 @@
 // Device-level exports of the library on a virtual key in a real pcscd
 // (run under scripts/bench; the key image is the bench's own).
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <qavseal/qavseal.h>
 
+#include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 
 #include "pcsc_link.h"
 
 namespace {
 
 using bench::Bytes;
-
-// Until the library's seal card layer is in, exports that need a card object
-// answer QAV_E_NOT_SUPPORTED; those tests then report themselves skipped.
-#define ASSERT_OK_OR_SKIP(call)                                                             \
-    do {                                                                                    \
-        const uint32_t result_ = (call);                                                    \
-        if (result_ == QAV_E_NOT_SUPPORTED) GTEST_SKIP() << #call << ": no card layer yet"; \
-        ASSERT_EQ(result_, QAV_OK) << #call;                                                \
-    } while (false)
 
 class DeviceExports : public ::testing::Test {
 protected:
@@ -71,11 +67,11 @@ protected:
 
 TEST_F(DeviceExports, AbilityFlagsAndInformation) {
     uint32_t flag1 = 7, flag2 = 7;
-    ASSERT_OK_OR_SKIP(QAV_GetSealDeviceAbility(handle_, &flag1, &flag2, 0));
+    ASSERT_EQ(QAV_GetSealDeviceAbility(handle_, &flag1, &flag2, 0), QAV_OK);
     EXPECT_EQ(flag1, 1u);
     EXPECT_EQ(flag2, 1u);
     uint8_t info[64] = {};
-    ASSERT_OK_OR_SKIP(QAV_GetAbilityInfo(handle_, info, 0));
+    ASSERT_EQ(QAV_GetAbilityInfo(handle_, info, 0), QAV_OK);
     EXPECT_EQ(info[0], 0x02) << "card bytes 01 02 come out low byte first";
     EXPECT_EQ(info[1], 0x01);
     EXPECT_EQ(info[17], 0x00);
@@ -86,13 +82,13 @@ TEST_F(DeviceExports, AbilityFlagsAndInformation) {
 TEST_F(DeviceExports, PaymentApplicationStateFindsTheFirstApplication) {
     // With --payment-needs-le the selections need their retry with Le.
     uint32_t state = 9;
-    ASSERT_OK_OR_SKIP(QAV_GetState(handle_, 4, &state, 0));
+    ASSERT_EQ(QAV_GetState(handle_, 4, &state, 0), QAV_OK);
     EXPECT_EQ(state, 1u);
 }
 
 TEST_F(DeviceExports, StatesFollowTheCardFiles) {
     uint32_t state = 9;
-    ASSERT_OK_OR_SKIP(QAV_GetState(handle_, 1, &state, 0));
+    ASSERT_EQ(QAV_GetState(handle_, 1, &state, 0), QAV_OK);
     EXPECT_EQ(state, 0u);
     ASSERT_EQ(QAV_GetState(handle_, 2, &state, 0), QAV_OK);
     EXPECT_EQ(state, 0u);
@@ -118,10 +114,10 @@ TEST_F(DeviceExports, ClearSecureStateAndResetDropTheVerifiedPin) {
     const std::string sign = "80CD000126C0022101C320" + std::string(64, 'A');
     ASSERT_EQ(Send("002000000412345678"), 0x9000u);
     EXPECT_EQ(Send(sign), 0x9000u);
-    ASSERT_OK_OR_SKIP(QAV_ClearSecureState(handle_, 0));
+    ASSERT_EQ(QAV_ClearSecureState(handle_, 0), QAV_OK);
     EXPECT_EQ(Send(sign), 0x6982u);
     ASSERT_EQ(Send("002000000412345678"), 0x9000u);
-    ASSERT_OK_OR_SKIP(QAV_Reset(handle_, 0));
+    ASSERT_EQ(QAV_Reset(handle_, 0), QAV_OK);
     EXPECT_EQ(Send(sign), 0x6982u);
 }
 
@@ -132,6 +128,70 @@ TEST_F(DeviceExports, LockUnlockAndCloseTwice) {
     ASSERT_EQ(QAV_CloseDevice(handle_, 0), QAV_OK);
     EXPECT_EQ(QAV_CloseDevice(handle_, 0), QAV_E_INVALID_HANDLE);
     handle_ = 0;
+}
+
+// Another process using the library on the same key; reads its report lines.
+class SecondProcess {
+public:
+    explicit SecondProcess(const std::string& reader)
+        : pipe_(popen(("timeout 30 '" QAV_SECOND_PROCESS "' '" + reader + "'").c_str(), "r"),
+                pclose) {}
+    // The next line, or "" when none comes within timeoutMs.
+    std::string Line(int timeoutMs) {
+        if (!pipe_) return "";
+        pollfd ready{fileno(pipe_.get()), POLLIN, 0};
+        if (poll(&ready, 1, timeoutMs) != 1) return "";
+        std::array<char, 128> line{};
+        if (std::fgets(line.data(), line.size(), pipe_.get()) == nullptr) return "";
+        std::string out(line.data());
+        if (!out.empty() && out.back() == '\n') out.pop_back();
+        return out;
+    }
+
+private:
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe_;
+};
+
+TEST_F(DeviceExports, LockKeepsAnotherProcessOut) {
+    ASSERT_EQ(QAV_Lock(handle_, 0), QAV_OK);
+    SecondProcess other(reader_);
+    // pcscd holds the other connection until our transaction ends.
+    EXPECT_EQ(other.Line(1000), "") << "the other process got in during our transaction";
+    EXPECT_EQ(Send("0084000008"), 0x9000u) << "ours go on";
+    ASSERT_EQ(QAV_Unlock(handle_, 0), QAV_OK);
+    EXPECT_EQ(other.Line(10000), "open=00000000");
+    EXPECT_EQ(other.Line(10000), "transmit=00000000 sw=9000");
+}
+
+TEST_F(DeviceExports, CardPulledBetweenTwoCommands) {
+    const std::string control = bench::Env("QAVSEAL_VCARD_CTL");
+    if (control.empty()) GTEST_SKIP() << "not run under scripts/bench";
+    bench::PcscContext context;
+    const Bytes challenge = Hex("0084000008");
+    Bytes response(256);
+    uint32_t length = static_cast<uint32_t>(response.size());
+    uint32_t status = 0;
+    const auto transmit = [&] {
+        length = static_cast<uint32_t>(response.size());
+        status = 0;
+        return QAV_Transmit(handle_, challenge.data(), 5, response.data(), &length, &status, 0);
+    };
+    ASSERT_EQ(transmit(), QAV_OK);
+    ASSERT_EQ(status, 0x9000u);
+
+    std::ofstream(control) << "remove\n";
+    ASSERT_TRUE(context.WaitForCard(reader_, false, 5000));
+    EXPECT_EQ(transmit(), 0x80100069u) << "SCARD_W_REMOVED_CARD";
+    uint32_t state = 9;
+    EXPECT_EQ(QAV_GetState(handle_, 2, &state, 0), 0x80100069u);
+    EXPECT_EQ(state, 9u);
+
+    // The same handle reconnects to the card once it is back.
+    std::ofstream(control) << "insert\n";
+    ASSERT_TRUE(context.WaitForCard(reader_, true, 5000));
+    EXPECT_EQ(transmit(), QAV_OK);
+    EXPECT_EQ(status, 0x9000u);
+    EXPECT_EQ(length, 8u);
 }
 
 }  // namespace

@@ -131,7 +131,13 @@ TEST_F(ExchangeTest, AnswerNeverOutgrowsTheBuiltBuffer) {
     ReadRecord(apdu, 0);
     *apdu.ResponseLengthAddress() = 100000;  // a caller's slip must not reach the reader
     ASSERT_EQ(Send(apdu), QAV_OK);
-    EXPECT_EQ(reader.CapacityAt(0), 255u);
+    EXPECT_EQ(reader.CapacityAt(0), 256u) << "Le 00: room for a full short answer";
+
+    reader.Expect("00 B2 01 0C 10", "11 22 33 90 00");
+    ReadRecord(apdu, 0x10);
+    *apdu.ResponseLengthAddress() = 100000;
+    ASSERT_EQ(Send(apdu), QAV_OK);
+    EXPECT_EQ(reader.CapacityAt(1), 255u) << "any other Le: the format's room";
 }
 
 TEST_F(ExchangeTest, OtherStatusWordsBecomeCardStatusResults) {
@@ -157,7 +163,7 @@ TEST_F(ExchangeTest, BytesAvailableAreFetchedWithFullCapacity) {
     CApdu apdu(card.Format());
     ReadRecord(apdu, 0);
     ASSERT_EQ(Send(apdu), QAV_OK);
-    EXPECT_EQ(reader.CapacityAt(1), 255u);
+    EXPECT_EQ(reader.CapacityAt(1), 256u);
     EXPECT_EQ(apdu.ResponseLength(), 16u);
     EXPECT_EQ(apdu.Response()[15], 0xFF);
     EXPECT_EQ(apdu.StatusWord(), 0x9000u);

@@ -108,6 +108,14 @@ TEST_F(SealFilesTest, LengthQueryAsksWithLeZeroAndKeepsTheLength) {
     EXPECT_EQ(log.percents, (Percents{0}));
 }
 
+TEST_F(SealFilesTest, LengthQueryTakesAFullShortAnswer) {
+    // A file with 256 bytes or more past the offset fills the whole Le of 00.
+    reader.Expect("00 B0 00 10 00", Answer(Counting(256)));
+    uint32_t length = 0;
+    EXPECT_EQ(Read(0x10, nullptr, &length), QAV_OK);
+    EXPECT_EQ(length, 0u);
+}
+
 TEST_F(SealFilesTest, ReadChecksArgumentsInOrderAndSendsNothing) {
     uint8_t out[4];
     uint32_t length = 4;

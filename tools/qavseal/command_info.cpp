@@ -1,6 +1,7 @@
 #include <winscard.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "commands.h"
@@ -16,16 +17,14 @@ std::string ReaderAtr(const std::string& reader) {
     if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
         return "(unavailable)";
     }
+    const std::unique_ptr<SCARDCONTEXT, void (*)(SCARDCONTEXT*)> release(
+        &context, [](SCARDCONTEXT* owned) { SCardReleaseContext(*owned); });
     SCARD_READERSTATE state{};
     state.szReader = reader.c_str();
     state.dwCurrentState = SCARD_STATE_UNAWARE;
-    std::string atr = "(unavailable)";
-    if (SCardGetStatusChange(context, 0, &state, 1) == SCARD_S_SUCCESS) {
-        atr = ToHex(state.rgbAtr,
-                    state.cbAtr < sizeof state.rgbAtr ? state.cbAtr : sizeof state.rgbAtr);
-    }
-    SCardReleaseContext(context);
-    return atr;
+    if (SCardGetStatusChange(context, 0, &state, 1) != SCARD_S_SUCCESS) return "(unavailable)";
+    return ToHex(state.rgbAtr,
+                 state.cbAtr < sizeof state.rgbAtr ? state.cbAtr : sizeof state.rgbAtr);
 }
 
 void PrintResult(const char* label, uint32_t rc, const std::string& value) {

@@ -1,0 +1,187 @@
+// Making the seal application current before a card export, and the
+// container table behind container names.
+#include "device/seal_application.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/open_device_fixture.h"
+
+namespace qav {
+namespace {
+
+using fake::Bytes;
+using fake::FromHex;
+
+constexpr char kSelectAbility[] = "00 A4 00 00 02 40 00";
+constexpr char kSelectByName[] = "00 A4 04 00 08 A0 00 00 04 53 4B 4D 50";
+constexpr char kSelectMaster[] = "00 A4 00 00 02 3F 00";
+constexpr char kReadAbility[] = "00 B0 00 00 40";
+
+// 64 bytes 00 01 .. 3F, then 90 00.
+std::string AbilityAnswer() {
+    std::string hex;
+    for (int i = 0; i < 64; ++i) {
+        constexpr char kDigits[] = "0123456789ABCDEF";
+        hex += kDigits[i >> 4];
+        hex += kDigits[i & 0xF];
+        hex += ' ';
+    }
+    return hex + "90 00";
+}
+
+class SealApplicationTest : public test::OpenDeviceTest {
+protected:
+    static const CDevice& DeviceOf(QAV_HANDLE handle) {
+        return *reinterpret_cast<const CDevice*>(handle);
+    }
+    size_t SelectsSent() const {
+        size_t selects = 0;
+        for (const Bytes& command : pcsc.SentCommands()) {
+            if (command.size() > 1 && command[1] == 0xA4) ++selects;
+        }
+        return selects;
+    }
+};
+
+TEST_F(SealApplicationTest, CurrentApplicationCostsOneSelect) {
+    const QAV_HANDLE handle = Open();
+    card->Expect(kSelectAbility, "90 00")
+        .Expect(kSelectAbility, "90 00")
+        .Expect(kReadAbility, AbilityAnswer());
+    uint8_t info[64] = {};
+    ASSERT_EQ(QAV_GetAbilityInfo(handle, info, 0), QAV_OK);
+    EXPECT_EQ(SelectsSent(), 2u) << "one for the probe, one for the file itself";
+    EXPECT_EQ(info[0], 0x01);
+    EXPECT_EQ(info[1], 0x00);
+    EXPECT_EQ(info[6], 0x06);
+}
+
+TEST_F(SealApplicationTest, LostApplicationIsFoundAgainThroughTheMasterFile) {
+    const QAV_HANDLE handle = Open();
+    card->Expect(kSelectAbility, "6A 82")
+        .Expect(kSelectByName, "6A 82")
+        .Expect(kSelectMaster, "90 00")
+        .Expect(kSelectByName, "90 00")
+        .Expect(kSelectAbility, "90 00")
+        .Expect(kReadAbility, AbilityAnswer());
+    uint8_t info[64] = {};
+    EXPECT_EQ(QAV_GetAbilityInfo(handle, info, 0), QAV_OK);
+}
+
+TEST_F(SealApplicationTest, ApplicationFoundByNameSkipsTheMasterFile) {
+    const QAV_HANDLE handle = Open();
+    card->Expect(kSelectAbility, "6A 82").Expect(kSelectByName, "90 00");
+    EXPECT_EQ(SelectSealApplication(DeviceOf(handle), 0, 0), QAV_OK);
+}
+
+TEST_F(SealApplicationTest, MissingApplicationStopsTheExportWithTheLastAnswer) {
+    const QAV_HANDLE handle = Open();
+    // The master file's own failure does not end the probe.
+    card->Expect(kSelectAbility, "6A 82")
+        .Expect(kSelectByName, "6A 82")
+        .Expect(kSelectMaster, "6D 00")
+        .Expect(kSelectByName, "6A 81");
+    uint8_t info[64] = {0x55};
+    EXPECT_EQ(QAV_GetAbilityInfo(handle, info, 0), QAV_CARD_STATUS(0x6A81u));
+    EXPECT_EQ(info[0], 0x55) << "nothing read, nothing written";
+}
+
+TEST_F(SealApplicationTest, SkipSendsNothingAndReaderErrorsPassThrough) {
+    const QAV_HANDLE handle = Open();
+    EXPECT_EQ(SelectSealApplication(DeviceOf(handle), 0, 1), QAV_OK);
+    pcsc.Inject(fake::Call::GetStatusChange, 0x80100009u, 1);
+    EXPECT_EQ(SelectSealApplication(DeviceOf(handle), 0, 0), 0x80100009u);
+    EXPECT_TRUE(pcsc.SentCommands().empty());
+}
+
+TEST_F(SealApplicationTest, RemovedCardFailsAtTheFirstCommandNotAtTheProbe) {
+    // Without a card the reader reports an empty ATR, which the probe takes
+    // as a card to leave alone; the export's own command meets the removal.
+    const QAV_HANDLE handle = Open();
+    pcsc.RemoveCard(kReader);
+    uint8_t info[64] = {0x55};
+    EXPECT_EQ(QAV_GetAbilityInfo(handle, info, 0), 0x80100069u);
+    EXPECT_EQ(info[0], 0x55);
+}
+
+TEST_F(SealApplicationTest, KnownAtrIsComparedOverItsWholeLength) {
+    // The first known ATR with one more byte is a different card.
+    const QAV_HANDLE handle =
+        Open(FromHex("3B 7E 96 00 00 00 81 50 32 60 86 43 20 16 03 18 16 13 44 01"));
+    card->Expect(kSelectAbility, "90 00");
+    EXPECT_EQ(SelectSealApplication(DeviceOf(handle), 0, 0), QAV_OK);
+}
+
+// A table of two containers: "ABC" (SM2, files 1A01/1B01/1C01) and "abc".
+std::string ContainerTable() {
+    std::string first = "41 42 43";
+    for (int i = 3; i < 41; ++i) first += " 00";
+    first += " 08 00 00 00 00 00 00 01 1A 01 1B 01 1C";
+    for (int i = 54; i < 60; ++i) first += " 00";
+    std::string second = "61 62 63";
+    for (int i = 3; i < 41; ++i) second += " 00";
+    second += " 02";
+    for (int i = 42; i < 60; ++i) second += " 00";
+    return first + " " + second;
+}
+
+void ExpectTableReads(fake::ScriptedCard& card, const std::string& count,
+                      const std::string& table) {
+    card.Expect("00 A4 00 00 02 30 01", "90 00").Expect("00 B0 00 00 01", count + " 90 00");
+    if (!table.empty()) {
+        card.Expect("00 A4 00 00 02 0F FF", "90 00").Expect("00 B0 00 00 78", table + " 90 00");
+    }
+}
+
+TEST_F(SealApplicationTest, ContainerNamesAreCaseSensitive) {
+    const QAV_HANDLE handle = Open();
+    ExpectTableReads(*card, "02", ContainerTable());
+    ContainerRecord record;
+    uint32_t index = 9;
+    ASSERT_EQ(FindContainer(DeviceOf(handle), "abc", &record, &index), QAV_OK);
+    EXPECT_EQ(index, 1u);
+    EXPECT_EQ(record.KeyType(), 0x02);
+
+    ExpectTableReads(*card, "02", ContainerTable());
+    ASSERT_EQ(FindContainer(DeviceOf(handle), "ABC", &record, nullptr), QAV_OK);
+    EXPECT_EQ(record.KeyType(), 0x08);
+    EXPECT_EQ(record.CertificateFid(), 0x1A01);
+    EXPECT_EQ(record.PrivateKeyFid(), 0x1B01);
+    EXPECT_EQ(record.PublicKeyFid(), 0x1C01);
+
+    ExpectTableReads(*card, "02", ContainerTable());
+    EXPECT_EQ(FindContainer(DeviceOf(handle), "AB", &record, nullptr), QAV_E_NO_CONTAINER);
+}
+
+TEST_F(SealApplicationTest, EmptyTableHoldsNoContainer) {
+    const QAV_HANDLE handle = Open();
+    uint32_t size = 7;
+    ExpectTableReads(*card, "00", "");
+    ASSERT_EQ(ReadContainerTable(DeviceOf(handle), nullptr, &size), QAV_OK);
+    EXPECT_EQ(size, 0u);
+    ExpectTableReads(*card, "00", "");
+    ContainerRecord record;
+    uint32_t index = 9;
+    EXPECT_EQ(FindContainer(DeviceOf(handle), "", &record, &index), QAV_E_NO_CONTAINER);
+    EXPECT_EQ(index, 9u);
+}
+
+TEST_F(SealApplicationTest, TableErrorsPassThrough) {
+    const QAV_HANDLE handle = Open();
+    ContainerRecord record;
+    card->Expect("00 A4 00 00 02 30 01", "6A 82");
+    EXPECT_EQ(FindContainer(DeviceOf(handle), "ABC", &record, nullptr), QAV_CARD_STATUS(0x6A82u));
+    // The count claims more records than the table file gives back.
+    card->Expect("00 A4 00 00 02 30 01", "90 00")
+        .Expect("00 B0 00 00 01", "03 90 00")
+        .Expect("00 A4 00 00 02 0F FF", "90 00")
+        .Expect("00 B0 00 00 B4", "6B 00");
+    EXPECT_EQ(FindContainer(DeviceOf(handle), "ABC", &record, nullptr), QAV_CARD_STATUS(0x6B00u));
+    EXPECT_EQ(FindContainer(DeviceOf(handle), nullptr, &record, nullptr), QAV_E_NULL_POINTER);
+    EXPECT_EQ(FindContainer(DeviceOf(handle), "ABC", nullptr, nullptr), QAV_E_NULL_POINTER);
+}
+
+}  // namespace
+}  // namespace qav
