@@ -202,26 +202,28 @@ TEST_F(KeyCardTest, ReadsInPiecesUnderBothTransports) {
     }
 }
 
-TEST_F(KeyCardTest, LengthQueryNearTheFilesEnd) {
+TEST_F(KeyCardTest, LengthQueryTakesAFullAnswerOrTheLeTheKeyAsksFor) {
     for (const vcard::Transport transport : kTransports) {
         InsertAndOpen(WithTransport(transport));
         ASSERT_EQ(SelectById(kPinMarkerFile), QAV_OK);
         pcsc.ResetCounts();
-        log = test::CallbackLog{};
-        // 240 bytes are left from 0310: T=1 answers them, T=0 asks for Le F0.
+        // From 0100 the key answers Le 00 with a full 256 bytes.
         uint32_t length = 1234;
         EXPECT_EQ(
-            Card(handle).ReadBinary(0x0310, nullptr, &length, test::LoggedProgress, log.User(), 0),
+            Card(handle).ReadBinary(0x0100, nullptr, &length, test::LoggedProgress, log.User(), 0),
             QAV_OK);
         EXPECT_EQ(length, 1234u);
         EXPECT_EQ(log.percents, (Percents{0, 100}));
+        // 240 bytes are left from 0310: T=1 answers them, T=0 asks for Le F0.
+        EXPECT_EQ(Card(handle).ReadBinary(0x0310, nullptr, &length, nullptr, 0, 0), QAV_OK);
         const std::vector<std::string> expected =
             transport == vcard::Transport::T0
-                ? std::vector<std::string>{"00 B0 03 10 00", "00 B0 03 10 F0"}
-                : std::vector<std::string>{"00 B0 03 10 00"};
+                ? std::vector<std::string>{"00 B0 01 00 00", "00 B0 03 10 00", "00 B0 03 10 F0"}
+                : std::vector<std::string>{"00 B0 01 00 00", "00 B0 03 10 00"};
         EXPECT_EQ(Sent(), expected);
         EXPECT_EQ(Card(handle).ReadBinary(0x0400, nullptr, &length, nullptr, 0, 0),
                   QAV_CARD_STATUS(0x6B00u));
+        log = test::CallbackLog{};
     }
 }
 
