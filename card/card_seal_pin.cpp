@@ -11,23 +11,11 @@ namespace qav {
 
 namespace {
 
-constexpr uint32_t kMinPinLength = 4;
-constexpr uint32_t kMaxPinLength = 16;
-constexpr uint32_t kMaxPinReference = 255;
 constexpr uint32_t kFlagTriesQuery = 0x1;
 constexpr uint32_t kMacLength = 4;
 constexpr uint32_t kCryptogramArea = 255;
 // The cryptogram and the MAC share a one-byte Lc.
 constexpr uint32_t kMaxCryptogramLength = kCryptogramArea - kMacLength;
-
-bool PinLengthOk(uint32_t length) { return length >= kMinPinLength && length <= kMaxPinLength; }
-
-bool AllDecimalDigits(const char* pin, uint32_t length) {
-    for (uint32_t i = 0; i < length; ++i) {
-        if (pin[i] < '0' || pin[i] > '9') return false;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -52,14 +40,9 @@ uint32_t CCardSeal::VerifyPIN(uint32_t pinReference, const char* pin, uint32_t p
         if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
         return SendPinCommand(0x00, 0x20, 0x00, 0x00, nullptr, 0, triesLeft, true);
     }
-    if (pinReference > kMaxPinReference || pin == nullptr) return QAV_E_NULL_POINTER;
-    if (!AllDecimalDigits(pin, pinLength)) return QAV_E_NULL_POINTER;
-    if (!PinLengthOk(pinLength)) return QAV_E_PIN_LENGTH;
-    if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
-
     std::vector<uint8_t> block;
     const platform::WipeOnExit wipeBlock(block);
-    const uint32_t rc = PackPinBlock(pin, pinLength, &block);
+    const uint32_t rc = VerifyPinData(pinReference, pin, pinLength, triesLeft, &block);
     if (rc != QAV_OK) return rc;
     // The reference is range-checked but the card takes P2 = 00 whatever it is.
     return SendPinCommand(0x00, 0x20, 0x00, 0x00, block.data(), static_cast<uint32_t>(block.size()),
@@ -73,26 +56,11 @@ uint32_t CCardSeal::ChangePIN(uint32_t pinReference, const char* oldPin, uint32_
         if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
         return SendPinCommand(0x80, 0x5E, 0x01, 0x00, nullptr, 0, triesLeft, false);
     }
-    if (pinReference > kMaxPinReference || oldPin == nullptr) return QAV_E_NULL_POINTER;
-    if (!PinLengthOk(oldPinLength)) return QAV_E_PIN_LENGTH;
-    if (newPin == nullptr) return QAV_E_NULL_POINTER;
-    if (!PinLengthOk(newPinLength)) return QAV_E_PIN_LENGTH;
-    if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
-
-    std::vector<uint8_t> oldBlock;
-    std::vector<uint8_t> newBlock;
     std::vector<uint8_t> data;
-    const platform::WipeOnExit wipeOld(oldBlock);
-    const platform::WipeOnExit wipeNew(newBlock);
     const platform::WipeOnExit wipeData(data);
-    uint32_t rc = PackPinBlock(oldPin, oldPinLength, &oldBlock);
+    const uint32_t rc =
+        ChangePinData(pinReference, oldPin, oldPinLength, newPin, newPinLength, triesLeft, &data);
     if (rc != QAV_OK) return rc;
-    rc = PackPinBlock(newPin, newPinLength, &newBlock);
-    if (rc != QAV_OK) return rc;
-    data.reserve(oldBlock.size() + 1 + newBlock.size());
-    data.insert(data.end(), oldBlock.begin(), oldBlock.end());
-    data.push_back(kPinBlockSeparator);
-    data.insert(data.end(), newBlock.begin(), newBlock.end());
     return SendPinCommand(0x80, 0x5E, 0x01, 0x00, data.data(), static_cast<uint32_t>(data.size()),
                           triesLeft, false);
 }

@@ -5,16 +5,14 @@
 
 #include <cstdint>
 
-#include "card/card.h"
+#include "card/card_key_commands.h"
 #include "qavseal/qavseal.h"
 
 namespace qav {
 
-class CCardZel : public CCard {
+class CCardZel : public CCardKeyCommands {
 public:
-    static constexpr uint8_t kPinBlockSeparator = 0xFF;
-
-    explicit CCardZel(CReader* reader) : CCard(reader) {}
+    explicit CCardZel(CReader* reader) : CCardKeyCommands(reader) {}
 
     // 0
     uint32_t GetResponse(uint32_t* statusWord, uint8_t* response,
@@ -51,55 +49,7 @@ public:
     virtual uint32_t WriteSecuredBlock(uint32_t marker, QAV_EncryptCallback encrypt,
                                        uint32_t challengeLength, QAV_MacCallback mac,
                                        uintptr_t context1, uintptr_t context2);
-    // 10 to 23: not built yet; QAV_E_NOT_SUPPORTED without sending anything.
-    virtual uint32_t ExportSessionKey(uint32_t keyIndex, uint32_t wrapped, uint32_t algorithm,
-                                      uint32_t wrapKeyFile, uint32_t wrapAlgorithm, uint8_t* out,
-                                      uint32_t* outLength, uint32_t reserved);
-    virtual uint32_t ImportSessionKey(uint32_t mode, uint32_t wrapped, uint32_t algorithm,
-                                      uint32_t flag, uint32_t wrapKeyFile, uint32_t wrapAlgorithm,
-                                      const uint8_t* key, uint32_t keyLength, uint32_t* keyIndex,
-                                      uint32_t reserved);
-    virtual uint32_t SessionKeyCipher(uint32_t direction, uint32_t keyIndex, uint32_t withIv,
-                                      const uint8_t* iv, uint32_t ivLength, const uint8_t* input,
-                                      uint32_t inputLength, uint8_t* output, uint32_t* outputLength,
-                                      uint32_t reserved);
-    virtual uint32_t CardHash(uint32_t mode, uint32_t algorithm, const uint8_t* data,
-                              uint32_t dataLength, uint32_t keyFile, uint8_t* out,
-                              uint32_t* outLength, uint32_t reserved);
-    virtual uint32_t GenRSAKeyPair(uint32_t bits, uint32_t privateFile, uint32_t publicFile,
-                                   uint8_t* out, uint32_t* outLength, uint32_t reserved);
-    virtual uint32_t RSAPublicKeyCalc(uint32_t bits, uint32_t publicFile, const uint8_t* input,
-                                      uint32_t inputLength, uint8_t* out, uint32_t* outLength,
-                                      uint32_t reserved);
-    virtual uint32_t RSAPrivateKeyCalc(uint32_t bits, uint32_t privateFile, const uint8_t* input,
-                                       uint32_t inputLength, uint8_t* out, uint32_t* outLength,
-                                       uint32_t reserved);
-    virtual uint32_t WriteRSAKey(uint32_t bits, uint32_t encrypted, uint32_t component,
-                                 uint32_t file, uint32_t keyIndex, uint32_t variant,
-                                 const uint8_t* value, uint32_t valueLength,
-                                 uint32_t challengeLength, QAV_MacCallback mac, uintptr_t context1,
-                                 uintptr_t context2);
-    virtual uint32_t GenSM2KeyPair(uint32_t variant, uint32_t privateFile, uint32_t publicFile,
-                                   uint8_t* out, uint32_t* outLength, uint32_t reserved);
-    virtual uint32_t SM2PublicKeyCalc(uint32_t operation, uint32_t publicFile, const uint8_t* input,
-                                      uint32_t inputLength, uint8_t* out, uint32_t* outLength,
-                                      uint32_t reserved);
-    virtual uint32_t SM2PrivateKeyCalc(uint32_t operation, uint32_t privateFile,
-                                       const uint8_t* input, uint32_t inputLength, uint8_t* out,
-                                       uint32_t* outLength, uint32_t reserved);
-    virtual uint32_t WriteSM2Key(uint32_t encrypted, uint32_t part, uint32_t variant, uint32_t file,
-                                 uint32_t keyIndex, uint32_t flag, const uint8_t* value,
-                                 uint32_t valueLength, uint32_t challengeLength,
-                                 QAV_MacCallback mac, uintptr_t context1, uintptr_t context2);
-    virtual uint32_t ExportPublicKey(uint32_t keyKind, int32_t fid, uint32_t algorithm,
-                                     uint32_t ignored1, uint32_t ignored2, uint32_t keyPart,
-                                     uint8_t* publicKey, uint32_t* publicKeyLength,
-                                     uint8_t* firstAnswer, uint32_t* firstAnswerLength,
-                                     uint32_t reserved);
-    virtual uint32_t VerifyCertData(uint32_t fileCD, uint32_t fileCE, uint32_t fileCC,
-                                    uint32_t variant, uint32_t fileF1, uint32_t fileF2,
-                                    uint32_t fileF3, uint32_t option, const uint8_t* data,
-                                    uint32_t dataLength, uint32_t reserved);
+    // 10 to 23: the shared key commands of CCardKeyCommands.
 
 private:
     // Keyboard PIN commands: P2 = 00, and once more with P2 = 81 when the

@@ -1,5 +1,4 @@
 // The identity card's external authentication and PIN commands.
-#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -13,31 +12,11 @@ namespace qav {
 
 namespace {
 
-constexpr uint32_t kMinPinLength = 4;
-constexpr uint32_t kMaxPinLength = 16;
 constexpr uint32_t kMaxReference = 255;
 constexpr uint32_t kFlagPinPad = 0x1;
 constexpr uint32_t kAuthArea = 255;
 constexpr uint8_t kAlternateReference = 0x81;
 constexpr uint32_t kWrongReference = CardStatus(0x6A86);
-
-bool PinLengthOk(uint32_t length) { return length >= kMinPinLength && length <= kMaxPinLength; }
-
-bool AllDecimalDigits(const char* pin, uint32_t length) {
-    for (uint32_t i = 0; i < length; ++i) {
-        if (pin[i] < '0' || pin[i] > '9') return false;
-    }
-    return true;
-}
-
-// Authentication counts its tries like a PIN change, but only 63Cx and 6983
-// mean anything; every other answer passes unchanged.
-uint32_t DecodeAuthStatus(uint32_t result, uint32_t* triesLeft) noexcept {
-    if (!IsCardStatus(result)) return result;
-    const uint32_t sw = result & 0xFFFFu;
-    if ((sw & 0xFFF0u) != 0x63C0u && sw != 0x6983u) return result;
-    return DecodePinStatus(result, PinCommand::kChange, triesLeft);
-}
 
 }  // namespace
 
@@ -95,8 +74,7 @@ uint32_t CCardZel::ExternalAuth(uint32_t keyId, uint32_t challengeLength,
     apdu.lc = answerLength;
     apdu.SetData(answer.data(), answerLength);
     apdu.Build();
-    rc = SendApdu(&apdu);
-    return DecodeAuthStatus(rc, triesLeft);
+    return DecodePinStatus(SendApdu(&apdu), PinCommand::kExternalAuth, triesLeft);
 }
 
 uint32_t CCardZel::VerifyPIN(uint32_t pinRef, const char* pin, uint32_t pinLength,
@@ -105,14 +83,9 @@ uint32_t CCardZel::VerifyPIN(uint32_t pinRef, const char* pin, uint32_t pinLengt
         if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
         return DecodePinStatus(SendPinPad(0x00), PinCommand::kVerify, triesLeft);
     }
-    if (pinRef > kMaxReference || pin == nullptr) return QAV_E_NULL_POINTER;
-    if (!AllDecimalDigits(pin, pinLength)) return QAV_E_NULL_POINTER;
-    if (!PinLengthOk(pinLength)) return QAV_E_PIN_LENGTH;
-    if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
-
     std::vector<uint8_t> block;
     const platform::WipeOnExit wipeBlock(block);
-    const uint32_t rc = PackPinBlock(pin, pinLength, &block);
+    const uint32_t rc = VerifyPinData(pinRef, pin, pinLength, triesLeft, &block);
     if (rc != QAV_OK) return rc;
     return DecodePinStatus(
         SendPinWithRetry(0x00, 0x20, 0x00, block.data(), static_cast<uint32_t>(block.size())),
@@ -126,27 +99,11 @@ uint32_t CCardZel::ChangePIN(uint32_t pinRef, const char* oldPin, uint32_t oldLe
         if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
         return DecodePinStatus(SendPinPad(0x01), PinCommand::kChange, triesLeft);
     }
-    if (pinRef > kMaxReference || oldPin == nullptr) return QAV_E_NULL_POINTER;
-    if (!PinLengthOk(oldLength)) return QAV_E_PIN_LENGTH;
-    if (newPin == nullptr) return QAV_E_NULL_POINTER;
-    if (!PinLengthOk(newLength)) return QAV_E_PIN_LENGTH;
-    if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
-
-    std::vector<uint8_t> oldBlock;
-    std::vector<uint8_t> newBlock;
-    const platform::WipeOnExit wipeOld(oldBlock);
-    const platform::WipeOnExit wipeNew(newBlock);
-    uint32_t rc = PackPinBlock(oldPin, oldLength, &oldBlock);
-    if (rc != QAV_OK) return rc;
-    rc = PackPinBlock(newPin, newLength, &newBlock);
-    if (rc != QAV_OK) return rc;
-
-    // Old block, FF, new block; sized once so no stray copy is left behind.
-    std::vector<uint8_t> data(oldBlock.size() + 1 + newBlock.size());
+    std::vector<uint8_t> data;
     const platform::WipeOnExit wipeData(data);
-    auto at = std::copy(oldBlock.begin(), oldBlock.end(), data.begin());
-    *at++ = kPinBlockSeparator;
-    std::copy(newBlock.begin(), newBlock.end(), at);
+    const uint32_t rc =
+        ChangePinData(pinRef, oldPin, oldLength, newPin, newLength, triesLeft, &data);
+    if (rc != QAV_OK) return rc;
     return DecodePinStatus(
         SendPinWithRetry(0x80, 0x5E, 0x01, data.data(), static_cast<uint32_t>(data.size())),
         PinCommand::kChange, triesLeft);

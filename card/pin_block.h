@@ -1,4 +1,5 @@
-// PIN characters packed two per byte as hexadecimal digits.
+// PIN characters packed two per byte as hexadecimal digits, and the checks
+// both cards make before a PIN goes anywhere.
 #pragma once
 
 #include <cstdint>
@@ -10,5 +11,18 @@ namespace qav {
 // is not a hexadecimal digit gives 0xE0170028 and an empty block. The caller
 // wipes the block once it is sent.
 uint32_t PackPinBlock(const char* pin, uint32_t length, std::vector<uint8_t>* block);
+
+// 4 to 16 characters, on both cards.
+bool PinLengthOk(uint32_t length) noexcept;
+
+// The keyboard forms' command data, after their argument checks in the order
+// both cards make them (the first failing one decides). Verify: the PIN
+// block. Change: old block, FF, new block. The caller wipes the data once it
+// is sent; the blocks in between are wiped here.
+uint32_t VerifyPinData(uint32_t pinReference, const char* pin, uint32_t pinLength,
+                       const uint32_t* triesLeft, std::vector<uint8_t>* data);
+uint32_t ChangePinData(uint32_t pinReference, const char* oldPin, uint32_t oldLength,
+                       const char* newPin, uint32_t newLength, const uint32_t* triesLeft,
+                       std::vector<uint8_t>* data);
 
 }  // namespace qav

@@ -1,20 +1,8 @@
-// pcsc-lite backend. DWORD and LONG are 64 bits wide here; every value is
-// narrowed or widened in this file and nowhere else.
-#include <winscard.h>
-
-#include <cstring>
-
+// What pcsc-lite does differently from WinSCard: it has no lost-context
+// error of its own and nothing to wait for before the first call.
 #include "platform/pcsc.h"
 
 namespace qav::platform {
-namespace {
-
-uint32_t Result(LONG rc) noexcept { return static_cast<uint32_t>(static_cast<unsigned long>(rc)); }
-
-SCARDCONTEXT ToContext(PcscContext context) noexcept { return static_cast<SCARDCONTEXT>(context); }
-SCARDHANDLE ToHandle(PcscHandle card) noexcept { return static_cast<SCARDHANDLE>(card); }
-
-}  // namespace
 
 bool IsLostContext(uint32_t result) noexcept {
     // A dead or restarted daemon shows as no service (writing to the closed
@@ -25,103 +13,5 @@ bool IsLostContext(uint32_t result) noexcept {
 }
 
 uint32_t WaitForServiceStart() noexcept { return kScardSuccess; }
-
-uint32_t EstablishContext(PcscContext* context) noexcept {
-    SCARDCONTEXT raw = 0;
-    const uint32_t rc = Result(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &raw));
-    if (rc == kScardSuccess) *context = static_cast<PcscContext>(raw);
-    return rc;
-}
-
-uint32_t ReleaseContext(PcscContext context) noexcept {
-    return Result(SCardReleaseContext(ToContext(context)));
-}
-
-ServiceReaderList::~ServiceReaderList() { Free(); }
-
-uint32_t ServiceReaderList::Free() noexcept {
-    if (data_ == nullptr) return kScardSuccess;
-    const uint32_t rc = Result(SCardFreeMemory(ToContext(context_), data_));
-    if (rc == kScardSuccess) {
-        data_ = nullptr;
-        size_ = 0;
-    }
-    return rc;
-}
-
-uint32_t ListReaders(PcscContext context, ServiceReaderList* list) noexcept {
-    list->Free();
-    char* block = nullptr;
-    DWORD size = SCARD_AUTOALLOCATE;
-    const uint32_t rc = Result(
-        SCardListReaders(ToContext(context), nullptr, reinterpret_cast<LPSTR>(&block), &size));
-    if (rc != kScardSuccess) return rc;
-    list->context_ = context;
-    list->data_ = block;
-    list->size_ = static_cast<uint32_t>(size);
-    return rc;
-}
-
-uint32_t GetReaderState(PcscContext context, const char* readerName, ReaderState* state) noexcept {
-    SCARD_READERSTATE record{};
-    record.szReader = readerName;
-    record.dwCurrentState = SCARD_STATE_UNAWARE;
-    const uint32_t rc = Result(SCardGetStatusChange(ToContext(context), 0, &record, 1));
-    if (rc != kScardSuccess) return rc;
-    state->eventState = static_cast<uint32_t>(record.dwEventState);
-    const size_t length =
-        record.cbAtr < sizeof(record.rgbAtr) ? record.cbAtr : sizeof(record.rgbAtr);
-    state->atrLength = static_cast<uint32_t>(length);
-    state->atr.fill(0);
-    std::memcpy(state->atr.data(), record.rgbAtr, length);
-    return rc;
-}
-
-uint32_t Connect(PcscContext context, const char* readerName, PcscHandle* card,
-                 uint32_t* activeProtocol) noexcept {
-    SCARDHANDLE raw = 0;
-    DWORD protocol = 0;
-    const uint32_t rc =
-        Result(SCardConnect(ToContext(context), readerName, SCARD_SHARE_SHARED,
-                            SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &raw, &protocol));
-    if (rc == kScardSuccess) {
-        *card = static_cast<PcscHandle>(raw);
-        *activeProtocol = static_cast<uint32_t>(protocol);
-    }
-    return rc;
-}
-
-uint32_t Disconnect(PcscHandle card) noexcept {
-    return Result(SCardDisconnect(ToHandle(card), SCARD_LEAVE_CARD));
-}
-
-uint32_t Reconnect(PcscHandle card, bool resetCard, uint32_t* activeProtocol) noexcept {
-    DWORD protocol = 0;
-    const uint32_t rc = Result(
-        SCardReconnect(ToHandle(card), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
-                       resetCard ? SCARD_RESET_CARD : SCARD_LEAVE_CARD, &protocol));
-    if (rc == kScardSuccess) *activeProtocol = static_cast<uint32_t>(protocol);
-    return rc;
-}
-
-uint32_t Transmit(PcscHandle card, uint32_t protocol, const uint8_t* command,
-                  uint32_t commandLength, uint8_t* response, uint32_t* received) noexcept {
-    SCARD_IO_REQUEST sendPci{};
-    sendPci.dwProtocol = protocol;
-    sendPci.cbPciLength = sizeof(SCARD_IO_REQUEST);
-    DWORD length = *received;
-    const uint32_t rc = Result(SCardTransmit(ToHandle(card), &sendPci, command, commandLength,
-                                             nullptr, response, &length));
-    *received = rc == kScardSuccess ? static_cast<uint32_t>(length) : 0;
-    return rc;
-}
-
-uint32_t BeginTransaction(PcscHandle card) noexcept {
-    return Result(SCardBeginTransaction(ToHandle(card)));
-}
-
-uint32_t EndTransaction(PcscHandle card) noexcept {
-    return Result(SCardEndTransaction(ToHandle(card), SCARD_LEAVE_CARD));
-}
 
 }  // namespace qav::platform

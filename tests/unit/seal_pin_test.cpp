@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "card/card_seal.h"
@@ -115,6 +116,22 @@ TEST_F(SealPinTest, ChangeSendsBothBlocksAroundFF) {
     EXPECT_EQ(tries, 0u);
     EXPECT_EQ(card.ChangePIN(0, nullptr, 0, nullptr, 0, &tries, 1), QAV_E_PIN_WRONG);
     EXPECT_EQ(tries, 1u);
+}
+
+// Beyond the tries, a change names the same refusals as a verify.
+TEST_F(SealPinTest, ChangeNamesThePinRefusals) {
+    const std::pair<const char*, uint32_t> cases[] = {
+        {"80 05", QAV_E_PIN_NOT_ACCEPTED},
+        {"6D 00", QAV_E_PIN_NOT_ACCEPTED},
+        {"80 25", QAV_E_PIN_REFUSED},
+        {"80 26", QAV_E_PIN_LENGTH},
+        {"6A 88", 0xE0186A88u},
+    };
+    for (const auto& [sw, result] : cases) {
+        reader.Expect("80 5E 01 00 05 12 34 FF 56 78", sw);
+        EXPECT_EQ(Change("1234", "5678"), result) << sw;
+    }
+    EXPECT_EQ(tries, kUnset);
 }
 
 TEST_F(SealPinTest, ChangeChecksArgumentsInOrderAndSendsNothing) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "card/card_zel.h"
@@ -72,9 +73,15 @@ TEST_F(ZelAuthTest, ExternalAuthCountsTriesOnlyForItsTwoStatuses) {
         uint32_t tries;
     };
     const Case cases[] = {
-        {"63 C2", QAV_E_PIN_WRONG, 2},   {"63 C0", QAV_E_PIN_WRONG, 0},
-        {"69 83", QAV_E_PIN_BLOCKED, 0}, {"80 05", 0xE0188005u, kUnset},
+        {"63 C2", QAV_E_PIN_WRONG, 2},
+        {"63 C0", QAV_E_PIN_WRONG, 0},
+        {"69 83", QAV_E_PIN_BLOCKED, 0},
         {"6A 88", 0xE0186A88u, kUnset},
+        // What the PIN commands name, authentication passes on.
+        {"80 05", 0xE0188005u, kUnset},
+        {"6D 00", 0xE0186D00u, kUnset},
+        {"80 25", 0xE0188025u, kUnset},
+        {"80 26", 0xE0188026u, kUnset},
     };
     for (const Case& c : cases) {
         reader.Expect("00 84 00 00 04", Answer(Counting(4)))
@@ -187,6 +194,24 @@ TEST_F(ZelAuthTest, ChangeSendsBothBlocksAroundFFAndRetriesOn6A86) {
     tries = kUnset;
     EXPECT_EQ(Change("1234", "5678"), QAV_E_PIN_BLOCKED);
     EXPECT_EQ(tries, 0u);
+}
+
+// Unlike authentication, a change names the PIN refusals, from the keyboard
+// and from the PIN pad alike.
+TEST_F(ZelAuthTest, ChangeNamesThePinRefusals) {
+    const std::pair<const char*, uint32_t> cases[] = {
+        {"80 05", QAV_E_PIN_NOT_ACCEPTED},
+        {"6D 00", QAV_E_PIN_NOT_ACCEPTED},
+        {"80 25", QAV_E_PIN_REFUSED},
+        {"80 26", QAV_E_PIN_LENGTH},
+        {"6A 88", 0xE0186A88u},
+    };
+    for (const auto& [status, result] : cases) {
+        reader.Expect("80 5E 01 00 05 12 34 FF 56 78", status).Expect("F0 F2 00 01 00", status);
+        EXPECT_EQ(Change("1234", "5678"), result) << status;
+        EXPECT_EQ(card.ChangePIN(0, nullptr, 0, nullptr, 0, &tries, 1), result) << status;
+    }
+    EXPECT_EQ(tries, kUnset);
 }
 
 TEST_F(ZelAuthTest, ChangeChecksArgumentsInOrderAndSendsNothing) {
