@@ -59,10 +59,12 @@ uint32_t CCardSeal::SealWrite(const uint8_t* data, uint32_t dataLength, uint8_t*
     }
 
     // An empty piece at position 0 closes the data; the card answers its digest.
+    // Its fifth byte, 00, reaches the card as Le: built as one, so that a
+    // T=0 card's 6C20 is answered with Le 20 rather than the same command.
     CApdu close(Format());
     close.cla = kProprietaryClass;
     close.ins = kSealWrite;
-    close.lc = 0;
+    close.le = 0;
     close.Build();
     if (const uint32_t rc = SendApdu(&close)) return rc;
     if (close.ResponseLength() != kSealDigestLength) return QAV_E_UNEXPECTED_DATA;

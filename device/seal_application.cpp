@@ -30,8 +30,10 @@ constexpr uint32_t kAtrBufferSize = 64;
 constexpr uint32_t kSelectResponseSize = 200;
 
 bool IsKnownAtr(const uint8_t* atr, uint32_t length) {
-    // Compared over the card's ATR length against the zero-padded slot.
-    if (length > kKnownAtrSlot) return false;
+    // Compared over the card's ATR length against the zero-padded slot. An
+    // empty reader's ATR is empty, and no known card: clearing the security
+    // state must not report success for a card it never reached.
+    if (length == 0 || length > kKnownAtrSlot) return false;
     return std::any_of(kKnownAtrs.begin(), kKnownAtrs.end(), [&](const auto& slot) {
         return std::memcmp(slot.data(), atr, length) == 0;
     });

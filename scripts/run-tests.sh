@@ -55,6 +55,7 @@ if step "build (Linux)" build build -DQAV_BUILD_TESTS=ON -DQAV_BUILD_BENCH=ON; t
   if [ -x build/tests/virtual_key/qavseal_virtual_key_tests ]; then
     step "valgrind (virtual key tests)" valgrind -q --leak-check=full \
       --errors-for-leak-kinds=definite,indirect --error-exitcode=1 \
+      --suppressions=sim/tests/valgrind.supp \
       build/tests/virtual_key/qavseal_virtual_key_tests --gtest_brief=1
   fi
 fi

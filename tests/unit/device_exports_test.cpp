@@ -199,6 +199,12 @@ TEST_F(DeviceExportsTest, ClearSecureStateSelectsTheApplicationByName) {
     EXPECT_EQ(QAV_ClearSecureState(handle, 0), QAV_CARD_STATUS(0x6A82u));
 }
 
+TEST_F(DeviceExportsTest, ClearSecureStateReportsACardThatLeft) {
+    const QAV_HANDLE handle = Open();
+    pcsc.RemoveCard(kReader);
+    EXPECT_EQ(QAV_ClearSecureState(handle, 0), 0x80100069u);
+}
+
 TEST_F(DeviceExportsTest, KnownCardsGetNoSelection) {
     const QAV_HANDLE handle =
         Open(FromHex("3B 7E 96 00 00 00 81 50 32 60 86 43 20 16 03 18 16 13 14"));

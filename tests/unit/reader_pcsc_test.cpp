@@ -197,6 +197,23 @@ TEST_F(ReaderPcscTest, CardGoneForGoodEndsAfterFiftyAttempts) {
     EXPECT_TRUE(Sleeps().empty());
 }
 
+TEST_F(ReaderPcscTest, CardThatAnswersNothingHasLeftTheReader) {
+    InsertRegistered();
+    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+    auto mute = std::make_shared<fake::FixedCard>(kAtr, Bytes{});
+    pcsc.InsertCard(kSealReader, mute);
+    pcsc.ResetCounts();
+    Bytes data;
+    uint32_t sw = 0;
+    EXPECT_EQ(Send("00 84 00 00 04", &data, 255, &sw), platform::kScardRemovedCard);
+    EXPECT_EQ(mute->commands.size(), 1u);
+    EXPECT_EQ(pcsc.Count(Call::Transmit), 50);
+    uint8_t atr[64];
+    uint32_t atrLength = sizeof atr;
+    ASSERT_EQ(reader.GetReaderATR(kSealReader, atr, &atrLength, 0), 0u);
+    EXPECT_EQ(atrLength, 0u);
+}
+
 TEST_F(ReaderPcscTest, TransactionsRunUnderTheReconnectingRule) {
     InsertRegistered();
     ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);

@@ -221,6 +221,19 @@ TEST_F(SealSignTest, SealWriteSendsPiecesThenClosesAndTakesTheDigest) {
     EXPECT_EQ(Hex(digest.data(), 33), Hex(Join({Counting(32, 0x40), {0}})));
 }
 
+TEST(SealWriteT0Test, ClosingCommandTakesTheLeTheCardAsksFor) {
+    ScriptedReader reader{kProtocolT0};
+    CCardSeal card{&reader};
+    reader.Expect("80 CC 00 00 02 01 02", "90 00")
+        .Expect("80 CC 00 00 00", "6C 20")
+        .Expect("80 CC 00 00 20", Answer(Counting(32, 0x40)));
+    const std::vector<uint8_t> data = {0x01, 0x02};
+    std::vector<uint8_t> digest(32, 0);
+    uint32_t digestLength = 32;
+    EXPECT_EQ(card.SealWrite(data.data(), 2, digest.data(), &digestLength, 0), QAV_OK);
+    EXPECT_EQ(digest, Counting(32, 0x40));
+}
+
 TEST_F(SealSignTest, SealWriteRefusesADigestOfTheWrongSizeAndStopsAtAFailingPiece) {
     const std::vector<uint8_t> data = Counting(600);
     reader.Expect("80 CC 00 00 01 00", "90 00")

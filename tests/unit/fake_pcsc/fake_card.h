@@ -16,7 +16,8 @@ class FakeCard {
 public:
     virtual ~FakeCard() = default;
     virtual Bytes Atr() const = 0;
-    // Full answer: data followed by SW1 SW2.
+    // Full answer: data followed by SW1 SW2. An empty answer means the card
+    // is gone: the service reports it removed from then on.
     virtual Bytes Transmit(const Bytes& command) = 0;
     virtual void Reset() {}
     // 1 = T=0, 2 = T=1.

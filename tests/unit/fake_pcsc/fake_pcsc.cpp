@@ -302,6 +302,12 @@ LONG SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci, LPCBYT
     // The card may be pulled from within its own answer (a card that vanishes).
     const std::shared_ptr<qav::fake::FakeCard> card = reader->card;
     const qav::fake::Bytes answer = card->Transmit(command);
+    if (answer.empty()) {
+        // Not even a status word: the card left the reader mid-command.
+        FakePcsc::Reader* still = fake->FindReader(handle->reader);
+        if (still != nullptr && still->card == card) still->card.reset();
+        return SCARD_W_REMOVED_CARD;
+    }
     if (answer.size() > *pcbRecvLength) {
         *pcbRecvLength = answer.size();
         return SCARD_E_INSUFFICIENT_BUFFER;

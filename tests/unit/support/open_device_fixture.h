@@ -1,5 +1,5 @@
-// The library started on a fake service with one seal reader whose scripted
-// card is already registered (so opening sends no probe).
+// The library started on a fake service with one seal reader; and with a
+// scripted card in it that is already registered (so opening sends no probe).
 #pragma once
 
 #include <memory>
@@ -10,13 +10,19 @@
 
 namespace qav::test {
 
-class OpenDeviceTest : public ServiceTest {
+class StartedLibraryTest : public ServiceTest {
 protected:
     static constexpr char kReader[] = "ADM Virtual Seal 00 00";
 
     void SetUp() override;
     void TearDown() override;
 
+    // Enters a card's ATR in the card database, so opening it sends no probe.
+    static void RegisterAtr(const fake::Bytes& atr);
+};
+
+class OpenDeviceTest : public StartedLibraryTest {
+protected:
     // Inserts a card with this ATR (registered), and opens it.
     QAV_HANDLE Open(const fake::Bytes& atr = {0x3B, 0x02, 0x14, 0x50}, uint32_t protocol = 2);
 

@@ -1,0 +1,363 @@
+// The seal card layer against the virtual key: secured writes whose
+// cryptograms and MACs the key checks, reads in pieces, the container table,
+// seal data and seal signatures checked with host-side cryptography.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "device/seal_application.h"
+#include "host_crypto.h"
+#include "support/card_callbacks.h"
+#include "virtual_key_fixture.h"
+
+namespace qav {
+namespace {
+
+using fake::Bytes;
+using fake::ToHex;
+using Percents = std::vector<uint32_t>;
+
+constexpr uint32_t kCallbackFailure = 0xBAD0CA11u;
+constexpr uint16_t kPinMarkerFile = 0x1011;
+
+// The application's side of secure messaging, in the key's documented
+// scheme: SM4-ECB cryptograms, SM4-CBC MACs over the challenge.
+struct SecureChannel {
+    Bytes macKey = host::Hex("11223344556677889900AABBCCDDEEFF");
+    Bytes encKey = host::Hex("0F1E2D3C4B5A69788796A5B4C3D2E1F0");
+    int spoilMacOf = -1;  // the MAC of this piece (0 = first) gets a bit flipped
+    int macs = 0;
+    std::vector<Bytes> challenges;
+
+    uintptr_t User() { return reinterpret_cast<uintptr_t>(this); }
+};
+
+uint32_t QAV_CALLBACK Encrypt(const uint8_t* challenge, uint32_t challengeLength,
+                              const uint8_t* plain, uint32_t plainLength, uint8_t* out,
+                              uint32_t* outLength, uintptr_t user1, uintptr_t) {
+    auto* channel = reinterpret_cast<SecureChannel*>(user1);
+    try {
+        channel->challenges.emplace_back(challenge, challenge + challengeLength);
+        const Bytes cryptogram = host::SecureEncrypt(channel->encKey, {plain, plain + plainLength});
+        if (cryptogram.size() > *outLength) return kCallbackFailure;
+        std::copy(cryptogram.begin(), cryptogram.end(), out);
+        *outLength = static_cast<uint32_t>(cryptogram.size());
+        return QAV_OK;
+    } catch (const std::exception&) {
+        return kCallbackFailure;
+    }
+}
+
+uint32_t QAV_CALLBACK Mac(const uint8_t* challenge, uint32_t challengeLength,
+                          const uint8_t* command, uint32_t commandLength, uint8_t* mac,
+                          uintptr_t user1, uintptr_t) {
+    auto* channel = reinterpret_cast<SecureChannel*>(user1);
+    try {
+        Bytes value = host::SecureMac(channel->macKey, {challenge, challenge + challengeLength},
+                                      {command, command + commandLength});
+        if (channel->macs++ == channel->spoilMacOf) value[0] ^= 0x01;
+        std::copy(value.begin(), value.end(), mac);
+        return QAV_OK;
+    } catch (const std::exception&) {
+        return kCallbackFailure;
+    }
+}
+
+// Bytes that differ from their neighbours and from zero-filled files.
+Bytes Pattern(size_t length, uint8_t first) {
+    Bytes out(length);
+    for (size_t i = 0; i < length; ++i) out[i] = static_cast<uint8_t>(first + i * 7);
+    return out;
+}
+
+constexpr vcard::Transport kTransports[] = {vcard::Transport::T1, vcard::Transport::T0};
+
+vcard::Options WithTransport(vcard::Transport transport) {
+    vcard::Options options;
+    options.transport = transport;
+    return options;
+}
+
+Bytes Slice(const Bytes& bytes, size_t at, size_t length) {
+    return {bytes.begin() + static_cast<std::ptrdiff_t>(at),
+            bytes.begin() + static_cast<std::ptrdiff_t>(at + length)};
+}
+
+class KeyCardTest : public test::VirtualKeyTest {
+protected:
+    void InsertAndOpen(const vcard::Options& options = {},
+                       const std::string& image = DefaultImage()) {
+        Insert(options, image);
+        handle = Open();
+    }
+    void VerifyPin() {
+        uint32_t tries = 0;
+        ASSERT_EQ(Card(handle).VerifyPIN(0, "12345678", 8, &tries, 0), QAV_OK);
+    }
+    uint32_t WriteSecured(uint32_t offset, const Bytes& data, uint32_t challengeLength) {
+        return WriteCardFile(Device(handle), kPinMarkerFile, offset, data.data(),
+                             static_cast<uint32_t>(data.size()), challengeLength, Encrypt, Mac,
+                             nullptr, channel.User(), 0);
+    }
+    uint32_t SelectById(uint16_t fid) {
+        uint8_t control[64];
+        uint32_t length = sizeof control;
+        return Card(handle).SelectFile(0, nullptr, 0, fid, control, &length, 0);
+    }
+    uint32_t Read(uint16_t fid, uint32_t offset, Bytes* out) {
+        auto length = static_cast<uint32_t>(out->size());
+        return ReadCardFile(Device(handle), fid, offset, out->data(), &length, test::LoggedProgress,
+                            log.User(), 0);
+    }
+
+    QAV_HANDLE handle = 0;
+    SecureChannel channel;
+    test::CallbackLog log;
+};
+
+TEST_F(KeyCardTest, SecuredWriteInTheKeysSchemeLandsWithoutThePin) {
+    const Bytes before = ImageFile(DefaultImage(), kPinMarkerFile);
+    ASSERT_EQ(before.size(), 1024u);
+    const Bytes data = Pattern(600, 3);
+    for (const uint32_t challengeLength : {4u, 8u, 16u}) {
+        InsertAndOpen();
+        channel = SecureChannel{};
+        ASSERT_EQ(WriteSecured(0x0010, data, challengeLength), QAV_OK) << challengeLength;
+
+        const Bytes now = FileNow(kPinMarkerFile);
+        ASSERT_EQ(now.size(), 1024u);
+        EXPECT_EQ(ToHex(Slice(now, 0x10, 600)), ToHex(data));
+        EXPECT_EQ(ToHex(Slice(now, 0, 0x10)), ToHex(Slice(before, 0, 0x10)));
+        EXPECT_EQ(ToHex(Slice(now, 0x10 + 600, 1024 - 0x10 - 600)),
+                  ToHex(Slice(before, 0x10 + 600, 1024 - 0x10 - 600)));
+
+        // Three pieces of 238, 238 and 124 bytes, each after its own challenge;
+        // a piece and its length byte make 239 bytes, 240 once padded.
+        const std::vector<std::string> sent = Sent();
+        ASSERT_EQ(sent.size(), 7u);
+        const std::string challenge =
+            "00 84 00 00 " + ToHex({static_cast<uint8_t>(challengeLength)});
+        EXPECT_EQ(sent[1], challenge);
+        EXPECT_EQ(sent[2].substr(0, 14), "04 D6 00 10 F4");
+        EXPECT_EQ(sent[3], challenge);
+        EXPECT_EQ(sent[4].substr(0, 14), "04 D6 00 FE F4");
+        EXPECT_EQ(sent[5], challenge);
+        EXPECT_EQ(sent[6].substr(0, 14), "04 D6 01 EC 84");
+        ASSERT_EQ(channel.challenges.size(), 3u);
+        EXPECT_EQ(channel.challenges[0].size(), challengeLength);
+        EXPECT_NE(channel.challenges[0], channel.challenges[1]);
+
+        Bytes back(600);
+        ASSERT_EQ(Read(kPinMarkerFile, 0x0010, &back), QAV_OK);
+        EXPECT_EQ(ToHex(back), ToHex(data));
+    }
+    // Without the MAC the file's own condition, the PIN, applies.
+    const Bytes plain = {0x01};
+    EXPECT_EQ(WriteCardFile(Device(handle), kPinMarkerFile, 0, plain.data(), 1, 0, nullptr, nullptr,
+                            nullptr, 0, 0),
+              QAV_CARD_STATUS(0x6982u));
+}
+
+TEST_F(KeyCardTest, RefusedMacEndsTheWriteAndKeepsTheEarlierPieces) {
+    InsertAndOpen();
+    const Bytes before = ImageFile(DefaultImage(), kPinMarkerFile);
+    const Bytes data = Pattern(600, 0x40);
+    channel.spoilMacOf = 1;
+    EXPECT_EQ(WriteSecured(0, data, 8), QAV_CARD_STATUS(0x6988u));
+    EXPECT_EQ(pcsc.SentCommands().size(), 5u);  // SELECT, then two challenges and pieces
+
+    const Bytes now = FileNow(kPinMarkerFile);
+    EXPECT_EQ(ToHex(Slice(now, 0, 238)), ToHex(Slice(data, 0, 238)));
+    EXPECT_EQ(ToHex(Slice(now, 238, 1024 - 238)), ToHex(Slice(before, 238, 1024 - 238)));
+
+    // The refused MAC used up its challenge; the next write gets a fresh one.
+    channel.spoilMacOf = -1;
+    EXPECT_EQ(WriteSecured(238, Slice(data, 238, 362), 8), QAV_OK);
+    EXPECT_EQ(ToHex(Slice(FileNow(kPinMarkerFile), 0, 600)), ToHex(data));
+}
+
+TEST_F(KeyCardTest, ReadsInPiecesUnderBothTransports) {
+    const Bytes file = Pattern(1024, 0x11);
+    for (const vcard::Transport transport : kTransports) {
+        InsertAndOpen(WithTransport(transport), ImageWithFile(kPinMarkerFile, file));
+        log = test::CallbackLog{};
+        Bytes out(500);
+        ASSERT_EQ(Read(kPinMarkerFile, 0x0100, &out), QAV_OK);
+        EXPECT_EQ(ToHex(out), ToHex(Slice(file, 0x100, 500)));
+        EXPECT_EQ(log.percents, (Percents{0, 48, 96, 100}));
+        std::vector<std::string> sent = Sent();
+        ASSERT_GE(sent.size(), 3u);
+        sent.erase(sent.begin(), sent.end() - 3);
+        EXPECT_EQ(sent,
+                  (std::vector<std::string>{"00 B0 01 00 F0", "00 B0 01 F0 F0", "00 B0 02 E0 14"}));
+
+        // Past the file's end the key answers fewer bytes (T=0: asks for the
+        // right Le first); the library does not pass stale bytes off as data.
+        Bytes tail(32, 0xEE);
+        EXPECT_EQ(Read(kPinMarkerFile, 0x03F0, &tail), QAV_E_UNEXPECTED_DATA);
+        EXPECT_EQ(tail, Bytes(32, 0xEE));
+        Bytes beyond(1);
+        EXPECT_EQ(Read(kPinMarkerFile, 0x0400, &beyond), QAV_CARD_STATUS(0x6B00u));
+    }
+}
+
+TEST_F(KeyCardTest, LengthQueryTakesAFullAnswerOrTheLeTheKeyAsksFor) {
+    for (const vcard::Transport transport : kTransports) {
+        InsertAndOpen(WithTransport(transport));
+        ASSERT_EQ(SelectById(kPinMarkerFile), QAV_OK);
+        pcsc.ResetCounts();
+        // From 0100 the key answers Le 00 with a full 256 bytes.
+        uint32_t length = 1234;
+        EXPECT_EQ(
+            Card(handle).ReadBinary(0x0100, nullptr, &length, test::LoggedProgress, log.User(), 0),
+            QAV_OK);
+        EXPECT_EQ(length, 1234u);
+        EXPECT_EQ(log.percents, (Percents{0, 100}));
+        // 240 bytes are left from 0310: T=1 answers them, T=0 asks for Le F0.
+        EXPECT_EQ(Card(handle).ReadBinary(0x0310, nullptr, &length, nullptr, 0, 0), QAV_OK);
+        const std::vector<std::string> expected =
+            transport == vcard::Transport::T0
+                ? std::vector<std::string>{"00 B0 01 00 00", "00 B0 03 10 00", "00 B0 03 10 F0"}
+                : std::vector<std::string>{"00 B0 01 00 00", "00 B0 03 10 00"};
+        EXPECT_EQ(Sent(), expected);
+        EXPECT_EQ(Card(handle).ReadBinary(0x0400, nullptr, &length, nullptr, 0, 0),
+                  QAV_CARD_STATUS(0x6B00u));
+        log = test::CallbackLog{};
+    }
+}
+
+TEST_F(KeyCardTest, ContainersAreFoundInTheKeysTableByExactName) {
+    InsertAndOpen();
+    const Bytes image = ImageFile(DefaultImage(), kContainerTableFile);
+    uint32_t size = 0;
+    ASSERT_EQ(ReadContainerTable(Device(handle), nullptr, &size), QAV_OK);
+    EXPECT_EQ(size, 4u * 60u);  // the count in 3001, not the 8 slots of 0FFF
+    Bytes table(size);
+    ASSERT_EQ(ReadContainerTable(Device(handle), table.data(), &size), QAV_OK);
+    EXPECT_EQ(ToHex(table), ToHex(Slice(image, 0, 240)));
+
+    ContainerRecord record;
+    uint32_t index = 9;
+    ASSERT_EQ(FindContainer(Device(handle), "QAV-RSA2048", &record, &index), QAV_OK);
+    EXPECT_EQ(index, 2u);
+    EXPECT_EQ(ToHex({record.bytes.begin(), record.bytes.end()}), ToHex(Slice(image, 120, 60)));
+    EXPECT_EQ(record.KeyType(), 0x02);
+    EXPECT_EQ(record.CertificateFid(), 0x2003);
+    EXPECT_EQ(record.PrivateKeyFid(), 0x2103);
+    EXPECT_EQ(record.PublicKeyFid(), 0x2203);
+
+    ASSERT_EQ(FindContainer(Device(handle), "QAV-SM2-Spare", &record, &index), QAV_OK);
+    EXPECT_EQ(index, 3u);
+    for (const char* name : {"qav-rsa2048", "QAV-SM2", "QAV-SM2-Seal ", ""}) {
+        ContainerRecord none;
+        index = 9;
+        EXPECT_EQ(FindContainer(Device(handle), name, &none, &index), QAV_E_NO_CONTAINER) << name;
+        EXPECT_EQ(index, 9u);
+    }
+
+    // A count of 3 hides the fourth record although 0FFF still holds it.
+    InsertAndOpen({}, ImageWithFile(kContainerCountFile, {0x03}));
+    EXPECT_EQ(FindContainer(Device(handle), "QAV-SM2-Spare", &record, &index), QAV_E_NO_CONTAINER);
+    EXPECT_EQ(FindContainer(Device(handle), "QAV-SM2-Seal", &record, &index), QAV_OK);
+    EXPECT_EQ(index, 0u);
+}
+
+TEST_F(KeyCardTest, SealDataDigestIsTheKeysSm3OfWhatWasSent) {
+    const Bytes data = Pattern(600, 0x5A);
+    for (const vcard::Transport transport : kTransports) {
+        InsertAndOpen(WithTransport(transport));
+        Bytes digest(32);
+        uint32_t digestLength = 32;
+        EXPECT_EQ(Card(handle).SealWrite(data.data(), 600, digest.data(), &digestLength, 0),
+                  QAV_CARD_STATUS(0x6982u));
+
+        VerifyPin();
+        pcsc.ResetCounts();
+        ASSERT_EQ(Card(handle).SealWrite(data.data(), 600, digest.data(), &digestLength, 0),
+                  QAV_OK);
+        EXPECT_EQ(digestLength, 32u);
+        EXPECT_EQ(ToHex(digest), ToHex(host::Sm3(data)));
+        // The closing command's 00 is Le to the key: a T=0 key asks for 20.
+        std::vector<std::string> expected = {"80 CC 00 00 FA", "80 CC 00 FA FA", "80 CC 01 F4 64",
+                                             "80 CC 00 00 00"};
+        if (transport == vcard::Transport::T0) expected.emplace_back("80 CC 00 00 20");
+        std::vector<std::string> sent = Sent();
+        for (std::string& command : sent) command.resize(14);
+        EXPECT_EQ(sent, expected);
+        EXPECT_EQ(ToHex(FileNow(0x5001)), ToHex(data));
+    }
+}
+
+TEST_F(KeyCardTest, SealSignatureVerifiesWithTheContainersPublicKey) {
+    for (const vcard::Transport transport : kTransports) {
+        InsertAndOpen(WithTransport(transport));
+        ContainerRecord record;
+        ASSERT_EQ(FindContainer(Device(handle), "QAV-SM2-Seal", &record, nullptr), QAV_OK);
+        const auto keyFid = static_cast<int32_t>(record.PrivateKeyFid());
+        Bytes publicKey(64);
+        ASSERT_EQ(Read(record.PublicKeyFid(), 0, &publicKey), QAV_OK);
+        ASSERT_EQ(ToHex(publicKey), ToHex(ImageFile(DefaultImage(), record.PublicKeyFid())));
+
+        const Bytes hash = host::Sm3({'s', 'e', 'a', 'l'});
+        Bytes signature(64);
+        uint32_t length = 64;
+        EXPECT_EQ(Card(handle).SealSign(keyFid, 0, 1, hash.data(), 32, "QAVSeal", signature.data(),
+                                        &length, nullptr, 0),
+                  QAV_CARD_STATUS(0x6982u));
+
+        VerifyPin();
+        pcsc.ResetCounts();
+        ASSERT_EQ(Card(handle).SealSign(keyFid, 0, 1, hash.data(), 32, "QAVSeal", signature.data(),
+                                        &length, nullptr, 0),
+                  QAV_OK);
+        EXPECT_EQ(length, 64u);
+        EXPECT_TRUE(host::Sm2Verify(publicKey, hash, signature));
+        Bytes otherHash = hash;
+        otherHash[31] ^= 0x01;
+        EXPECT_FALSE(host::Sm2Verify(publicKey, otherHash, signature));
+        EXPECT_EQ(Sent().at(0).substr(0, 35),
+                  "80 CD 00 01 2F C0 02 21 01 C3 20 " + ToHex({hash[0]}));
+
+        // An RSA container's key cannot make a seal signature.
+        ASSERT_EQ(FindContainer(Device(handle), "QAV-RSA1024", &record, nullptr), QAV_OK);
+        EXPECT_EQ(
+            Card(handle).SealSign(static_cast<int32_t>(record.PrivateKeyFid()), 0, 1, hash.data(),
+                                  32, nullptr, signature.data(), &length, nullptr, 0),
+            QAV_CARD_STATUS(0x6985u));
+    }
+}
+
+TEST_F(KeyCardTest, SealPicturesAreFoundAndReadWhole) {
+    InsertAndOpen();
+    uint32_t size = 1;  // any non-zero value: the answer overwrites it
+    uint32_t location = 0;
+    ASSERT_EQ(Card(handle).SealSign(0, 1, 2, nullptr, 0, nullptr, nullptr, &size, &location, 0),
+              QAV_OK);
+    EXPECT_EQ(location, 0x3101u);
+    const Bytes picture = ImageFile(DefaultImage(), 0x3101);
+    ASSERT_EQ(size, picture.size());
+    Bytes read(size);
+    ASSERT_EQ(Read(static_cast<uint16_t>(location), 0, &read), QAV_OK);
+    EXPECT_EQ(read, picture);
+    EXPECT_EQ(ToHex(Slice(read, 0, 8)), "89 50 4E 47 0D 0A 1A 0A");
+
+    EXPECT_EQ(Card(handle).SealSign(0, 3, 2, nullptr, 0, nullptr, nullptr, &size, &location, 0),
+              QAV_CARD_STATUS(0x6A88u));
+
+    // The watermarked picture is made on the key and read like any other.
+    VerifyPin();
+    const Bytes hash = host::Sm3({'d', 'o', 'c'});
+    ASSERT_EQ(
+        Card(handle).SealSign(0x2101, 2, 0, hash.data(), 32, "QAV", nullptr, &size, &location, 0),
+        QAV_OK);
+    EXPECT_EQ(location, 0x51FFu);
+    const Bytes marked = FileNow(0x51FF);
+    ASSERT_EQ(size, marked.size());
+    read.assign(size, 0);
+    ASSERT_EQ(Read(0x51FF, 0, &read), QAV_OK);
+    EXPECT_EQ(read, marked);
+}
+
+}  // namespace
+}  // namespace qav
