@@ -26,10 +26,13 @@ void SetPosition(CApdu& apdu, uint32_t position) noexcept {
 bool IsSecured(const BinaryWrite& write) noexcept { return write.messaging.mac != nullptr; }
 
 // The encrypt callback is told the whole write's length plus one block of
-// room, capped at the area it really has.
-uint32_t CryptogramRoom(uint32_t dataLength) noexcept {
-    return static_cast<uint32_t>(
-        std::min<uint64_t>(uint64_t{dataLength} + 16, uint64_t{kCryptogramArea}));
+// room, capped at the area it really has. A one-piece write's plaintext is
+// one byte longer than the data (its length byte), and a padding that always
+// adds to it needs a full block beyond the plaintext: 15 bytes of data make
+// 16 of plaintext and 32 of cryptogram, more than 15 + 16.
+uint32_t CryptogramRoom(uint32_t dataLength, uint32_t plainLength) noexcept {
+    const uint64_t longer = std::max(uint64_t{dataLength}, uint64_t{plainLength});
+    return static_cast<uint32_t>(std::min<uint64_t>(longer + 16, uint64_t{kCryptogramArea}));
 }
 
 uint32_t SendPlainPiece(CCard& card, uint32_t position, const uint8_t* piece, uint32_t length) {
@@ -55,9 +58,9 @@ uint32_t SendSecuredPiece(CCard& card, const ChallengeSource& challenge, const B
     apdu.cla = kSecuredClass;
     apdu.ins = kUpdateBinary;
     SetPosition(apdu, position);
-    const uint32_t rc =
-        BuildSecuredCommand(apdu, challenge, write.messaging, plain.data(),
-                            static_cast<uint32_t>(plain.size()), CryptogramRoom(write.length));
+    const uint32_t rc = BuildSecuredCommand(
+        apdu, challenge, write.messaging, plain.data(), static_cast<uint32_t>(plain.size()),
+        CryptogramRoom(write.length, static_cast<uint32_t>(plain.size())));
     if (rc != QAV_OK) return rc;
     return card.SendApdu(&apdu);
 }

@@ -96,11 +96,12 @@ TEST_F(SealApplicationTest, SkipSendsNothingAndReaderErrorsPassThrough) {
     EXPECT_TRUE(pcsc.SentCommands().empty());
 }
 
-TEST_F(SealApplicationTest, RemovedCardFailsAtTheFirstCommandNotAtTheProbe) {
-    // Without a card the reader reports an empty ATR, which the probe takes
-    // as a card to leave alone; the export's own command meets the removal.
+TEST_F(SealApplicationTest, EmptyReaderIsNoKnownCard) {
+    // An empty reader reports an empty ATR; the probe must reach for the card
+    // rather than take it for one to leave alone.
     const QAV_HANDLE handle = Open();
     pcsc.RemoveCard(kReader);
+    EXPECT_EQ(SelectSealApplication(DeviceOf(handle), 0, 0), 0x80100069u);
     uint8_t info[64] = {0x55};
     EXPECT_EQ(QAV_GetAbilityInfo(handle, info, 0), 0x80100069u);
     EXPECT_EQ(info[0], 0x55);

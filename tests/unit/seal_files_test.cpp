@@ -159,7 +159,8 @@ TEST_F(SealFilesTest, SecuredWriteEncryptsAndMacsUnderAFreshChallenge) {
 
     EXPECT_EQ(log.challenges, (std::vector<std::string>{"C1 C2 C3 C4 C5 C6 C7 C8"}));
     EXPECT_EQ(Hex(log.plains.at(0)), "03 D1 D2 D3");
-    EXPECT_EQ(log.rooms, (std::vector<uint32_t>{3 + 16}));
+    // A block beyond the 4-byte plaintext, not just beyond the 3 data bytes.
+    EXPECT_EQ(log.rooms, (std::vector<uint32_t>{4 + 16}));
     EXPECT_EQ(log.secondUsers, (std::vector<uintptr_t>{0x77}));
     // The MAC covers header, Lc (already counting the MAC) and cryptogram.
     ASSERT_EQ(log.macInputs.size(), 1u);
@@ -209,7 +210,7 @@ TEST_F(SealFilesTest, SecuredWriteStopsAtAFailingStep) {
     // claims more than the room it was given, is never sent.
     reader.Expect("00 84 00 00 08", "01 02 03 04 05 06 07 08 90 00");
     log.macResult = QAV_OK;
-    log.claimedLength = 19;
+    log.claimedLength = 20;  // the room is 3 + 16
     EXPECT_EQ(WriteSecured(0, data), QAV_E_CONVERSION);
     reader.Expect("00 84 00 00 08", "01 02 03 04 05 06 07 08 90 00");
     log.claimedLength = 252;

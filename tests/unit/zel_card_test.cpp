@@ -96,7 +96,7 @@ TEST_F(ZelCardTest, WritesPlainAndSecuredPieces) {
     EXPECT_EQ(card.UpdateBinary(0, small.data(), 2, 16, LoggedEncrypt, LoggedMac, log.User(), 9),
               QAV_OK);
     EXPECT_EQ(log.challenges, (std::vector<std::string>{Hex(Counting(16, 0xC0))}));
-    EXPECT_EQ(log.rooms, (std::vector<uint32_t>{2 + 16}));
+    EXPECT_EQ(log.rooms, (std::vector<uint32_t>{3 + 16}));  // the plaintext's length + a block
     EXPECT_EQ(log.secondUsers, (std::vector<uintptr_t>{9}));
     ASSERT_EQ(log.macInputs.size(), 1u);
     EXPECT_EQ(log.macInputs[0],
