@@ -159,6 +159,20 @@ TEST_F(KeyCardTest, SecuredWriteInTheKeysSchemeLandsWithoutThePin) {
               QAV_CARD_STATUS(0x6982u));
 }
 
+TEST_F(KeyCardTest, ShortSecuredWritesFitTheRoomTheCallbackIsGiven) {
+    // 15 data bytes make 16 of plaintext and 32 of cryptogram: the callback,
+    // which keeps to the room it is told, needs a block beyond the plaintext.
+    for (const size_t length : {1u, 14u, 15u, 16u, 31u}) {
+        InsertAndOpen();
+        channel = SecureChannel{};
+        const Bytes data = Pattern(length, static_cast<uint8_t>(length));
+        ASSERT_EQ(WriteSecured(0x40, data, 8), QAV_OK) << length;
+        Bytes back(length);
+        ASSERT_EQ(Read(kPinMarkerFile, 0x40, &back), QAV_OK);
+        EXPECT_EQ(ToHex(back), ToHex(data)) << length;
+    }
+}
+
 TEST_F(KeyCardTest, RefusedMacEndsTheWriteAndKeepsTheEarlierPieces) {
     InsertAndOpen();
     const Bytes before = ImageFile(DefaultImage(), kPinMarkerFile);
