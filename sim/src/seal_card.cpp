@@ -76,8 +76,9 @@ Bytes SealCard::Impl::Deliver(const Apdu& apdu, Answer answer) {
     if (answer.sw != sw::kOk || size == 0) return WithStatus(std::move(answer.data), answer.sw);
     const size_t le = apdu.hasLe ? apdu.le : 256;
     const bool t0 = options.transport == Transport::T0;
-    if (t0 && !apdu.hasLe) {
+    if (t0 && (!apdu.hasLe || !apdu.data.empty())) {
         // Case 3 and 4 commands under T=0: the answer waits for GET RESPONSE.
+        // A T=0 reader never passes a case 4 command's Le on to the card.
         pending = std::move(answer.data);
         return WithStatus({}, static_cast<uint16_t>(0x6100 | (size > 255 ? 0 : size)));
     }

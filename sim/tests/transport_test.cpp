@@ -38,6 +38,9 @@ TEST_F(CardTest, T0KeepsDataForGetResponseAndHandsItOutInPieces) {
     EXPECT_EQ(SendHex("00C0000005"), kSealControl.substr(0, 10) + "610C");
     EXPECT_EQ(SendHex("00C000000C"), kSealControl.substr(10) + "9000");
     EXPECT_EQ(SendHex("00C0000010"), "6985") << "nothing left to fetch";
+    // With data and Le (case 4) the Le never reaches a T=0 card.
+    EXPECT_EQ(SendHex(kSelectSeal + "00"), "6111");
+    EXPECT_EQ(SendHex("00C0000011"), kSealControl + "9000");
 }
 
 TEST_F(CardTest, T0AnswersWrongLeWith6CAndServesTheSameAnswerOnce) {

@@ -221,6 +221,14 @@ TEST_F(KeyExportsTest, PaymentStateNamesTheFirstApplicationTheKeyHas) {
     EXPECT_EQ(State(handle, 4), 4u);
     EXPECT_EQ(pcsc.SentCommands().size(), 7u);  // two fetches among them
 
+    // A T=0 key that wants Le: the retry's answer waits behind 61xx too.
+    needsLe.transport = vcard::Transport::T0;
+    Insert(needsLe);
+    handle = Open();
+    EXPECT_EQ(State(handle, 4), 1u);
+    EXPECT_EQ(Sent(), (Commands{kDirectory1, std::string(kDirectory1) + " 00", "00 C0 00 00 17",
+                                kApp1, std::string(kApp1) + " 00", "00 C0 00 00 14"}));
+
     Insert({}, ImageWith("payment", {{"track2", ""}, {"aids", nlohmann::json::array()}}));
     handle = Open();
     uint32_t state = 9;
