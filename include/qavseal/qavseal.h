@@ -240,6 +240,8 @@ QAV_EXPORT uint32_t QAV_API QAV_GetDeviceList(char*** names, uint32_t* count, ui
  * name     [in]  the reader name.
  * handle   [out] the device handle, valid until QAV_CloseDevice or the last
  *                QAV_Finalize. Opening one reader twice gives two handles.
+ *                While another process holds the key with QAV_Lock, pcsc-lite
+ *                makes the opening wait until that transaction ends.
  * reserved [in]  not read; pass 0.
  *
  * Returns QAV_OK; QAV_E_NOT_INITIALIZED; QAV_E_NULL_POINTER; QAV_E_NO_DEVICE
