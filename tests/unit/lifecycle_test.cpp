@@ -6,7 +6,7 @@
 
 #include "api/frame.h"
 #include "qavseal/qavseal.h"
-#include "support/service_fixture.h"
+#include "support/open_device_fixture.h"
 
 namespace qav {
 namespace {
@@ -16,13 +16,7 @@ using fake::Call;
 
 class LifecycleTest : public test::ServiceTest {
 protected:
-    void TearDown() override {
-        // Leave the process-wide library stopped for the next test.
-        while (QAV_Finalize(0) == QAV_OK) {
-        }
-        api::State().manager.reset();
-        api::State().usageCount = 0;
-    }
+    void TearDown() override { test::StopLibrary(); }
 };
 
 TEST_F(LifecycleTest, CountsItsUsers) {
