@@ -114,19 +114,11 @@ TEST_F(ZelCardTest, SecuredBlockChecksFirstAndReturnsCallbackFailures) {
               QAV_E_BAD_LENGTH);
     EXPECT_EQ(reader.Sent(), 0u);
 
-    reader.Expect("00 84 00 00 08", Answer(Counting(8)))
-        .Expect("00 84 00 00 08", Answer(Counting(8)))
-        .Expect("00 84 00 00 08", Answer(Counting(8)));
+    // Callback failures come back as they are (the secured command is shared
+    // with the seal card's writes and tested there).
+    reader.Expect("00 84 00 00 08", Answer(Counting(8)));
     log.encryptResult = 0xABCD;
     EXPECT_EQ(card.WriteSecuredBlock(1, LoggedEncrypt, 8, LoggedMac, log.User(), 0), 0xABCDu);
-    log.encryptResult = QAV_OK;
-    log.macResult = 0xDCBA;
-    EXPECT_EQ(card.WriteSecuredBlock(1, LoggedEncrypt, 8, LoggedMac, log.User(), 0), 0xDCBAu);
-    // The callback was offered 26 bytes; claiming more is not believed.
-    log.macResult = QAV_OK;
-    log.claimedLength = 27;
-    EXPECT_EQ(card.WriteSecuredBlock(1, LoggedEncrypt, 8, LoggedMac, log.User(), 0),
-              QAV_E_CONVERSION);
 }
 
 TEST_F(ZelCardTest, FreeAndUnbuiltOperationsSendNothing) {
