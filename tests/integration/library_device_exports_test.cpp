@@ -7,7 +7,6 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -19,11 +18,7 @@ using bench::Bytes;
 
 class DeviceExports : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        const std::string dir = bench::Env("QAVSEAL_BENCH_DIR", "/tmp") + "/config";
-        std::filesystem::create_directories(dir);
-        setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
-    }
+    static void SetUpTestSuite() { bench::UseBenchConfigHome(); }
     void SetUp() override {
         ASSERT_EQ(QAV_Initialize(0), QAV_OK);
         const uint32_t opened = QAV_OpenDevice(reader_.c_str(), &handle_, 0);

@@ -16,12 +16,7 @@ std::string Expectation() { return bench::Env("QAVSEAL_TEST_KEY"); }
 
 class LibraryDevices : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        // The card database goes to a folder of this bench run, never the user's.
-        const std::string dir = bench::Env("QAVSEAL_BENCH_DIR", "/tmp") + "/config";
-        std::filesystem::create_directories(dir);
-        setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
-    }
+    static void SetUpTestSuite() { bench::UseBenchConfigHome(); }
     void SetUp() override { ASSERT_EQ(QAV_Initialize(0), QAV_OK); }
     void TearDown() override { EXPECT_EQ(QAV_Finalize(0), QAV_OK); }
 

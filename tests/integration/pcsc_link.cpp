@@ -1,6 +1,7 @@
 #include "pcsc_link.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 
 namespace bench {
@@ -16,6 +17,12 @@ void Check(LONG rv, const char* what) {
 std::string Env(const char* name, const char* fallback) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : fallback;
+}
+
+void UseBenchConfigHome() {
+    const std::string dir = Env("QAVSEAL_BENCH_DIR", "/tmp") + "/config";
+    std::filesystem::create_directories(dir);
+    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
 }
 
 PcscContext::PcscContext() {

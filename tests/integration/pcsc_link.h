@@ -13,6 +13,8 @@ namespace bench {
 using Bytes = std::vector<uint8_t>;
 
 std::string Env(const char* name, const char* fallback = "");
+// Points the library's card database at this bench run's folder, never the user's.
+void UseBenchConfigHome();
 
 class PcscContext {
 public:

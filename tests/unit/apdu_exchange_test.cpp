@@ -2,6 +2,7 @@
 // follow-ups, status words as results, and the chunk positions.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "card/card_seal.h"
@@ -18,54 +19,42 @@ using test::ScriptedReader;
 
 std::string Encoded(const CApdu& apdu) { return Hex(apdu.Command(), apdu.CommandLength()); }
 
-class ApduBuildTest : public ::testing::Test {
-protected:
-    ScriptedReader t0{kProtocolT0};
-    ScriptedReader t1{kProtocolT1};
-    CApduFormat formatT0{255, 0, 1, &t0};
-    CApduFormat formatT1{255, 0, 1, &t1};
+TEST(ApduBuildTest, EncodingsUnderBothProtocols) {
+    struct Case {
+        uint32_t protocol, lc, le, data;  // data: how many of D1 D2 D3
+        const char* t0;
+        const char* t1;
+    };
+    const uint32_t none = CApdu::kAbsent;
+    const Case cases[] = {
+        {0, none, none, 0, "00 84 00 00", "00 84 00 00"},
+        {0, none, 8, 0, "00 84 00 00 08", "00 84 00 00 08"},
+        // Under T=0 a command carrying data goes out without Le.
+        {0, 3, 0, 3, "00 84 00 00 03 D1 D2 D3", "00 84 00 00 03 D1 D2 D3 00"},
+        // Data goes out even without Lc; Lc keeps only its low byte.
+        {0, none, 0, 3, "00 84 00 00 D1 D2 D3 00", "00 84 00 00 D1 D2 D3 00"},
+        {0, 0x105, none, 3, "00 84 00 00 05 D1 D2 D3", "00 84 00 00 05 D1 D2 D3"},
+    };
     const std::vector<uint8_t> data = Bytes("D1 D2 D3");
-};
-
-TEST_F(ApduBuildTest, LeRidesWithDataOnlyUnderT1) {
-    for (CApduFormat* format : {&formatT0, &formatT1}) {
-        CApdu apdu(format);
-        apdu.cla = 0x80;
-        apdu.ins = 0xCA;
-        apdu.p1 = 0x01;
-        apdu.p2 = 0x02;
-        apdu.lc = 3;
-        apdu.le = 0;
-        apdu.SetData(data.data(), 3);
-        apdu.Build();
-        if (format == &formatT1) {
-            EXPECT_EQ(Encoded(apdu), "80 CA 01 02 03 D1 D2 D3 00");
-        } else {
-            EXPECT_EQ(Encoded(apdu), "80 CA 01 02 03 D1 D2 D3");
+    for (const Case& c : cases) {
+        for (const uint32_t protocol : {kProtocolT0, kProtocolT1}) {
+            ScriptedReader reader{protocol};
+            const CApduFormat format{255, 0, 1, &reader};
+            CApdu apdu(&format);
+            apdu.ins = 0x84;
+            apdu.lc = c.lc;
+            apdu.le = c.le == 8 ? 0 : c.le;
+            apdu.SetData(data.data(), c.data);
+            apdu.Build();
+            if (c.le == 8) {  // re-encodes the same command with the new Le
+                apdu.le = 8;
+                apdu.Build();
+            }
+            EXPECT_EQ(Encoded(apdu), protocol == kProtocolT0 ? c.t0 : c.t1);
         }
     }
-}
-
-TEST_F(ApduBuildTest, HeaderOnlyAndLeOnlyForms) {
-    for (CApduFormat* format : {&formatT0, &formatT1}) {
-        CApdu apdu(format);
-        apdu.ins = 0x84;
-        apdu.Build();
-        EXPECT_EQ(Encoded(apdu), "00 84 00 00");
-        apdu.le = 8;
-        apdu.Build();  // re-encodes the same command with the new Le
-        EXPECT_EQ(Encoded(apdu), "00 84 00 00 08");
-    }
-}
-
-TEST_F(ApduBuildTest, LengthFieldsKeepOnlyTheirWidth) {
-    CApdu apdu(&formatT1);
-    apdu.lc = 0x105;  // one-byte field: only the low byte goes out
-    apdu.SetData(data.data(), 3);
-    apdu.Build();
-    EXPECT_EQ(Encoded(apdu), "00 00 00 00 05 D1 D2 D3");
-
-    CApduFormat wide{255, 2, 2, &t1};
+    ScriptedReader t1{kProtocolT1};
+    const CApduFormat wide{255, 2, 2, &t1};
     CApdu extended(&wide);
     extended.lc = 3;
     extended.le = 0x0110;
@@ -74,16 +63,10 @@ TEST_F(ApduBuildTest, LengthFieldsKeepOnlyTheirWidth) {
     EXPECT_EQ(Encoded(extended), "00 00 00 00 00 00 00 03 D1 D2 D3 01 10");
 }
 
-TEST_F(ApduBuildTest, DataWithoutLcIsStillSent) {
-    CApdu apdu(&formatT1);
-    apdu.SetData(data.data(), 3);
-    apdu.le = 0;
-    apdu.Build();
-    EXPECT_EQ(Encoded(apdu), "00 00 00 00 D1 D2 D3 00");
-}
-
-TEST_F(ApduBuildTest, BuildMakesRoomForFullAnswerAndClearEmpties) {
-    CApdu apdu(&formatT1);
+TEST(ApduBuildTest, BuildMakesRoomForFullAnswerAndClearEmpties) {
+    ScriptedReader t1{kProtocolT1};
+    const CApduFormat format{255, 0, 1, &t1};
+    CApdu apdu(&format);
     apdu.Build();
     EXPECT_EQ(apdu.ResponseLength(), 255u);
     EXPECT_EQ(apdu.ResponseCapacity(), 255u);
@@ -92,7 +75,8 @@ TEST_F(ApduBuildTest, BuildMakesRoomForFullAnswerAndClearEmpties) {
     apdu.Build();
     EXPECT_EQ(apdu.ResponseLength(), 255u);
 
-    apdu.SetData(data.data(), 3);
+    const uint8_t data[3] = {1, 2, 3};
+    apdu.SetData(data, 3);
     apdu.Clear();
     EXPECT_EQ(apdu.CommandLength(), 0u);
     EXPECT_EQ(apdu.DataLength(), 0u);
@@ -100,131 +84,102 @@ TEST_F(ApduBuildTest, BuildMakesRoomForFullAnswerAndClearEmpties) {
     EXPECT_EQ(apdu.StatusWord(), 0u);
 }
 
-class ExchangeTest : public ::testing::Test {
-protected:
-    uint32_t Send(CApdu& apdu) { return card.SendApdu(&apdu); }
-    // READ RECORD 1 of SFI 1: 00 B2 01 0C Le.
-    void ReadRecord(CApdu& apdu, uint32_t le) {
+// READ RECORD 1 of SFI 1 (00 B2 01 0C 00) through the exchange, against a
+// script of {command, answer} steps; an answer "!" is the reader's failure.
+TEST(ExchangeTest, StatusWordsFollowUpsAndResults) {
+    struct Case {
+        std::vector<std::pair<const char*, const char*>> steps;
+        uint32_t rc;
+        const char* data;
+    };
+    const Case cases[] = {
+        {{{"00 B2 01 0C 00", "11 22 33 90 00"}}, QAV_OK, "11 22 33"},
+        {{{"00 B2 01 0C 00", "6A 82"}}, 0xE0186A82u, nullptr},
+        {{{"00 B2 01 0C 00", "62 83"}}, 0xE0186283u, nullptr},
+        {{{"00 B2 01 0C 00", "!"}}, 0x80100069u, nullptr},
+        {{{"00 B2 01 0C 00", "61 04"}, {"00 C0 00 00 04", "00 11 22 FF 90 00"}},
+         QAV_OK,
+         "00 11 22 FF"},
+        // A failed GET RESPONSE gives its bare status word.
+        {{{"00 B2 01 0C 00", "61 08"}, {"00 C0 00 00 08", "6A 86"}}, 0x00006A86u, nullptr},
+        {{{"00 B2 01 0C 00", "61 00"}, {"00 C0 00 00 00", "!"}}, 0x80100069u, nullptr},
+        {{{"00 B2 01 0C 00", "6C 10"},
+          {"00 B2 01 0C 10", "6C 04"},
+          {"00 B2 01 0C 04", "01 02 03 04 90 00"}},
+         QAV_OK,
+         "01 02 03 04"},
+        {{{"00 B2 01 0C 00", "6C 02"},
+          {"00 B2 01 0C 02", "61 02"},
+          {"00 C0 00 00 02", "AB CD 90 00"}},
+         QAV_OK,
+         "AB CD"},
+        // After three re-sends the next 6Cxx is the result.
+        {{{"00 B2 01 0C 00", "6C 10"},
+          {"00 B2 01 0C 10", "6C 20"},
+          {"00 B2 01 0C 20", "6C 30"},
+          {"00 B2 01 0C 30", "6C 40"}},
+         0xE0186C40u,
+         nullptr},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        ScriptedReader reader{kProtocolT1};
+        CCardSeal card{&reader};
+        for (const auto& [command, answer] : cases[i].steps) {
+            if (std::string(answer) == "!") {
+                reader.ExpectFailure(command, 0x80100069u);
+            } else {
+                reader.Expect(command, answer);
+            }
+        }
+        CApdu apdu(card.Format());
         apdu.ins = 0xB2;
         apdu.p1 = 0x01;
         apdu.p2 = 0x0C;
-        apdu.le = le;
+        apdu.le = 0;
         apdu.Build();
+        *apdu.ResponseLengthAddress() = 100000;  // a caller's slip must not reach the reader
+        ASSERT_EQ(card.SendApdu(&apdu), cases[i].rc) << "case " << i;
+        if (cases[i].data != nullptr) {
+            EXPECT_EQ(Hex(apdu.Response(), apdu.ResponseLength()), cases[i].data) << "case " << i;
+            EXPECT_EQ(apdu.StatusWord(), 0x9000u) << "case " << i;
+        }
+        // Le 00 and a fetch after it: room for a full short answer.
+        EXPECT_EQ(reader.CapacityAt(0), 256u) << "case " << i;
+        if (std::string(cases[i].steps.back().first).rfind("00 C0", 0) == 0 &&
+            cases[i].steps.size() == 2) {
+            EXPECT_EQ(reader.CapacityAt(1), 256u) << "case " << i;
+        }
     }
+}
 
+TEST(ExchangeTest, OtherLeHasTheFormatsRoomAndPointersAreChecked) {
     ScriptedReader reader{kProtocolT1};
     CCardSeal card{&reader};
-};
-
-TEST_F(ExchangeTest, SuccessLeavesDataAndStatus) {
-    reader.Expect("00 B2 01 0C 00", "11 22 33 90 00");
-    CApdu apdu(card.Format());
-    ReadRecord(apdu, 0);
-    ASSERT_EQ(Send(apdu), QAV_OK);
-    EXPECT_EQ(Hex(apdu.Response(), apdu.ResponseLength()), "11 22 33");
-    EXPECT_EQ(apdu.StatusWord(), 0x9000u);
-}
-
-TEST_F(ExchangeTest, AnswerNeverOutgrowsTheBuiltBuffer) {
-    reader.Expect("00 B2 01 0C 00", "11 22 33 90 00");
-    CApdu apdu(card.Format());
-    ReadRecord(apdu, 0);
-    *apdu.ResponseLengthAddress() = 100000;  // a caller's slip must not reach the reader
-    ASSERT_EQ(Send(apdu), QAV_OK);
-    EXPECT_EQ(reader.CapacityAt(0), 256u) << "Le 00: room for a full short answer";
-
     reader.Expect("00 B2 01 0C 10", "11 22 33 90 00");
-    ReadRecord(apdu, 0x10);
+    CApdu apdu(card.Format());
+    apdu.ins = 0xB2;
+    apdu.p1 = 0x01;
+    apdu.p2 = 0x0C;
+    apdu.le = 0x10;
+    apdu.Build();
     *apdu.ResponseLengthAddress() = 100000;
-    ASSERT_EQ(Send(apdu), QAV_OK);
-    EXPECT_EQ(reader.CapacityAt(1), 255u) << "any other Le: the format's room";
-}
+    ASSERT_EQ(card.SendApdu(&apdu), QAV_OK);
+    EXPECT_EQ(reader.CapacityAt(0), 255u);
 
-TEST_F(ExchangeTest, OtherStatusWordsBecomeCardStatusResults) {
-    reader.Expect("00 B2 01 0C 00", "6A 82").Expect("00 B2 01 0C 00", "62 83");
-    CApdu apdu(card.Format());
-    ReadRecord(apdu, 0);
-    EXPECT_EQ(Send(apdu), 0xE0186A82u);
-    apdu.Build();
-    EXPECT_EQ(Send(apdu), 0xE0186283u);
-}
-
-TEST_F(ExchangeTest, ReaderErrorsPassUnchanged) {
-    reader.ExpectFailure("00 B2 01 0C 00", 0x80100069u);
-    CApdu apdu(card.Format());
-    ReadRecord(apdu, 0);
-    EXPECT_EQ(Send(apdu), 0x80100069u);
     EXPECT_EQ(card.SendApdu(nullptr), QAV_E_NULL_POINTER);
-}
-
-TEST_F(ExchangeTest, BytesAvailableAreFetchedWithFullCapacity) {
-    reader.Expect("00 B2 01 0C 00", "61 10")
-        .Expect("00 C0 00 00 10", "00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF 90 00");
-    CApdu apdu(card.Format());
-    ReadRecord(apdu, 0);
-    ASSERT_EQ(Send(apdu), QAV_OK);
-    EXPECT_EQ(reader.CapacityAt(1), 256u);
-    EXPECT_EQ(apdu.ResponseLength(), 16u);
-    EXPECT_EQ(apdu.Response()[15], 0xFF);
-    EXPECT_EQ(apdu.StatusWord(), 0x9000u);
-}
-
-TEST_F(ExchangeTest, FailedGetResponseGivesBareStatusWord) {
-    reader.Expect("00 B2 01 0C 00", "61 08").Expect("00 C0 00 00 08", "6A 86");
-    CApdu apdu(card.Format());
-    ReadRecord(apdu, 0);
-    EXPECT_EQ(Send(apdu), 0x00006A86u);
-
-    reader.Expect("00 B2 01 0C 00", "61 00").ExpectFailure("00 C0 00 00 00", 0x80100068u);
-    apdu.Build();
-    EXPECT_EQ(Send(apdu), 0x80100068u);
-}
-
-TEST_F(ExchangeTest, GetResponseChecksItsPointers) {
     uint32_t length = 10;
     uint8_t buffer[10];
     EXPECT_EQ(card.GetResponse(nullptr, buffer, &length), QAV_E_NULL_POINTER);
     uint32_t sw = 0x6104;
     EXPECT_EQ(card.GetResponse(&sw, buffer, nullptr), QAV_E_NULL_POINTER);
-    EXPECT_EQ(reader.Sent(), 0u);
+    EXPECT_EQ(reader.Sent(), 1u);
 }
 
-TEST_F(ExchangeTest, WrongLengthResendsWithTheCardsLe) {
-    reader.Expect("00 B2 01 0C 00", "6C 10")
-        .Expect("00 B2 01 0C 10", "6C 04")
-        .Expect("00 B2 01 0C 04", "01 02 03 04 90 00");
-    CApdu apdu(card.Format());
-    ReadRecord(apdu, 0);
-    ASSERT_EQ(Send(apdu), QAV_OK);
-    EXPECT_EQ(Hex(apdu.Response(), apdu.ResponseLength()), "01 02 03 04");
-}
-
-TEST_F(ExchangeTest, WrongLengthThenBytesAvailable) {
-    reader.Expect("00 B2 01 0C 00", "6C 02")
-        .Expect("00 B2 01 0C 02", "61 02")
-        .Expect("00 C0 00 00 02", "AB CD 90 00");
-    CApdu apdu(card.Format());
-    ReadRecord(apdu, 0);
-    ASSERT_EQ(Send(apdu), QAV_OK);
-    EXPECT_EQ(Hex(apdu.Response(), apdu.ResponseLength()), "AB CD");
-}
-
-TEST_F(ExchangeTest, EndlessWrongLengthStopsAfterTheBound) {
-    reader.Expect("00 B2 01 0C 00", "6C 10")
-        .Expect("00 B2 01 0C 10", "6C 20")
-        .Expect("00 B2 01 0C 20", "6C 30")
-        .Expect("00 B2 01 0C 30", "6C 40");
-    static_assert(CCard::kMaxLengthCorrections == 3, "script assumes three re-sends");
-    CApdu apdu(card.Format());
-    ReadRecord(apdu, 0);
-    EXPECT_EQ(Send(apdu), 0xE0186C40u);
-}
-
-TEST_F(ExchangeTest, WrongLengthUnderT0WithDataResendsWithoutLe) {
+TEST(ExchangeTest, WrongLengthUnderT0WithDataResendsWithoutLe) {
     ScriptedReader t0{kProtocolT0};
-    CCardSeal t0card{&t0};
+    CCardSeal card{&t0};
     t0.Expect("80 CA 00 00 01 AA", "6C 08").Expect("80 CA 00 00 01 AA", "90 00");
-    CApdu apdu(t0card.Format());
+    CApdu apdu(card.Format());
     apdu.cla = 0x80;
     apdu.ins = 0xCA;
     apdu.lc = 1;
@@ -232,57 +187,30 @@ TEST_F(ExchangeTest, WrongLengthUnderT0WithDataResendsWithoutLe) {
     const uint8_t aa = 0xAA;
     apdu.SetData(&aa, 1);
     apdu.Build();
-    EXPECT_EQ(t0card.SendApdu(&apdu), QAV_OK);
+    EXPECT_EQ(card.SendApdu(&apdu), QAV_OK);
 }
 
-TEST(ChunkCursorTest, PositionsAcrossAChain) {
-    CChunkCursor cursor(600, 250);
-    EXPECT_EQ(cursor.ChunkCount(), 3u);
-    std::vector<std::pair<uint32_t, ChunkPosition>> pieces;
-    std::vector<uint32_t> offsets;
-    for (; !cursor.IsDone(); cursor.Advance()) {
-        pieces.emplace_back(cursor.CurrentLength(), cursor.Position());
-        offsets.push_back(cursor.Offset());
-    }
-    const std::vector<std::pair<uint32_t, ChunkPosition>> expected = {
-        {250, ChunkPosition::kFirst}, {250, ChunkPosition::kMiddle}, {100, ChunkPosition::kLast}};
-    EXPECT_EQ(pieces, expected);
-    EXPECT_EQ(offsets, (std::vector<uint32_t>{0, 250, 500}));
-
-    CChunkCursor single(100, 250);
-    EXPECT_EQ(single.ChunkCount(), 1u);
-    EXPECT_EQ(single.Position(), ChunkPosition::kOnly);
-    EXPECT_EQ(single.CurrentLength(), 100u);
-    single.Advance();
-    EXPECT_TRUE(single.IsDone());
-}
-
-TEST(ChunkCursorTest, ExactMultiplesFixedLengthAndDegenerateSizes) {
-    CChunkCursor even(500, 250);
-    EXPECT_EQ(even.Position(), ChunkPosition::kFirst);
-    even.Advance();
-    EXPECT_EQ(even.Position(), ChunkPosition::kLast);
-    even.Advance();
-    EXPECT_TRUE(even.IsDone());
-
+TEST(ChunkCursorTest, PiecesPositionsAndDegenerateSizes) {
+    const auto walk = [](CChunkCursor cursor) {
+        std::string pieces;
+        for (int guard = 0; !cursor.IsDone() && guard < 10; cursor.Advance(), ++guard) {
+            pieces += std::to_string(cursor.Offset()) + "+" +
+                      std::to_string(cursor.CurrentLength()) + ":" +
+                      std::to_string(static_cast<int>(cursor.Position())) + " ";
+        }
+        return pieces;
+    };
+    // Positions: 0 only, 1 first, 2 middle, 3 last.
+    EXPECT_EQ(walk(CChunkCursor(600, 250)), "0+250:1 250+250:2 500+100:3 ");
+    EXPECT_EQ(walk(CChunkCursor(500, 250)), "0+250:1 250+250:3 ");
+    EXPECT_EQ(walk(CChunkCursor(100, 250)), "0+100:0 ");
+    EXPECT_EQ(walk(CChunkCursor(0, 250)), "");
+    EXPECT_EQ(walk(CChunkCursor(3, 0)), "0+1:1 1+1:2 2+1:3 ");  // size 0 taken as 1
     CChunkCursor fixed(100, 30);
     fixed.SetFixedLength(64);
-    EXPECT_EQ(fixed.CurrentLength(), 64u);
-    fixed.Advance();
-    EXPECT_EQ(fixed.Offset(), 64u);
-    EXPECT_EQ(fixed.Position(), ChunkPosition::kLast);  // 64 more reach past the end
-    fixed.Advance();
-    EXPECT_EQ(fixed.Offset(), 100u);  // clamped
-    EXPECT_TRUE(fixed.IsDone());
-
-    CChunkCursor empty(0, 250);
-    EXPECT_TRUE(empty.IsDone());
-    EXPECT_EQ(empty.ChunkCount(), 0u);
-
-    CChunkCursor zero(3, 0);  // taken as 1: the loop still ends
-    uint32_t steps = 0;
-    for (; !zero.IsDone() && steps < 10; zero.Advance()) ++steps;
-    EXPECT_EQ(steps, 3u);
+    EXPECT_EQ(walk(fixed), "0+64:1 64+64:3 ");  // the offset is clamped to the end
+    EXPECT_EQ(CChunkCursor(600, 250).ChunkCount(), 3u);
+    EXPECT_EQ(CChunkCursor(0, 250).ChunkCount(), 0u);
 }
 
 }  // namespace

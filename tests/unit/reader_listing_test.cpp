@@ -45,6 +45,11 @@ TEST_F(ReaderListingTest, NoReadersGivesTwoNulsAndNoUsableOneNul) {
     pcsc.AddReader("ADM Empty");
     EXPECT_TRUE(List(&size).empty());
     EXPECT_EQ(size, 1u);
+    // Unfiltered, the list is the service's, and nothing is connected.
+    pcsc.AddReader("Other Reader");
+    EXPECT_EQ(List(&size, 0), (std::vector<std::string>{"ADM Empty", "Other Reader"}));
+    EXPECT_EQ(size, sizeof "ADM Empty" + sizeof "Other Reader" + 1);
+    EXPECT_EQ(pcsc.Count(Call::Connect), 0);
 }
 
 TEST_F(ReaderListingTest, SizeQueryAndBufferOneByteShort) {
@@ -142,15 +147,6 @@ TEST_F(ReaderListingTest, LostContextDuringListingIsRecovered) {
     pcsc.DropAllContexts();
     EXPECT_EQ(List(), (std::vector<std::string>{"ADM One"}));
     EXPECT_EQ(Sleeps().size(), 1u);
-}
-
-TEST_F(ReaderListingTest, UnfilteredListIsTheServiceList) {
-    pcsc.AddReader("ADM Empty");
-    pcsc.AddReader("Other Reader");
-    uint32_t size = 0;
-    EXPECT_EQ(List(&size, 0), (std::vector<std::string>{"ADM Empty", "Other Reader"}));
-    EXPECT_EQ(size, sizeof "ADM Empty" + sizeof "Other Reader" + 1);
-    EXPECT_EQ(pcsc.Count(Call::Connect), 0);
 }
 
 }  // namespace

@@ -47,39 +47,47 @@ protected:
         if (rc == 0) data->resize(length);
         return rc;
     }
+    // A registered card connected, that expects the challenge `times` times.
+    std::shared_ptr<fake::ScriptedCard> Connected(int times = 0) {
+        auto card = InsertRegistered();
+        for (int i = 0; i < times; ++i) card->Expect("00 84 00 00 04", "01 02 03 04 90 00");
+        EXPECT_EQ(reader.Connect(kSealReader, 0), 0u);
+        pcsc.ResetCounts();
+        return card;
+    }
+    // GET CHALLENGE of four bytes; its status word in *sw.
+    uint32_t Challenge(uint32_t* sw = nullptr) {
+        Bytes data;
+        uint32_t word = sw != nullptr ? *sw : 0;
+        const uint32_t rc = Send("00 84 00 00 04", &data, 255, &word);
+        if (sw != nullptr) *sw = word;
+        return rc;
+    }
 
     CReaderPCSC reader;
 };
 
-TEST_F(ReaderPcscTest, TransmitSplitsDataAndStatusWord) {
-    auto card = InsertRegistered();
-    card->Expect("00 84 00 00 04", "01 02 03 04 90 00");
-    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
-    Bytes data;
-    uint32_t sw = 0;
-    ASSERT_EQ(Send("00 84 00 00 04", &data, 255, &sw), 0u);
-    EXPECT_EQ(data, (Bytes{1, 2, 3, 4}));
-    EXPECT_EQ(sw, 0x9000u);
-    EXPECT_EQ(reader.ActiveProtocol(), kProtocolT1);
-}
-
-TEST_F(ReaderPcscTest, TransmitBufferIsCapacityPlusStatusWord) {
-    auto card = InsertRegistered();
-    card->Expect("00 B0 00 00 0A", "00 01 02 03 04 05 06 07 08 09 90 00");
-    card->Expect("00 B0 00 00 0B", "00 01 02 03 04 05 06 07 08 09 0A 90 00");
-    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+TEST_F(ReaderPcscTest, TransmitSplitsDataAndStatusWordWithinTheRoom) {
+    auto card = Connected();
+    card->Expect("00 B0 00 00 0A", "00 01 02 03 04 05 06 07 08 09 90 00")
+        .Expect("00 B0 00 00 0B", "00 01 02 03 04 05 06 07 08 09 0A 90 00")
+        .Expect("00 84 00 00 04", "90");
     Bytes data;
     uint32_t sw = 0;
     EXPECT_EQ(Send("00 B0 00 00 0A", &data, 10, &sw), 0u);
-    EXPECT_EQ(data.size(), 10u);
+    EXPECT_EQ(data, FromHex("00 01 02 03 04 05 06 07 08 09"));
+    EXPECT_EQ(sw, 0x9000u);
+    EXPECT_EQ(reader.ActiveProtocol(), kProtocolT1);
     // One byte more than the room: the service's own error, unchanged.
     EXPECT_EQ(Send("00 B0 00 00 0B", &data, 10, &sw), platform::kScardInsufficientBuffer);
+    sw = 0xFFFF;
+    EXPECT_EQ(Challenge(&sw), QAV_E_UNEXPECTED_DATA);  // no status word
+    EXPECT_EQ(sw, 0xFFFFu);
 }
 
 TEST_F(ReaderPcscTest, TransmitChecksPointersFirstAndSizesWithoutBuffer) {
-    auto card = InsertRegistered();
+    auto card = Connected();
     card->Expect("00 84 00 00 08", "90 00");
-    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
     const Bytes command = FromHex("00 84 00 00 08");
     uint32_t length = 0;
     uint32_t sw = 0;
@@ -93,119 +101,76 @@ TEST_F(ReaderPcscTest, TransmitChecksPointersFirstAndSizesWithoutBuffer) {
     EXPECT_EQ(sw, 0x9000u);
 }
 
-TEST_F(ReaderPcscTest, AnswerWithoutStatusWordIsUnexpectedData) {
-    auto card = InsertRegistered();
-    card->Expect("00 84 00 00 04", "90");
-    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
-    Bytes data;
-    uint32_t sw = 0xFFFF;
-    EXPECT_EQ(Send("00 84 00 00 04", &data, 255, &sw), QAV_E_UNEXPECTED_DATA);
-    EXPECT_EQ(sw, 0xFFFFu);
-}
-
 TEST_F(ReaderPcscTest, LostContextRecoversByNewContextReconnectAndPause) {
-    auto card = InsertRegistered();
-    card->Expect("00 84 00 00 04", "01 02 03 04 90 00");
-    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
-    pcsc.ResetCounts();
+    Connected(1);
     pcsc.DropAllContexts();  // the daemon restarted: old context and handle are stale
-
-    Bytes data;
     uint32_t sw = 0;
-    ASSERT_EQ(Send("00 84 00 00 04", &data, 255, &sw), 0u);
+    ASSERT_EQ(Challenge(&sw), 0u);
     EXPECT_EQ(sw, 0x9000u);
+    for (const Call call :
+         {Call::ReleaseContext, Call::EstablishContext, Call::Disconnect, Call::Connect}) {
+        EXPECT_EQ(pcsc.Count(call), 1) << static_cast<int>(call);
+    }
     EXPECT_EQ(pcsc.Count(Call::Transmit), 2);
-    EXPECT_EQ(pcsc.Count(Call::ReleaseContext), 1);
-    EXPECT_EQ(pcsc.Count(Call::EstablishContext), 1);
-    EXPECT_EQ(pcsc.Count(Call::Disconnect), 1);
-    EXPECT_EQ(pcsc.Count(Call::Connect), 1);
     EXPECT_EQ(Sleeps(), (std::vector<uint32_t>{100}));
     EXPECT_EQ(pcsc.OpenContexts(), 1u);
 }
 
-TEST_F(ReaderPcscTest, FiftyLostContextsGiveUpWithTheServiceCode) {
-    InsertRegistered();
-    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
-    pcsc.ResetCounts();
-    pcsc.Inject(Call::Transmit, platform::kScardNoService, 60);
-    Bytes data;
-    uint32_t sw = 0;
-    EXPECT_EQ(Send("00 84 00 00 04", &data, 255, &sw), platform::kScardNoService);
-    EXPECT_EQ(pcsc.Count(Call::Transmit), 50);
-    // A pause between attempts, none after the last one.
-    EXPECT_EQ(Sleeps().size(), 49u);
-    EXPECT_EQ(pcsc.OpenContexts(), 1u);
-}
-
-TEST_F(ReaderPcscTest, CommErrorAndInvalidHandleAreLostContextsButOthersAreNot) {
-    auto card = InsertRegistered();
-    card->Expect("00 84 00 00 04", "90 00");
-    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
-    pcsc.ResetCounts();
-    pcsc.Inject(Call::Transmit, platform::kScardCommError);
-    pcsc.Inject(Call::Transmit, platform::kScardInvalidHandle);
-    Bytes data;
-    uint32_t sw = 0;
-    ASSERT_EQ(Send("00 84 00 00 04", &data, 255, &sw), 0u);
-    EXPECT_EQ(pcsc.Count(Call::Transmit), 3);
-    EXPECT_EQ(Sleeps().size(), 2u);
-
-    // A client/daemon version mismatch is not retried.
-    pcsc.ResetCounts();
-    pcsc.Inject(Call::Transmit, platform::kScardServiceStopped);
-    EXPECT_EQ(Send("00 84 00 00 04", &data, 255, &sw), platform::kScardServiceStopped);
-    EXPECT_EQ(pcsc.Count(Call::Transmit), 1);
-}
-
-TEST_F(ReaderPcscTest, ResetOrRemovedCardReconnectsAndRepeatsAtOnce) {
-    auto card = InsertRegistered();
-    card->Expect("00 84 00 00 04", "90 00");
-    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
-    pcsc.ResetCounts();
-    pcsc.Inject(Call::Transmit, platform::kScardResetCard);
-    pcsc.Inject(Call::Transmit, platform::kScardRemovedCard);
-    Bytes data;
-    uint32_t sw = 0;
-    ASSERT_EQ(Send("00 84 00 00 04", &data, 255, &sw), 0u);
-    EXPECT_EQ(pcsc.Count(Call::Transmit), 3);
-    EXPECT_EQ(pcsc.Count(Call::Reconnect), 2);
-    EXPECT_TRUE(Sleeps().empty());
+// Which service errors a transmit retries, how, and when it gives up.
+TEST_F(ReaderPcscTest, TransmitRetryRule) {
+    struct Case {
+        std::vector<uint32_t> injected;
+        uint32_t rc;
+        int transmits, reconnects;
+        size_t sleeps;
+    };
+    const std::vector<uint32_t> fiftyLost(60, platform::kScardNoService);
+    const Case cases[] = {
+        // Lost contexts: a new one and a pause each, none after the last try.
+        {{platform::kScardCommError, platform::kScardInvalidHandle}, 0, 3, 0, 2},
+        // Reset or removed: reconnect and repeat at once.
+        {{platform::kScardResetCard, platform::kScardRemovedCard}, 0, 3, 2, 0},
+        // A client/daemon version mismatch is not retried.
+        {{platform::kScardServiceStopped}, platform::kScardServiceStopped, 1, 0, 0},
+        {fiftyLost, platform::kScardNoService, 50, 0, 49},  // last: ten stay injected
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        Connected(c.rc == 0 ? 1 : 0);
+        for (const uint32_t error : c.injected) pcsc.Inject(Call::Transmit, error);
+        const size_t sleepsBefore = Sleeps().size();
+        EXPECT_EQ(Challenge(), c.rc) << "case " << i;
+        EXPECT_EQ(pcsc.Count(Call::Transmit), c.transmits) << "case " << i;
+        EXPECT_EQ(pcsc.Count(Call::Reconnect), c.reconnects) << "case " << i;
+        EXPECT_EQ(Sleeps().size() - sleepsBefore, c.sleeps) << "case " << i;
+        EXPECT_EQ(pcsc.OpenContexts(), 1u) << "case " << i;
+        reader.Disconnect(0);
+    }
 }
 
 TEST_F(ReaderPcscTest, CardPulledAndReinsertedIsReachedAfterReconnect) {
-    auto card = InsertRegistered();
-    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+    Connected();
     auto second = std::make_shared<fake::ScriptedCard>(kAtr);
     second->Expect("00 84 00 00 04", "90 00");
     pcsc.RemoveCard(kSealReader);
     pcsc.InsertCard(kSealReader, second);
-    Bytes data;
     uint32_t sw = 0;
-    ASSERT_EQ(Send("00 84 00 00 04", &data, 255, &sw), 0u);
+    ASSERT_EQ(Challenge(&sw), 0u);
     EXPECT_EQ(sw, 0x9000u);
 }
 
 TEST_F(ReaderPcscTest, CardGoneForGoodEndsAfterFiftyAttempts) {
-    InsertRegistered();
-    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+    Connected();
     pcsc.RemoveCard(kSealReader);
-    pcsc.ResetCounts();
-    Bytes data;
-    uint32_t sw = 0;
-    EXPECT_EQ(Send("00 84 00 00 04", &data, 255, &sw), platform::kScardRemovedCard);
+    EXPECT_EQ(Challenge(), platform::kScardRemovedCard);
     EXPECT_EQ(pcsc.Count(Call::Transmit), 50);
     EXPECT_TRUE(Sleeps().empty());
-}
 
-TEST_F(ReaderPcscTest, CardThatAnswersNothingHasLeftTheReader) {
-    InsertRegistered();
-    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+    // A card that answers nothing has left the reader too.
     auto mute = std::make_shared<fake::FixedCard>(kAtr, Bytes{});
     pcsc.InsertCard(kSealReader, mute);
     pcsc.ResetCounts();
-    Bytes data;
-    uint32_t sw = 0;
-    EXPECT_EQ(Send("00 84 00 00 04", &data, 255, &sw), platform::kScardRemovedCard);
+    EXPECT_EQ(Challenge(), platform::kScardRemovedCard);
     EXPECT_EQ(mute->commands.size(), 1u);
     EXPECT_EQ(pcsc.Count(Call::Transmit), 50);
     uint8_t atr[64];
@@ -215,9 +180,7 @@ TEST_F(ReaderPcscTest, CardThatAnswersNothingHasLeftTheReader) {
 }
 
 TEST_F(ReaderPcscTest, TransactionsRunUnderTheReconnectingRule) {
-    InsertRegistered();
-    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
-    pcsc.ResetCounts();
+    Connected();
     pcsc.Inject(Call::BeginTransaction, platform::kScardResetCard);
     EXPECT_EQ(reader.BeginTransaction(0, 0), 0u);
     EXPECT_EQ(pcsc.Count(Call::BeginTransaction), 2);
@@ -245,6 +208,7 @@ TEST_F(ReaderPcscTest, ConnectWithoutCardOrNameFails) {
 struct ProbeCase {
     const char* readerName;
     const char* probe;  // nullptr: no probe is sent
+    const char* answer;
 };
 
 class ProbeTest : public ReaderPcscTest, public ::testing::WithParamInterface<ProbeCase> {};
@@ -253,7 +217,7 @@ TEST_P(ProbeTest, ProbeCommandDependsOnReaderName) {
     const ProbeCase& c = GetParam();
     pcsc.AddReader(c.readerName);
     auto card = std::make_shared<fake::ScriptedCard>(kAtr);
-    if (c.probe != nullptr) card->Expect(c.probe, "90 00");
+    if (c.probe != nullptr) card->Expect(c.probe, c.answer);
     pcsc.InsertCard(c.readerName, card);
     ASSERT_EQ(reader.Connect(c.readerName, 0), 0u);
     EXPECT_EQ(IsCardRegistered(kAtr.data(), 4), 1u);
@@ -263,20 +227,16 @@ TEST_P(ProbeTest, ProbeCommandDependsOnReaderName) {
 
 INSTANTIATE_TEST_SUITE_P(
     Readers, ProbeTest,
-    ::testing::Values(ProbeCase{"ADM Seal Key 01", "00 A4 04 00 08 A0 00 00 04 53 4B 4D 50"},
-                      ProbeCase{"DZYZ Reader 0", nullptr},
-                      ProbeCase{"Generic Reader 0", "00 A4 04 00 08 A0 00 00 00 03 5A 45 4C"}),
+    ::testing::Values(
+        ProbeCase{"ADM Seal Key 01", "00 A4 04 00 08 A0 00 00 04 53 4B 4D 50", "90 00"},
+        ProbeCase{"DZYZ Reader 0", nullptr, nullptr},
+        ProbeCase{"Generic Reader 0", "00 A4 04 00 08 A0 00 00 00 03 5A 45 4C", "90 00"},
+        // A probe answered with 61xx counts too.
+        ProbeCase{"ADM Pending 01", "00 A4 04 00 08 A0 00 00 04 53 4B 4D 50", "61 1C"}),
     [](const ::testing::TestParamInfo<ProbeCase>& param) {
         const std::string name = param.param.readerName;
-        return name.substr(0, name.find(' '));
+        return name.substr(0, name.find(' ')) + name.substr(name.find(' ') + 1, 2);
     });
-
-TEST_F(ReaderPcscTest, ProbeAnsweredWith61xxCounts) {
-    auto card = std::make_shared<fake::ScriptedCard>(kAtr);
-    card->Expect("00 A4 04 00 08 A0 00 00 04 53 4B 4D 50", "61 1C");
-    pcsc.InsertCard(kSealReader, card);
-    EXPECT_EQ(reader.Connect(kSealReader, 0), 0u);
-}
 
 TEST_F(ReaderPcscTest, FailedProbeDisconnectsAndRegistersNothing) {
     auto card = std::make_shared<fake::ScriptedCard>(kAtr);
@@ -333,12 +293,10 @@ TEST_F(ReaderPcscTest, ReaderAtrSizeRules) {
 }
 
 TEST_F(ReaderPcscTest, CopySharesContextAndHandleAndOwnsNeither) {
-    auto card = InsertRegistered();
-    card->Expect("00 84 00 00 04", "90 00");
-    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
+    Connected()->Expect("00 84 00 00 04", "90 00");
     {
         CReaderPCSC copy(reader);
-        Bytes command = FromHex("00 84 00 00 04");
+        const Bytes command = FromHex("00 84 00 00 04");
         uint32_t length = 0;
         uint32_t sw = 0;
         ASSERT_EQ(copy.Transmit(command.data(), 5, nullptr, &length, &sw, 0), 0u);

@@ -30,66 +30,64 @@ protected:
             RegisterCard(name, kAtr.data(), 3, mask.data(), 3, kCardProviderName, kCardModuleName),
             0u);
     }
+    // A card with this script in the reader, connected through the master.
+    void Insert(const std::vector<std::pair<const char*, const char*>>& script) {
+        auto card = std::make_shared<fake::ScriptedCard>(kAtr);
+        for (const auto& [command, answer] : script) card->Expect(command, answer);
+        Insert(card);
+    }
     void Insert(std::shared_ptr<fake::FakeCard> card) {
         pcsc.InsertCard(kReader, std::move(card));
         ASSERT_EQ(master.Connect(kReader, 0), 0u);
     }
-    static uint32_t Send(CReader& reader, const std::string& hex, Bytes* data, uint32_t* sw,
-                         uint32_t capacity = 64) {
+    // The command through a variant: its result; data and status word kept.
+    template <class Variant>
+    uint32_t Send(const std::string& hex, uint32_t capacity = 64) {
+        Variant reader(master);
         const Bytes command = FromHex(hex);
-        data->assign(capacity, 0);
+        data.assign(capacity, 0);
         uint32_t length = capacity;
         const uint32_t rc = reader.Transmit(command.data(), static_cast<uint32_t>(command.size()),
-                                            data->data(), &length, sw, 0);
-        data->resize(length);
+                                            data.data(), &length, &sw, 0);
+        data.resize(length);
         return rc;
     }
 
     CReaderPCSC master;
-};
-
-TEST_F(ReaderVariantsTest, DongLianPollsWhileBusyAndReturnsTheLastAnswer) {
-    auto card = std::make_shared<fake::ScriptedCard>(kAtr);
-    card->Expect("F0 F2 01 00 02 AA BB", "11 22 90 00")
-        .Expect("F0 F2 10 00 00", "33 44 80 60")
-        .Expect("F0 F2 10 00 00", "55 66 80 60")
-        .Expect("F0 F2 10 00 00", "77 88 6A 82");
-    Insert(card);
-    CReaderDongLian reader(master);
     Bytes data;
     uint32_t sw = 0;
-    ASSERT_EQ(Send(reader, "F0 F2 01 00 02 AA BB", &data, &sw), 0u);
+};
+
+TEST_F(ReaderVariantsTest, DongLianPollsAfterF0F2Answered9000AndReturnsTheLastAnswer) {
+    Insert({{"F0 F2 01 00 02 AA BB", "11 22 90 00"},
+            {"F0 F2 10 00 00", "33 44 80 60"},
+            {"F0 F2 10 00 00", "55 66 80 60"},
+            {"F0 F2 10 00 00", "77 88 6A 82"},
+            {"F0 F2 01 00 00", "6A 80"},
+            {"00 A4 00 00 02 3F 00", "90 00"}});
+    ASSERT_EQ(Send<CReaderDongLian>("F0 F2 01 00 02 AA BB"), 0u);
     EXPECT_EQ(data, (Bytes{0x77, 0x88}));
     EXPECT_EQ(sw, 0x6A82u);
     EXPECT_EQ(Sleeps(), (std::vector<uint32_t>{1, 1, 1}));
-}
-
-TEST_F(ReaderVariantsTest, DongLianPollsOnlyAfterF0F2Answered9000) {
-    auto card = std::make_shared<fake::ScriptedCard>(kAtr);
-    card->Expect("F0 F2 01 00 00", "6A 80").Expect("00 A4 00 00 02 3F 00", "90 00");
-    Insert(card);
-    CReaderDongLian reader(master);
-    Bytes data;
-    uint32_t sw = 0;
-    ASSERT_EQ(Send(reader, "F0 F2 01 00 00", &data, &sw), 0u);
+    // Another status, or another command answered 9000, starts no polling.
+    ASSERT_EQ(Send<CReaderDongLian>("F0 F2 01 00 00"), 0u);
     EXPECT_EQ(sw, 0x6A80u);
-    ASSERT_EQ(Send(reader, "00 A4 00 00 02 3F 00", &data, &sw), 0u);
+    ASSERT_EQ(Send<CReaderDongLian>("00 A4 00 00 02 3F 00"), 0u);
     EXPECT_EQ(sw, 0x9000u);
-    EXPECT_TRUE(Sleeps().empty());
+    EXPECT_EQ(Sleeps().size(), 3u);
 }
 
-TEST_F(ReaderVariantsTest, ZhiFuTongPollsWhileAnswer9600) {
-    auto card = std::make_shared<fake::ScriptedCard>(kAtr);
-    card->Expect("00 84 00 00 08", "96 00")
-        .Expect("7E 96 00 00 00", "96 00")
-        .Expect("7E 96 00 00 00", "90 00");
-    Insert(card);
-    CReaderZhiFuTong reader(master);
-    Bytes data;
-    uint32_t sw = 0;
-    ASSERT_EQ(Send(reader, "00 84 00 00 08", &data, &sw), 0u);
+TEST_F(ReaderVariantsTest, ZhiFuTongPollsWhileAnswer9600InThePreviousAnswersRoom) {
+    Insert({{"00 84 00 00 08", "96 00"},
+            {"7E 96 00 00 00", "96 00"},
+            {"7E 96 00 00 00", "90 00"},
+            {"00 84 00 00 08", "96 00"},
+            {"7E 96 00 00 00", "01 02 90 00"}});
+    ASSERT_EQ(Send<CReaderZhiFuTong>("00 84 00 00 08"), 0u);
     EXPECT_EQ(sw, 0x9000u);
     EXPECT_EQ(Sleeps().size(), 2u);
+    // The poll's room is the previous answer's data length, here none.
+    EXPECT_EQ(Send<CReaderZhiFuTong>("00 84 00 00 08"), platform::kScardInsufficientBuffer);
 }
 
 // A card that makes the service fail the exchange after its own.
@@ -108,45 +106,25 @@ private:
 
 TEST_F(ReaderVariantsTest, PollErrorEndsTheLoopWithThatError) {
     Insert(std::make_shared<FailsNextExchange>(pcsc));
-    CReaderZhiFuTong reader(master);
-    Bytes data;
-    uint32_t sw = 0;
-    EXPECT_EQ(Send(reader, "00 84 00 00 08", &data, &sw), 0x80100016u);
+    EXPECT_EQ(Send<CReaderZhiFuTong>("00 84 00 00 08"), 0x80100016u);
     EXPECT_EQ(sw, 0x9600u);  // what the last good exchange left
 }
 
 TEST_F(ReaderVariantsTest, PollsAreBounded) {
     Insert(std::make_shared<fake::FixedCard>(kAtr, Bytes{0x96, 0x00}));
-    CReaderZhiFuTong reader(master);
-    Bytes data;
-    uint32_t sw = 0;
-    EXPECT_EQ(Send(reader, "00 84 00 00 08", &data, &sw), 0u);
+    EXPECT_EQ(Send<CReaderZhiFuTong>("00 84 00 00 08"), 0u);
     EXPECT_EQ(sw, 0x9600u);
     EXPECT_EQ(pcsc.Count(Call::Transmit), static_cast<int>(kMaxReaderPolls) + 1);
 }
 
-TEST_F(ReaderVariantsTest, PollRoomIsThePreviousAnswersDataLength) {
-    auto card = std::make_shared<fake::ScriptedCard>(kAtr);
-    card->Expect("00 84 00 00 08", "96 00").Expect("7E 96 00 00 00", "01 02 90 00");
-    Insert(card);
-    CReaderZhiFuTong reader(master);
-    Bytes data;
-    uint32_t sw = 0;
-    EXPECT_EQ(Send(reader, "00 84 00 00 08", &data, &sw), platform::kScardInsufficientBuffer);
-}
-
 TEST_F(ReaderVariantsTest, VariantKeepsTheMastersConnection) {
-    auto card = std::make_shared<fake::ScriptedCard>(kAtr);
-    card->Expect("00 84 00 00 08", "90 00");
-    Insert(card);
+    Insert({{"00 84 00 00 08", "90 00"}});
     {
         CReaderDongLian reader(master);
         EXPECT_STREQ(reader.ReaderName(), kReader);
         EXPECT_EQ(reader.Kind(), ReaderKind::kDongLian);
-        Bytes data;
-        uint32_t sw = 0;
-        ASSERT_EQ(Send(reader, "00 84 00 00 08", &data, &sw), 0u);
     }
+    ASSERT_EQ(Send<CReaderDongLian>("00 84 00 00 08"), 0u);
     EXPECT_EQ(pcsc.OpenHandles(), 1u);
 }
 

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "support/card_callbacks.h"
 #include "support/open_device_fixture.h"
 
 namespace qav {
@@ -19,73 +21,51 @@ constexpr char kSelectByName[] = "00 A4 04 00 08 A0 00 00 04 53 4B 4D 50";
 constexpr char kSelectMaster[] = "00 A4 00 00 02 3F 00";
 constexpr char kReadAbility[] = "00 B0 00 00 40";
 
-// 64 bytes 00 01 .. 3F, then 90 00.
-std::string AbilityAnswer() {
-    std::string hex;
-    for (int i = 0; i < 64; ++i) {
-        constexpr char kDigits[] = "0123456789ABCDEF";
-        hex += kDigits[i >> 4];
-        hex += kDigits[i & 0xF];
-        hex += ' ';
-    }
-    return hex + "90 00";
-}
-
 class SealApplicationTest : public test::OpenDeviceTest {
 protected:
     static const CDevice& DeviceOf(QAV_HANDLE handle) {
         return *reinterpret_cast<const CDevice*>(handle);
     }
-    size_t SelectsSent() const {
-        size_t selects = 0;
-        for (const Bytes& command : pcsc.SentCommands()) {
-            if (command.size() > 1 && command[1] == 0xA4) ++selects;
-        }
-        return selects;
-    }
 };
+
+TEST_F(SealApplicationTest, ProbeSelectsTheAbilityFileThenByNameThenThroughTheMasterFile) {
+    struct Case {
+        uint32_t byNameOnly;
+        std::vector<std::pair<const char*, const char*>> steps;
+        uint32_t rc;
+    };
+    const Case cases[] = {
+        {0, {{kSelectAbility, "90 00"}}, QAV_OK},
+        {0, {{kSelectAbility, "6A 82"}, {kSelectByName, "90 00"}}, QAV_OK},
+        // The master file's own failure does not end the probe.
+        {0,
+         {{kSelectAbility, "6A 82"},
+          {kSelectByName, "6A 82"},
+          {kSelectMaster, "6D 00"},
+          {kSelectByName, "6A 81"}},
+         QAV_CARD_STATUS(0x6A81u)},
+        {1, {{kSelectByName, "90 00"}}, QAV_OK},
+        {1, {{kSelectByName, "6A 82"}, {kSelectMaster, "90 00"}, {kSelectByName, "90 00"}}, QAV_OK},
+    };
+    const QAV_HANDLE handle = Open();
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        for (const auto& [command, answer] : cases[i].steps) card->Expect(command, answer);
+        EXPECT_EQ(SelectSealApplication(DeviceOf(handle), cases[i].byNameOnly, 0), cases[i].rc)
+            << "case " << i;
+        EXPECT_EQ(card->StepsLeft(), 0u) << "case " << i;
+    }
+}
 
 TEST_F(SealApplicationTest, CurrentApplicationCostsOneSelect) {
     const QAV_HANDLE handle = Open();
     card->Expect(kSelectAbility, "90 00")
         .Expect(kSelectAbility, "90 00")
-        .Expect(kReadAbility, AbilityAnswer());
+        .Expect(kReadAbility, test::Answer(test::Counting(64)));
     uint8_t info[64] = {};
     ASSERT_EQ(QAV_GetAbilityInfo(handle, info, 0), QAV_OK);
-    EXPECT_EQ(SelectsSent(), 2u) << "one for the probe, one for the file itself";
     EXPECT_EQ(info[0], 0x01);
     EXPECT_EQ(info[1], 0x00);
     EXPECT_EQ(info[6], 0x06);
-}
-
-TEST_F(SealApplicationTest, LostApplicationIsFoundAgainThroughTheMasterFile) {
-    const QAV_HANDLE handle = Open();
-    card->Expect(kSelectAbility, "6A 82")
-        .Expect(kSelectByName, "6A 82")
-        .Expect(kSelectMaster, "90 00")
-        .Expect(kSelectByName, "90 00")
-        .Expect(kSelectAbility, "90 00")
-        .Expect(kReadAbility, AbilityAnswer());
-    uint8_t info[64] = {};
-    EXPECT_EQ(QAV_GetAbilityInfo(handle, info, 0), QAV_OK);
-}
-
-TEST_F(SealApplicationTest, ApplicationFoundByNameSkipsTheMasterFile) {
-    const QAV_HANDLE handle = Open();
-    card->Expect(kSelectAbility, "6A 82").Expect(kSelectByName, "90 00");
-    EXPECT_EQ(SelectSealApplication(DeviceOf(handle), 0, 0), QAV_OK);
-}
-
-TEST_F(SealApplicationTest, MissingApplicationStopsTheExportWithTheLastAnswer) {
-    const QAV_HANDLE handle = Open();
-    // The master file's own failure does not end the probe.
-    card->Expect(kSelectAbility, "6A 82")
-        .Expect(kSelectByName, "6A 82")
-        .Expect(kSelectMaster, "6D 00")
-        .Expect(kSelectByName, "6A 81");
-    uint8_t info[64] = {0x55};
-    EXPECT_EQ(QAV_GetAbilityInfo(handle, info, 0), QAV_CARD_STATUS(0x6A81u));
-    EXPECT_EQ(info[0], 0x55) << "nothing read, nothing written";
 }
 
 TEST_F(SealApplicationTest, SkipSendsNothingAndReaderErrorsPassThrough) {
@@ -104,10 +84,13 @@ TEST_F(SealApplicationTest, EmptyReaderIsNoKnownCard) {
     EXPECT_EQ(SelectSealApplication(DeviceOf(handle), 0, 0), 0x80100069u);
     uint8_t info[64] = {0x55};
     EXPECT_EQ(QAV_GetAbilityInfo(handle, info, 0), 0x80100069u);
-    EXPECT_EQ(info[0], 0x55);
+    EXPECT_EQ(info[0], 0x55) << "nothing read, nothing written";
 }
 
-TEST_F(SealApplicationTest, KnownAtrIsComparedOverItsWholeLength) {
+TEST_F(SealApplicationTest, KnownAtrsGetNoSelectionComparedOverTheirWholeLength) {
+    const Bytes known = FromHex("3B 7E 96 00 00 00 81 50 32 60 86 43 20 16 03 18 16 13 14");
+    EXPECT_EQ(SelectSealApplication(DeviceOf(Open(known)), 0, 0), QAV_OK);
+    EXPECT_TRUE(pcsc.SentCommands().empty());
     // The first known ATR with one more byte is a different card.
     const QAV_HANDLE handle =
         Open(FromHex("3B 7E 96 00 00 00 81 50 32 60 86 43 20 16 03 18 16 13 44 01"));

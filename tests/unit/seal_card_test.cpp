@@ -1,4 +1,4 @@
-// Seal card selection, challenge, reserved and not-yet-built operations, and
+// Seal card selection, reserved and not-yet-built operations, and
 // the operation table.
 #include <gtest/gtest.h>
 
@@ -73,26 +73,6 @@ TEST_F(SealCardTest, SelectChecksArgumentsInOrderAndSendsNothing) {
     EXPECT_EQ(card.SelectFile(0, nullptr, 0, 0xFFFF, nullptr, nullptr, 0), QAV_E_NULL_POINTER);
     EXPECT_EQ(card.SelectFile(1, name, 1, 0, nullptr, nullptr, 0), QAV_E_NULL_POINTER);
     EXPECT_EQ(reader.Sent(), 0u);
-}
-
-TEST_F(SealCardTest, ChallengeOfEachLength) {
-    reader.Expect("00 84 00 00 04", "01 02 03 04 90 00")
-        .Expect("00 84 00 00 10", "00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF 90 00")
-        .Expect("00 84 00 00 08", "01 02 03 90 00")
-        .Expect("00 84 00 00 08", "69 85");
-    std::array<uint8_t, 16> out{};
-    EXPECT_EQ(card.GetChallenge(out.data(), 4, 0), QAV_OK);
-    EXPECT_EQ(Hex(out.data(), 5), "01 02 03 04 00");
-    EXPECT_EQ(card.GetChallenge(out.data(), 16, 0), QAV_OK);
-    EXPECT_EQ(out[15], 0xFF);
-    // Fewer bytes than asked for is a malformed answer, not a short challenge.
-    EXPECT_EQ(card.GetChallenge(out.data(), 8, 0), QAV_E_UNEXPECTED_DATA);
-    EXPECT_EQ(card.GetChallenge(out.data(), 8, 0), 0xE0186985u);
-
-    EXPECT_EQ(card.GetChallenge(nullptr, 8, 0), QAV_E_NULL_POINTER);
-    for (const uint32_t bad : {0u, 6u, 12u, 32u}) {
-        EXPECT_EQ(card.GetChallenge(out.data(), bad, 0), QAV_E_BAD_LENGTH) << bad;
-    }
 }
 
 TEST_F(SealCardTest, ReservedAndUnbuiltOperationsSendNothing) {

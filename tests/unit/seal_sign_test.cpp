@@ -32,6 +32,10 @@ protected:
     uint32_t Lookup(int32_t picture) {
         return card.SealSign(0, picture, 2, nullptr, 0, nullptr, nullptr, &outLength, &location, 0);
     }
+    // The signature request for key 2101 and the hash, then `tail`.
+    std::string SignCommand(const std::vector<uint8_t>& tail = {}) const {
+        return Command("80 CD 00 01", Join({Bytes("C0 02 21 01 C3 20"), hash, tail}));
+    }
 
     ScriptedReader reader{kProtocolT1};
     CCardSeal card{&reader};
@@ -41,37 +45,20 @@ protected:
     uint32_t location = kUnset;
 };
 
-TEST_F(SealSignTest, SignatureRequestCarriesKeyAndHash) {
-    const std::vector<uint8_t> request = Join({Bytes("C0 02 21 01 C3 20"), hash});
-    const std::vector<uint8_t> answer = Join({Bytes("C1 40"), Counting(64, 1)});
-    ASSERT_EQ(Command("80 CD 00 01", request).substr(0, 14), "80 CD 00 01 26");
-    reader.Expect(Command("80 CD 00 01", request), Answer(answer));
+TEST_F(SealSignTest, SignatureRequestCarriesKeyHashAndUpToSixtyFourCharacters) {
+    const std::string answer = Answer(Join({Bytes("C1 40"), Counting(64, 1)}));
+    ASSERT_EQ(SignCommand().substr(0, 14), "80 CD 00 01 26");
+    const std::string text(64, 'x');
+    reader.Expect(SignCommand(), answer)
+        .Expect(SignCommand(Bytes("C7 03 61 62 63")), answer)
+        .Expect(SignCommand(Join({Bytes("C7 40"), std::vector<uint8_t>(64, 'x')})), answer)
+        .Expect(SignCommand(Bytes("C7 00")), answer);
     EXPECT_EQ(Sign(), QAV_OK);
     EXPECT_EQ(signature, Counting(64, 1));
     EXPECT_EQ(outLength, 64u);
-}
-
-TEST_F(SealSignTest, TextFollowsTheHashUpToSixtyFourCharacters) {
-    const std::string text(64, 'x');
-    const std::vector<uint8_t> answer = Join({Bytes("C1 40"), Counting(64)});
-    reader
-        .Expect(Command("80 CD 00 01", Join({Bytes("C0 02 21 01 C3 20"), hash, Bytes("C7 03"),
-                                             Bytes("61 62 63")})),
-                Answer(answer))
-        .Expect(Command("80 CD 00 01", Join({Bytes("C0 02 21 01 C3 20"), hash, Bytes("C7 40"),
-                                             std::vector<uint8_t>(64, 'x')})),
-                Answer(answer))
-        .Expect(Command("80 CD 00 01", Join({Bytes("C0 02 21 01 C3 20"), hash, Bytes("C7 00")})),
-                Answer(answer));
     EXPECT_EQ(Sign("abc"), QAV_OK);
     EXPECT_EQ(Sign(text.c_str()), QAV_OK);
     EXPECT_EQ(Sign(""), QAV_OK);
-}
-
-const std::vector<uint8_t>& SignRequest() {
-    static const std::vector<uint8_t> request =
-        Join({Bytes("C0 02 21 01 C3 20"), Counting(32, 0xA0)});
-    return request;
 }
 
 TEST_F(SealSignTest, SignatureAnswerMustOpenWithA64ByteC1) {
@@ -88,14 +75,14 @@ TEST_F(SealSignTest, SignatureAnswerMustOpenWithA64ByteC1) {
     };
     size_t index = 0;
     for (const std::vector<uint8_t>& answer : bad) {
-        reader.Expect(Command("80 CD 00 01", SignRequest()), Answer(answer));
+        reader.Expect(SignCommand(), Answer(answer));
         EXPECT_EQ(Sign(), QAV_E_UNEXPECTED_DATA) << index++;
     }
     EXPECT_EQ(signature, std::vector<uint8_t>(64, 0));
     EXPECT_EQ(outLength, 64u);
 
     // The long form of 64 is still 64 bytes; later elements are ignored.
-    reader.Expect(Command("80 CD 00 01", SignRequest()),
+    reader.Expect(SignCommand(),
                   Answer(Join({Bytes("C1 81 40"), Counting(64, 9), Bytes("9F 01 00")})));
     EXPECT_EQ(Sign(), QAV_OK);
     EXPECT_EQ(signature, Counting(64, 9));
@@ -103,11 +90,11 @@ TEST_F(SealSignTest, SignatureAnswerMustOpenWithA64ByteC1) {
 
 TEST_F(SealSignTest, SignatureHandOverFollowsTheBufferRules) {
     const std::string answer = Answer(Join({Bytes("C1 40"), Counting(64)}));
-    reader.Expect(Command("80 CD 00 01", SignRequest()), answer)
-        .Expect(Command("80 CD 00 01", SignRequest()), answer)
-        .Expect(Command("80 CD 00 01", SignRequest()), "61 42")
+    reader.Expect(SignCommand(), answer)
+        .Expect(SignCommand(), answer)
+        .Expect(SignCommand(), "61 42")
         .Expect("00 C0 00 00 42", answer)
-        .Expect(Command("80 CD 00 01", SignRequest()), "69 82");
+        .Expect(SignCommand(), "69 82");
     outLength = 1;
     EXPECT_EQ(
         card.SealSign(0x2101, 0, 1, hash.data(), 32, nullptr, nullptr, &outLength, nullptr, 0),
@@ -219,19 +206,15 @@ TEST_F(SealSignTest, SealWriteSendsPiecesThenClosesAndTakesTheDigest) {
     EXPECT_EQ(card.SealWrite(data.data(), 251, digest.data(), &digestLength, 0), QAV_OK);
     EXPECT_EQ(digestLength, 32u);
     EXPECT_EQ(Hex(digest.data(), 33), Hex(Join({Counting(32, 0x40), {0}})));
-}
 
-TEST(SealWriteT0Test, ClosingCommandTakesTheLeTheCardAsksFor) {
-    ScriptedReader reader{kProtocolT0};
-    CCardSeal card{&reader};
-    reader.Expect("80 CC 00 00 02 01 02", "90 00")
+    // Under T=0 the closing command takes the Le the card asks for.
+    ScriptedReader t0{kProtocolT0};
+    CCardSeal t0card{&t0};
+    t0.Expect("80 CC 00 00 02 01 02", "90 00")
         .Expect("80 CC 00 00 00", "6C 20")
-        .Expect("80 CC 00 00 20", Answer(Counting(32, 0x40)));
-    const std::vector<uint8_t> data = {0x01, 0x02};
-    std::vector<uint8_t> digest(32, 0);
-    uint32_t digestLength = 32;
-    EXPECT_EQ(card.SealWrite(data.data(), 2, digest.data(), &digestLength, 0), QAV_OK);
-    EXPECT_EQ(digest, Counting(32, 0x40));
+        .Expect("80 CC 00 00 20", Answer(Counting(32, 0x50)));
+    EXPECT_EQ(t0card.SealWrite(data.data() + 1, 2, digest.data(), &digestLength, 0), QAV_OK);
+    EXPECT_EQ(Hex(digest.data(), 32), Hex(Counting(32, 0x50)));
 }
 
 TEST_F(SealSignTest, SealWriteRefusesADigestOfTheWrongSizeAndStopsAtAFailingPiece) {

@@ -191,29 +191,5 @@ TEST(TlvPropertyTest, SeededRoundTrips) {
     }
 }
 
-TEST(TlvPropertyTest, ListsSurviveEncodeThenParse) {
-    std::mt19937 rng(7);
-    std::uniform_int_distribution<uint32_t> byte(0, 255);
-    for (int round = 0; round < 300; ++round) {
-        CTlvList built;
-        const uint32_t count = 1 + byte(rng) % 20;
-        for (uint32_t i = 0; i < count; ++i) {
-            std::vector<uint8_t> value(byte(rng) % 2 == 0 ? byte(rng) % 10 : 120 + byte(rng));
-            for (uint8_t& b : value) b = static_cast<uint8_t>(byte(rng));
-            const TlvElement element(static_cast<uint8_t>(byte(rng)), value.data(),
-                                     static_cast<uint32_t>(value.size()));
-            ASSERT_EQ(built.Add(&element), QAV_OK);
-        }
-        CTlvList parsed;
-        ASSERT_EQ(parsed.Parse(built.EncodingData(), built.EncodingLength()), QAV_OK);
-        ASSERT_EQ(parsed.Count(), built.Count());
-        ASSERT_EQ(Hex(parsed.EncodingData(), parsed.EncodingLength()),
-                  Hex(built.EncodingData(), built.EncodingLength()));
-        for (uint32_t i = 0; i < count; ++i) {
-            ASSERT_EQ(parsed.Get(i)->LengthWord(), built.Get(i)->LengthWord());
-        }
-    }
-}
-
 }  // namespace
 }  // namespace qav

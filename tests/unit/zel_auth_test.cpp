@@ -1,5 +1,5 @@
-// The identity card's external authentication and PIN commands: the retry
-// with P2 = 81, the PIN-pad forms, the status tables and the check order.
+// The identity card's external authentication and its own PIN forms: the
+// retry with P2 = 81 and the PIN pad.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -116,43 +116,18 @@ TEST_F(ZelAuthTest, ExternalAuthChecksArgumentsInOrderAndSendsNothing) {
 }
 
 TEST_F(ZelAuthTest, VerifyTriesTheOtherReferenceOnlyAfter6A86) {
-    reader.Expect("00 20 00 00 02 12 34", "90 00")
-        .Expect("00 20 00 00 03 12 34 5F", "6A 86")
+    reader.Expect("00 20 00 00 03 12 34 5F", "6A 86")
         .Expect("00 20 00 81 03 12 34 5F", "90 00")
         .Expect("00 20 00 00 02 12 34", "6A 86")
         .Expect("00 20 00 81 02 12 34", "6A 86")
         .Expect("00 20 00 00 02 12 34", "63 C1")
         .Expect("00 20 00 00 02 12 34", "6A 87");
-    EXPECT_EQ(Verify("1234"), QAV_OK);
     EXPECT_EQ(Verify("12345"), QAV_OK);
     EXPECT_EQ(Verify("1234"), 0xE0186A86u);
     EXPECT_EQ(tries, kUnset);
     EXPECT_EQ(Verify("1234"), QAV_E_PIN_WRONG);
     EXPECT_EQ(tries, 1u);
     EXPECT_EQ(Verify("1234"), 0xE0186A87u);
-}
-
-TEST_F(ZelAuthTest, VerifyStatusTable) {
-    struct Case {
-        const char* status;
-        uint32_t result;
-        uint32_t tries;
-    };
-    const Case cases[] = {
-        {"63 C3", QAV_E_PIN_WRONG, 3},
-        {"63 C0", QAV_E_PIN_BLOCKED, 0},
-        {"69 83", QAV_E_PIN_BLOCKED, 0},
-        {"80 05", QAV_E_PIN_NOT_ACCEPTED, kUnset},
-        {"6D 00", QAV_E_PIN_NOT_ACCEPTED, kUnset},
-        {"80 25", QAV_E_PIN_REFUSED, kUnset},
-        {"80 26", QAV_E_PIN_LENGTH, kUnset},
-    };
-    for (const Case& c : cases) {
-        reader.Expect("00 20 00 00 02 00 00", c.status);
-        tries = kUnset;
-        EXPECT_EQ(Verify("0000"), c.result) << c.status;
-        EXPECT_EQ(tries, c.tries) << c.status;
-    }
 }
 
 TEST_F(ZelAuthTest, PinPadFormsCarryNoPin) {
@@ -172,33 +147,15 @@ TEST_F(ZelAuthTest, PinPadFormsCarryNoPin) {
     EXPECT_EQ(card.ChangePIN(0, nullptr, 0, nullptr, 0, nullptr, 1), QAV_E_NULL_POINTER);
 }
 
-TEST_F(ZelAuthTest, VerifyChecksArgumentsInOrderAndSendsNothing) {
-    EXPECT_EQ(card.VerifyPIN(256, "1234", 4, &tries, 0), QAV_E_NULL_POINTER);
-    EXPECT_EQ(card.VerifyPIN(0, nullptr, 4, &tries, 0), QAV_E_NULL_POINTER);
-    // A letter is refused before the length is looked at.
-    EXPECT_EQ(card.VerifyPIN(0, "12a", 3, &tries, 0), QAV_E_NULL_POINTER);
-    EXPECT_EQ(card.VerifyPIN(0, "123", 3, &tries, 0), QAV_E_PIN_LENGTH);
-    EXPECT_EQ(card.VerifyPIN(0, "12345678901234567", 17, &tries, 0), QAV_E_PIN_LENGTH);
-    EXPECT_EQ(card.VerifyPIN(0, "1234", 4, nullptr, 0), QAV_E_NULL_POINTER);
-    EXPECT_EQ(reader.Sent(), 0u);
-}
-
-TEST_F(ZelAuthTest, ChangeSendsBothBlocksAroundFFAndRetriesOn6A86) {
-    reader.Expect("80 5E 01 00 06 12 34 FF 56 78 90", "90 00")
-        .Expect("80 5E 01 00 05 AB CD FF 12 34", "6A 86")
-        .Expect("80 5E 01 81 05 AB CD FF 12 34", "63 C0")
-        .Expect("80 5E 01 00 05 12 34 FF 56 78", "69 83");
-    EXPECT_EQ(Change("1234", "567890"), QAV_OK);
+TEST_F(ZelAuthTest, ChangeRetriesTheOtherReferenceOn6A86) {
+    reader.Expect("80 5E 01 00 05 AB CD FF 12 34", "6A 86")
+        .Expect("80 5E 01 81 05 AB CD FF 12 34", "63 C0");
     EXPECT_EQ(Change("abcd", "1234"), QAV_E_PIN_WRONG);
     EXPECT_EQ(tries, 0u);
-    tries = kUnset;
-    EXPECT_EQ(Change("1234", "5678"), QAV_E_PIN_BLOCKED);
-    EXPECT_EQ(tries, 0u);
 }
 
-// Unlike authentication, a change names the PIN refusals, from the keyboard
-// and from the PIN pad alike.
-TEST_F(ZelAuthTest, ChangeNamesThePinRefusals) {
+// Unlike authentication, the PIN pad's change names the PIN refusals.
+TEST_F(ZelAuthTest, PinPadChangeNamesThePinRefusals) {
     const std::pair<const char*, uint32_t> cases[] = {
         {"80 05", QAV_E_PIN_NOT_ACCEPTED},
         {"6D 00", QAV_E_PIN_NOT_ACCEPTED},
@@ -207,24 +164,9 @@ TEST_F(ZelAuthTest, ChangeNamesThePinRefusals) {
         {"6A 88", 0xE0186A88u},
     };
     for (const auto& [status, result] : cases) {
-        reader.Expect("80 5E 01 00 05 12 34 FF 56 78", status).Expect("F0 F2 00 01 00", status);
-        EXPECT_EQ(Change("1234", "5678"), result) << status;
+        reader.Expect("F0 F2 00 01 00", status);
         EXPECT_EQ(card.ChangePIN(0, nullptr, 0, nullptr, 0, &tries, 1), result) << status;
     }
-    EXPECT_EQ(tries, kUnset);
-}
-
-TEST_F(ZelAuthTest, ChangeChecksArgumentsInOrderAndSendsNothing) {
-    EXPECT_EQ(card.ChangePIN(256, "1234", 4, "5678", 4, &tries, 0), QAV_E_NULL_POINTER);
-    EXPECT_EQ(card.ChangePIN(0, nullptr, 4, "5678", 4, &tries, 0), QAV_E_NULL_POINTER);
-    EXPECT_EQ(card.ChangePIN(0, "123", 3, nullptr, 4, &tries, 0), QAV_E_PIN_LENGTH);
-    EXPECT_EQ(card.ChangePIN(0, "1234", 4, nullptr, 4, &tries, 0), QAV_E_NULL_POINTER);
-    EXPECT_EQ(card.ChangePIN(0, "1234", 4, "12345678901234567", 17, &tries, 0), QAV_E_PIN_LENGTH);
-    EXPECT_EQ(card.ChangePIN(0, "1234", 4, "5678", 4, nullptr, 0), QAV_E_NULL_POINTER);
-    // No digit check here: a letter outside hexadecimal fails the packing.
-    EXPECT_EQ(card.ChangePIN(0, "12g4", 4, "5678", 4, &tries, 0), QAV_E_CONVERSION);
-    EXPECT_EQ(card.ChangePIN(0, "1234", 4, "56z8", 4, &tries, 0), QAV_E_CONVERSION);
-    EXPECT_EQ(reader.Sent(), 0u);
     EXPECT_EQ(tries, kUnset);
 }
 

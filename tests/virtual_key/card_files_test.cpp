@@ -17,6 +17,8 @@ namespace {
 using fake::Bytes;
 using fake::ToHex;
 using Percents = std::vector<uint32_t>;
+using test::kTransports;
+using test::WithTransport;
 
 constexpr uint32_t kCallbackFailure = 0xBAD0CA11u;
 constexpr uint16_t kPinMarkerFile = 0x1011;
@@ -71,14 +73,6 @@ Bytes Pattern(size_t length, uint8_t first) {
     return out;
 }
 
-constexpr vcard::Transport kTransports[] = {vcard::Transport::T1, vcard::Transport::T0};
-
-vcard::Options WithTransport(vcard::Transport transport) {
-    vcard::Options options;
-    options.transport = transport;
-    return options;
-}
-
 Bytes Slice(const Bytes& bytes, size_t at, size_t length) {
     return {bytes.begin() + static_cast<std::ptrdiff_t>(at),
             bytes.begin() + static_cast<std::ptrdiff_t>(at + length)};
@@ -90,10 +84,6 @@ protected:
                        const std::string& image = DefaultImage()) {
         Insert(options, image);
         handle = Open();
-    }
-    void VerifyPin() {
-        uint32_t tries = 0;
-        ASSERT_EQ(Card(handle).VerifyPIN(0, "12345678", 8, &tries, 0), QAV_OK);
     }
     uint32_t WriteSecured(uint32_t offset, const Bytes& data, uint32_t challengeLength) {
         return WriteCardFile(Device(handle), kPinMarkerFile, offset, data.data(),
@@ -286,7 +276,7 @@ TEST_F(KeyCardTest, SealDataDigestIsTheKeysSm3OfWhatWasSent) {
         EXPECT_EQ(Card(handle).SealWrite(data.data(), 600, digest.data(), &digestLength, 0),
                   QAV_CARD_STATUS(0x6982u));
 
-        VerifyPin();
+        VerifyPin(handle);
         pcsc.ResetCounts();
         ASSERT_EQ(Card(handle).SealWrite(data.data(), 600, digest.data(), &digestLength, 0),
                   QAV_OK);
@@ -320,7 +310,7 @@ TEST_F(KeyCardTest, SealSignatureVerifiesWithTheContainersPublicKey) {
                                         &length, nullptr, 0),
                   QAV_CARD_STATUS(0x6982u));
 
-        VerifyPin();
+        VerifyPin(handle);
         pcsc.ResetCounts();
         ASSERT_EQ(Card(handle).SealSign(keyFid, 0, 1, hash.data(), 32, "QAVSeal", signature.data(),
                                         &length, nullptr, 0),
@@ -360,7 +350,7 @@ TEST_F(KeyCardTest, SealPicturesAreFoundAndReadWhole) {
               QAV_CARD_STATUS(0x6A88u));
 
     // The watermarked picture is made on the key and read like any other.
-    VerifyPin();
+    VerifyPin(handle);
     const Bytes hash = host::Sm3({'d', 'o', 'c'});
     ASSERT_EQ(
         Card(handle).SealSign(0x2101, 2, 0, hash.data(), 32, "QAV", nullptr, &size, &location, 0),

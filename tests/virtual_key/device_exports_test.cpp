@@ -19,6 +19,8 @@ using fake::Call;
 using fake::FromHex;
 using fake::ToHex;
 using Commands = std::vector<std::string>;
+using test::kTransports;
+using test::WithTransport;
 
 constexpr char kSelectAbility[] = "00 A4 00 00 02 40 00";
 constexpr char kSelectSeal[] = "00 A4 04 00 08 A0 00 00 04 53 4B 4D 50";
@@ -28,12 +30,6 @@ constexpr char kReadPinMarker[] = "00 B0 03 E7 01";
 constexpr char kDirectory1[] = "00 A4 04 00 0E 31 50 41 59 2E 53 59 53 2E 44 44 46 30 31";
 constexpr char kApp1[] = "00 A4 04 00 08 A0 00 00 03 33 01 01 01";
 constexpr uint32_t kRemovedCard = 0x80100069u;
-
-vcard::Options WithTransport(vcard::Transport transport) {
-    vcard::Options options;
-    options.transport = transport;
-    return options;
-}
 
 class KeyExportsTest : public test::VirtualKeyTest {
 protected:
@@ -57,10 +53,6 @@ protected:
         if (data != nullptr) *data = response;
         return sw;
     }
-    void VerifyPin(QAV_HANDLE handle) {
-        uint32_t tries = 0;
-        ASSERT_EQ(Card(handle).VerifyPIN(0, "12345678", 8, &tries, 0), QAV_OK);
-    }
     // The tries query: QAV_OK while the PIN stands verified.
     uint32_t PinState(QAV_HANDLE handle, uint32_t* tries) {
         return Card(handle).VerifyPIN(0, nullptr, 0, tries, 1);
@@ -73,7 +65,7 @@ protected:
 };
 
 TEST_F(KeyExportsTest, OpeningProbesAKeyOnceThenKnowsItsAtr) {
-    for (const vcard::Transport transport : {vcard::Transport::T1, vcard::Transport::T0}) {
+    for (const vcard::Transport transport : kTransports) {
         Insert(WithTransport(transport));
         pcsc.ResetCounts();
         QAV_HANDLE handle = 0;
@@ -129,7 +121,7 @@ TEST_F(KeyExportsTest, ProbeSelectsByNameOnlyWhenTheAbilityFileIsOutOfReach) {
 }
 
 TEST_F(KeyExportsTest, AbilitiesComeFromTheKeysImage) {
-    for (const vcard::Transport transport : {vcard::Transport::T1, vcard::Transport::T0}) {
+    for (const vcard::Transport transport : kTransports) {
         Insert(WithTransport(transport));
         const QAV_HANDLE handle = Open();
         Bytes expected = ImageFile(DefaultImage(), kAbilityFile);
@@ -238,7 +230,7 @@ TEST_F(KeyExportsTest, PaymentStateNamesTheFirstApplicationTheKeyHas) {
 
 TEST_F(KeyExportsTest, TransmitFetchesWhatAT0KeyHoldsBack) {
     const Bytes control = FromHex("6F 0F A5 03 97 01 02 84 08 A0 00 00 04 53 4B 4D 50");
-    for (const vcard::Transport transport : {vcard::Transport::T1, vcard::Transport::T0}) {
+    for (const vcard::Transport transport : kTransports) {
         Insert(WithTransport(transport));
         const QAV_HANDLE handle = Open();
         Bytes data;

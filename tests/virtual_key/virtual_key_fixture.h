@@ -1,19 +1,47 @@
 // The library started on a fake service whose one seal reader holds a
-// virtual key, and what the key's own image says its files hold.
+// virtual key, and what the key's own image says its files hold. The key
+// shares no code with the library's card layer, so it checks it independently.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "card/card_seal.h"
 #include "device/device.h"
 #include "qavseal/qavseal.h"
+#include "reader/reader.h"
 #include "support/open_device_fixture.h"
-#include "virtual_key_card.h"
+#include "vcard/seal_card.h"
 
 namespace qav::test {
+
+// The virtual key as a card of the fake service. Once it has vanished it
+// answers nothing, which the service takes for a removed card.
+class VirtualKeyCard final : public fake::FakeCard {
+public:
+    explicit VirtualKeyCard(std::unique_ptr<vcard::SealCard> key) : key_(std::move(key)) {}
+    fake::Bytes Atr() const override { return key_->Atr(); }
+    fake::Bytes Transmit(const fake::Bytes& command) override { return key_->Transmit(command); }
+    void Reset() override { key_->Reset(); }
+    uint32_t Protocol() const override {
+        return key_->GetOptions().transport == vcard::Transport::T0 ? kProtocolT0 : kProtocolT1;
+    }
+    vcard::SealCard& Key() const { return *key_; }
+
+private:
+    const std::unique_ptr<vcard::SealCard> key_;
+};
+
+inline constexpr vcard::Transport kTransports[] = {vcard::Transport::T1, vcard::Transport::T0};
+
+inline vcard::Options WithTransport(vcard::Transport transport) {
+    vcard::Options options;
+    options.transport = transport;
+    return options;
+}
 
 class VirtualKeyTest : public StartedLibraryTest {
 protected:
@@ -31,6 +59,10 @@ protected:
     QAV_HANDLE Open();
     CDevice& Device(QAV_HANDLE handle);
     CCardSeal& Card(QAV_HANDLE handle);
+    void VerifyPin(QAV_HANDLE handle) {
+        uint32_t tries = 0;
+        ASSERT_EQ(Card(handle).VerifyPIN(0, "12345678", 8, &tries, 0), QAV_OK);
+    }
 
     // The key's file as it holds it now.
     fake::Bytes FileNow(uint16_t fid) const;

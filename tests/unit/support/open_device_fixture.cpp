@@ -9,7 +9,9 @@ void StartedLibraryTest::SetUp() {
     ASSERT_EQ(QAV_Initialize(0), QAV_OK);
 }
 
-void StartedLibraryTest::TearDown() {
+void StartedLibraryTest::TearDown() { StopLibrary(); }
+
+void StopLibrary() {
     while (QAV_Finalize(0) == QAV_OK) {
     }
     api::State().manager.reset();

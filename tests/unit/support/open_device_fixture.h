@@ -10,6 +10,9 @@
 
 namespace qav::test {
 
+// Leaves the process-wide library stopped for the next test.
+void StopLibrary();
+
 class StartedLibraryTest : public ServiceTest {
 protected:
     static constexpr char kReader[] = "ADM Virtual Seal 00 00";

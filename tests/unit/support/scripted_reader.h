@@ -6,12 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fake_pcsc/fake_card.h"
 #include "qavseal/qavseal.h"
 #include "reader/reader.h"
 
@@ -19,43 +20,16 @@ namespace qav::test {
 
 // "00 A4 04 00" or "00a40400" -> bytes. Malformed text fails the test.
 inline std::vector<uint8_t> Bytes(std::string_view hex) {
-    std::vector<uint8_t> out;
-    int high = -1;
-    for (const char c : hex) {
-        if (std::isspace(static_cast<unsigned char>(c)) != 0) continue;
-        const int v = std::isdigit(static_cast<unsigned char>(c)) != 0 ? c - '0'
-                      : (c >= 'a' && c <= 'f')                         ? c - 'a' + 10
-                      : (c >= 'A' && c <= 'F')                         ? c - 'A' + 10
-                                                                       : -1;
-        if (v < 0) {
-            ADD_FAILURE() << "bad hex in test script: " << hex;
-            return {};
-        }
-        if (high < 0) {
-            high = v;
-        } else {
-            out.push_back(static_cast<uint8_t>(high * 16 + v));
-            high = -1;
-        }
+    try {
+        return fake::FromHex(std::string(hex));
+    } catch (const std::invalid_argument&) {
+        ADD_FAILURE() << "bad hex in test script: " << hex;
+        return {};
     }
-    if (high >= 0) ADD_FAILURE() << "odd hex in test script: " << hex;
-    return out;
 }
 
-inline std::string Hex(const uint8_t* bytes, size_t length) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    for (size_t i = 0; i < length; ++i) {
-        if (i != 0) out += ' ';
-        out += kDigits[bytes[i] >> 4];
-        out += kDigits[bytes[i] & 0x0F];
-    }
-    return out;
-}
-
-inline std::string Hex(const std::vector<uint8_t>& bytes) {
-    return Hex(bytes.data(), bytes.size());
-}
+inline std::string Hex(const std::vector<uint8_t>& bytes) { return fake::ToHex(bytes); }
+inline std::string Hex(const uint8_t* bytes, size_t length) { return Hex({bytes, bytes + length}); }
 
 class ScriptedReader final : public CReader {
 public:
