@@ -16,7 +16,7 @@ uint32_t CCard::SendApdu(CApdu* apdu) {
     if (reader_ == nullptr) return QAV_E_INTERNAL;
     // The room Build made; a length raised past it would let the reader
     // write beyond the buffer.
-    const uint32_t capacity = std::min(apdu->ResponseLength(), apdu->ResponseCapacity());
+    uint32_t capacity = std::min(apdu->ResponseLength(), apdu->ResponseCapacity());
     *apdu->ResponseLengthAddress() = capacity;
     uint32_t corrections = 0;
     for (;;) {
@@ -42,6 +42,8 @@ uint32_t CCard::SendApdu(CApdu* apdu) {
                 if (corrections++ == kMaxLengthCorrections) return CardStatus(sw);
                 apdu->le = sw & 0xFFu;
                 apdu->Build();
+                // The new Le may have shrunk the buffer.
+                capacity = apdu->ResponseCapacity();
                 break;
             case ExchangeStep::kCardError:
                 return CardStatus(sw);

@@ -92,6 +92,7 @@ TEST(ExchangeTest, StatusWordsFollowUpsAndResults) {
         uint32_t rc;
         const char* data;
     };
+    const std::string kFullAnswer = Hex(std::vector<uint8_t>(256, 0xA5)) + " 90 00";
     const Case cases[] = {
         {{{"00 B2 01 0C 00", "11 22 33 90 00"}}, QAV_OK, "11 22 33"},
         {{{"00 B2 01 0C 00", "6A 82"}}, 0xE0186A82u, nullptr},
@@ -113,6 +114,13 @@ TEST(ExchangeTest, StatusWordsFollowUpsAndResults) {
           {"00 C0 00 00 02", "AB CD 90 00"}},
          QAV_OK,
          "AB CD"},
+        // A re-send with a smaller Le shrinks the room; a card then sending
+        // a full 256-byte answer must not get past it.
+        {{{"00 B2 01 0C 00", "6C 10"},
+          {"00 B2 01 0C 10", "61 00"},
+          {"00 C0 00 00 00", kFullAnswer.c_str()}},
+         QAV_E_BUFFER_TOO_SMALL,
+         nullptr},
         // After three re-sends the next 6Cxx is the result.
         {{{"00 B2 01 0C 00", "6C 10"},
           {"00 B2 01 0C 10", "6C 20"},
