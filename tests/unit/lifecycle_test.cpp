@@ -85,6 +85,9 @@ TEST_F(DeviceListTest, FiltersByNamePrefixInServiceOrder) {
     AddUsable("DZYZ Key", 2);
     AddUsable("XADM Reader", 3);
     AddUsable("ADM Seal", 4);
+    // Look-alikes one letter short of either prefix.
+    AddUsable("ADX Reader", 5);
+    AddUsable("DZYX Key", 6);
     char** names = nullptr;
     uint32_t count = 0;
     ASSERT_EQ(QAV_GetDeviceList(&names, &count, 0), QAV_OK);
@@ -93,7 +96,7 @@ TEST_F(DeviceListTest, FiltersByNamePrefixInServiceOrder) {
     EXPECT_STREQ(names[1], "ADM Seal");
 
     ASSERT_EQ(QAV_GetDeviceList(&names, &count, 1), QAV_OK);
-    ASSERT_EQ(count, 4u);
+    ASSERT_EQ(count, 6u);
     EXPECT_STREQ(names[0], "Generic 0");
     EXPECT_STREQ(names[2], "XADM Reader");
 }
