@@ -7,6 +7,20 @@ const std::string& DefaultImageJson() {
     return json;
 }
 
+Bytes Cmd(const std::string& header, const Bytes& data, bool le) {
+    Bytes out = Hex(header);
+    out.push_back(static_cast<uint8_t>(data.size()));
+    out.insert(out.end(), data.begin(), data.end());
+    if (le) out.push_back(0x00);
+    return out;
+}
+
+Bytes Range(size_t count, uint8_t start) {
+    Bytes out(count);
+    for (size_t i = 0; i < count; ++i) out[i] = static_cast<uint8_t>(start + i);
+    return out;
+}
+
 Bytes CardTest::SelectFile(uint16_t fid) {
     return Send(Bytes{0x00, 0xA4, 0x00, 0x00, 0x02, static_cast<uint8_t>(fid >> 8),
                       static_cast<uint8_t>(fid)});

@@ -34,6 +34,10 @@ inline uint16_t Sw(const Bytes& answer) {
 inline Bytes Data(const Bytes& answer) {
     return answer.size() < 2 ? Bytes{} : Bytes(answer.begin(), answer.end() - 2);
 }
+// header || Lc || data, with Le 00 when le.
+Bytes Cmd(const std::string& header, const Bytes& data, bool le = false);
+// Bytes that differ from their neighbours.
+Bytes Range(size_t count, uint8_t start = 0);
 
 class CardTest : public ::testing::Test {
 protected:

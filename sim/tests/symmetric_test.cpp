@@ -5,20 +5,6 @@
 namespace vcard_test {
 namespace {
 
-Bytes Cmd(const std::string& header, const Bytes& data, bool le = false) {
-    Bytes out = Hex(header);
-    out.push_back(static_cast<uint8_t>(data.size()));
-    out.insert(out.end(), data.begin(), data.end());
-    if (le) out.push_back(0x00);
-    return out;
-}
-
-Bytes Pattern(size_t count) {
-    Bytes out(count);
-    for (size_t i = 0; i < count; ++i) out[i] = static_cast<uint8_t>(i * 7 + 1);
-    return out;
-}
-
 const Bytes kSessionKey = Hex("00112233445566778899AABBCCDDEEFF");
 
 TEST_F(CardTest, SessionKeyImportCipherAndDelete) {
@@ -28,23 +14,18 @@ TEST_F(CardTest, SessionKeyImportCipherAndDelete) {
     EXPECT_EQ(SendHex("804A030012C110" + Hex(kSessionKey) + "00"), "6A86")
         << "algorithm 3 does not exist";
 
-    const Bytes plain = Pattern(32);
-    Bytes request = Hex("00000000");
-    request.insert(request.end(), plain.begin(), plain.end());
+    const Bytes plain = Range(32, 1);
+    const Bytes request = Hex("00000000") + plain;
     EXPECT_EQ(Hex(Send(Cmd("80FA00C0", request, true))),
               Hex(host::Sm4Ecb(kSessionKey, plain)) + "9000");
 
     // 416 bytes with an IV in two pieces equal one CBC pass.
-    const Bytes iv = Pattern(16);
-    const Bytes big = Pattern(416);
-    Bytes first = Hex("00000000");
-    first.insert(first.end(), iv.begin(), iv.end());
-    first.insert(first.end(), big.begin(), big.begin() + 208);
+    const Bytes iv = Range(16, 0x90);
+    const Bytes big = Range(416, 1);
+    const Bytes first = Hex("00000000") + iv + Bytes(big.begin(), big.begin() + 208);
     const Bytes part1 = Data(Send(Cmd("80FA01C1", first)));
     const Bytes part2 = Data(Send(Cmd("80FA0300", Bytes(big.begin() + 208, big.end()), true)));
-    Bytes joined = part1;
-    joined.insert(joined.end(), part2.begin(), part2.end());
-    EXPECT_EQ(joined, host::Sm4Cbc(kSessionKey, iv, big));
+    EXPECT_EQ(part1 + part2, host::Sm4Cbc(kSessionKey, iv, big));
 
     EXPECT_EQ(SendHex("804AFF0100"), "9000");
     EXPECT_EQ(Sw(Send(Cmd("80FA00C0", request, true))), 0x6A88);
@@ -52,10 +33,8 @@ TEST_F(CardTest, SessionKeyImportCipherAndDelete) {
 }
 
 TEST_F(CardTest, FixedKeySixIsTheCardCipherKey) {
-    const Bytes plain = Pattern(16);
-    Bytes request = Hex("00000006");
-    request.insert(request.end(), plain.begin(), plain.end());
-    EXPECT_EQ(Hex(Send(Cmd("80FA0080", request, true))),
+    const Bytes plain = Range(16, 1);
+    EXPECT_EQ(Hex(Send(Cmd("80FA0080", Hex("00000006") + plain, true))),
               Hex(host::Sm4Ecb(kCipherKey, plain)) + "9000");
 }
 
@@ -68,8 +47,7 @@ TEST_F(CardTest, SessionKeyExportPlainAndWrappedRoundTrip) {
     const Bytes wrapped = Send("80D8018004C002220200");
     ASSERT_EQ(Sw(wrapped), 0x9000);
     ASSERT_EQ(Hex(Bytes(wrapped.begin(), wrapped.begin() + 3)), "C18180");
-    Bytes load = Hex("C2022102");
-    load.insert(load.end(), wrapped.begin(), wrapped.end() - 2);
+    const Bytes load = Hex("C2022102") + Data(wrapped);
     EXPECT_EQ(Sw(Send(Cmd("804A0183", load, true))), 0x6982) << "private-key use needs the PIN";
     VerifyPin();
     EXPECT_EQ(Hex(Send(Cmd("804A0183", load, true))), "029000");
@@ -77,31 +55,25 @@ TEST_F(CardTest, SessionKeyExportPlainAndWrappedRoundTrip) {
 }
 
 TEST_F(CardTest, CipherDataWithCardKeyCarriedKeyAndMac) {
-    const Bytes data = Pattern(32);
+    const Bytes data = Range(32, 1);
     const Bytes encrypted = host::Sm4Ecb(kCipherKey, data);
     EXPECT_EQ(Hex(Send(Cmd("80FA0000", data))), Hex(encrypted) + "9000");
     EXPECT_EQ(Hex(Send(Cmd("80FA0040", encrypted))), Hex(data) + "9000");
 
-    const Bytes key = Pattern(16);
-    Bytes withKey = key;
-    withKey.insert(withKey.end(), data.begin(), data.end());
+    const Bytes key = Range(16, 1);
+    const Bytes withKey = key + data;
     EXPECT_EQ(Hex(Send(Cmd("80FA0001", withKey))), Hex(host::Sm4Ecb(key, data)) + "9000");
 
     const Bytes cbc = host::Sm4Cbc(key, Bytes(16, 0), data);
     EXPECT_EQ(Hex(Send(Cmd("80FA00C1", withKey))),
               Hex(Bytes(cbc.end() - 16, cbc.end() - 12)) + "9000");
-    EXPECT_EQ(Sw(Send(Cmd("80FA0000", Pattern(24)))), 0x6700) << "whole blocks only";
+    EXPECT_EQ(Sw(Send(Cmd("80FA0000", Range(24, 1)))), 0x6700) << "whole blocks only";
 }
 
 TEST_F(CardTest, CardHashInPiecesAndWithSignerPreprocessing) {
-    const Bytes data = Pattern(200);
-    auto piece = [&](size_t from, size_t to) {
-        Bytes element(2 + to - from);
-        element[0] = 0xC1;
-        element[1] = static_cast<uint8_t>(to - from);
-        std::copy(data.begin() + static_cast<std::ptrdiff_t>(from),
-                  data.begin() + static_cast<std::ptrdiff_t>(to), element.begin() + 2);
-        return element;
+    const Bytes data = Range(200, 1);
+    auto piece = [&](size_t from, size_t to) {  // C1 element
+        return Bytes{0xC1, static_cast<uint8_t>(to - from)} + Range(to - from, data[from]);
     };
     EXPECT_EQ(Hex(Send(Cmd("80C40001", piece(0, 127)))), "9000");
     EXPECT_EQ(Hex(Send(Cmd("80C40301", piece(127, 200), true))), Hex(host::Sm3(data)) + "9000");
@@ -111,11 +83,8 @@ TEST_F(CardTest, CardHashInPiecesAndWithSignerPreprocessing) {
 
     const Bytes z = Data(Send("80C4410104C002220100"));
     ASSERT_EQ(z.size(), 32u);
-    Bytes keyed = Hex("C0022201");
-    const Bytes small = piece(0, 16);
-    keyed.insert(keyed.end(), small.begin(), small.end());
-    Bytes expected = z;
-    expected.insert(expected.end(), data.begin(), data.begin() + 16);
+    Bytes keyed = Hex("C0022201") + piece(0, 16);
+    const Bytes expected = z + Bytes(data.begin(), data.begin() + 16);
     EXPECT_EQ(Hex(Send(Cmd("80C48101", keyed, true))), Hex(host::Sm3(expected)) + "9000");
     // File 3000 holds the same signer key.
     keyed[2] = 0x30;
@@ -129,8 +98,8 @@ TEST_F(CardTest, TokenThenSessionKeyGeneration) {
     const Bytes token = Send("802A0601 10");
     ASSERT_EQ(token.size(), 18u);
     EXPECT_EQ(SendHex("803A0602 01"), "009000") << "token of another key";
-    EXPECT_EQ(Hex(Send(Cmd("803A0601", Pattern(32)))), "019000");
-    EXPECT_EQ(Hex(Send(Cmd("803A0601", Pattern(32)))), "6985") << "the token is used up";
+    EXPECT_EQ(Hex(Send(Cmd("803A0601", Range(32, 1)))), "019000");
+    EXPECT_EQ(Hex(Send(Cmd("803A0601", Range(32, 1)))), "6985") << "the token is used up";
 }
 
 TEST_F(CardTest, ApplicationKeyExportNeedsPinAndComesEncrypted) {

@@ -358,6 +358,7 @@ TEST_F(KeyCardTest, SealPicturesAreFoundAndReadWhole) {
     EXPECT_EQ(location, 0x51FFu);
     const Bytes marked = FileNow(0x51FF);
     ASSERT_EQ(size, marked.size());
+    EXPECT_NE(marked, ImageFile(DefaultImage(), 0x3102)) << "picture 2, watermarked";
     read.assign(size, 0);
     ASSERT_EQ(Read(0x51FF, 0, &read), QAV_OK);
     EXPECT_EQ(read, marked);
