@@ -39,15 +39,17 @@ protected:
         image[field] = value;
         return image.dump();
     }
-    // A raw command through QAV_Transmit: its status word, the data in *data.
-    uint32_t Send(QAV_HANDLE handle, const std::string& hex, Bytes* data = nullptr) {
+    // A raw command through QAV_Transmit, which should return result: its
+    // status word, the data in *data.
+    uint32_t Send(QAV_HANDLE handle, const std::string& hex, Bytes* data = nullptr,
+                  uint32_t result = QAV_OK) {
         const Bytes command = FromHex(hex);
         Bytes response(256);
         auto length = static_cast<uint32_t>(response.size());
         uint32_t sw = 0;
         EXPECT_EQ(QAV_Transmit(handle, command.data(), static_cast<uint32_t>(command.size()),
                                response.data(), &length, &sw, 0),
-                  QAV_OK)
+                  result)
             << hex;
         response.resize(length);
         if (data != nullptr) *data = response;
@@ -134,8 +136,7 @@ TEST_F(KeyExportsTest, AbilitiesComeFromTheKeysImage) {
         EXPECT_EQ(ToHex({info.begin(), info.begin() + 2}), "02 01");        // version 0102
         EXPECT_EQ(ToHex({info.begin() + 17, info.begin() + 19}), "00 08");  // 2048 bits
 
-        uint32_t flag1 = 9;
-        uint32_t flag2 = 9;
+        uint32_t flag1 = 9, flag2 = 9;
         ASSERT_EQ(QAV_GetSealDeviceAbility(handle, &flag1, &flag2, 0), QAV_OK);
         EXPECT_EQ(flag1, 1u);
         EXPECT_EQ(flag2, 1u);
@@ -146,16 +147,13 @@ TEST_F(KeyExportsTest, AbilitiesComeFromTheKeysImage) {
 TEST_F(KeyExportsTest, AbilityFlagsFollowTheKeysAbilityByte) {
     struct Case {
         int ability;
-        uint32_t rc;
-        uint32_t flag1;
-        uint32_t flag2;
+        uint32_t rc, flag1, flag2;
     };
     for (const Case c : {Case{0, QAV_OK, 0, 0}, Case{1, QAV_OK, 0, 1}, Case{2, QAV_OK, 1, 1},
                          Case{3, QAV_E_UNEXPECTED_DATA, 9, 9}}) {
         Insert({}, ImageWith("ability", c.ability));
         const QAV_HANDLE handle = Open();
-        uint32_t flag1 = 9;
-        uint32_t flag2 = 9;
+        uint32_t flag1 = 9, flag2 = 9;
         EXPECT_EQ(QAV_GetSealDeviceAbility(handle, &flag1, &flag2, 0), c.rc) << c.ability;
         EXPECT_EQ(flag1, c.flag1) << c.ability;
         EXPECT_EQ(flag2, c.flag2) << c.ability;
@@ -173,22 +171,12 @@ TEST_F(KeyExportsTest, FileStatesFollowWhatTheKeyHolds) {
     EXPECT_EQ(QAV_GetState(handle, 3, &state, 0), QAV_E_NOT_SUPPORTED);
 
     VerifyPin(handle);
-    const uint8_t changed = 0x01;
-    ASSERT_EQ(
-        WriteCardFile(Device(handle), 0x1011, 999, &changed, 1, 0, nullptr, nullptr, nullptr, 0, 0),
-        QAV_OK);
+    ASSERT_EQ(WritePlain(handle, 0x1011, 999, 0x01), QAV_OK);
     ASSERT_EQ(FileNow(0x1011).at(999), 0x01);
     EXPECT_EQ(State(handle, 1), 1u);
-    const uint8_t other = 0x02;  // only 01 marks a changed PIN
-    ASSERT_EQ(
-        WriteCardFile(Device(handle), 0x1011, 999, &other, 1, 0, nullptr, nullptr, nullptr, 0, 0),
-        QAV_OK);
+    ASSERT_EQ(WritePlain(handle, 0x1011, 999, 0x02), QAV_OK);  // only 01 marks a changed PIN
     EXPECT_EQ(State(handle, 1), 0u);
-
-    const uint8_t last = 0x05;  // any non-zero byte of the four
-    ASSERT_EQ(
-        WriteCardFile(Device(handle), 0xA0F3, 3, &last, 1, 0, nullptr, nullptr, nullptr, 0, 0),
-        QAV_OK);
+    ASSERT_EQ(WritePlain(handle, 0xA0F3, 3, 0x05), QAV_OK);  // any non-zero byte of the four
     EXPECT_EQ(State(handle, 2), 1u);
 }
 
@@ -285,12 +273,7 @@ TEST_F(KeyExportsTest, VanishedKeyShowsAsRemovedAndItsDeviceStillCloses) {
     EXPECT_FALSE(key->Key().Present());
     EXPECT_EQ(QAV_GetAbilityInfo(handle, info.data(), 0), kRemovedCard);
     EXPECT_EQ(QAV_Reset(handle, 0), kRemovedCard);
-    const Bytes command = FromHex("00 84 00 00 08");
-    Bytes response(16);
-    auto length = static_cast<uint32_t>(response.size());
-    uint32_t sw = 0;
-    EXPECT_EQ(QAV_Transmit(handle, command.data(), 5, response.data(), &length, &sw, 0),
-              kRemovedCard);
+    Send(handle, "00 84 00 00 08", nullptr, kRemovedCard);
     EXPECT_EQ(QAV_ClearSecureState(handle, 0), kRemovedCard);
     EXPECT_EQ(key->Key().CommandCount(), 4u);  // nothing reached it after it went
 

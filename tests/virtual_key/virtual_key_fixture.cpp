@@ -63,6 +63,11 @@ CCardSeal& VirtualKeyTest::Card(QAV_HANDLE handle) {
     return *card;
 }
 
+uint32_t VirtualKeyTest::WritePlain(QAV_HANDLE handle, uint16_t fid, uint32_t offset,
+                                    uint8_t byte) {
+    return WriteCardFile(Device(handle), fid, offset, &byte, 1, 0, nullptr, nullptr, nullptr, 0, 0);
+}
+
 fake::Bytes VirtualKeyTest::FileNow(uint16_t fid) const {
     return ImageFile(key->Key().ToJson(), fid);
 }

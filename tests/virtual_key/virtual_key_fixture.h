@@ -59,6 +59,8 @@ protected:
     QAV_HANDLE Open();
     CDevice& Device(QAV_HANDLE handle);
     CCardSeal& Card(QAV_HANDLE handle);
+    // One byte written without secure messaging, under the file's own rule.
+    uint32_t WritePlain(QAV_HANDLE handle, uint16_t fid, uint32_t offset, uint8_t byte);
     void VerifyPin(QAV_HANDLE handle) {
         uint32_t tries = 0;
         ASSERT_EQ(Card(handle).VerifyPIN(0, "12345678", 8, &tries, 0), QAV_OK);
