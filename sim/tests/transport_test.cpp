@@ -45,17 +45,6 @@ TEST_F(CardTest, MalformedAndUnknownCommandsGetIsoStatusWords) {
     EXPECT_EQ(SendHex("0084000006"), "6700");
 }
 
-TEST_F(CardTest, VanishedCardAnswersNothing) {
-    options_.vanishAfter = 2;
-    Rebuild();
-    EXPECT_EQ(Sw(Send(kSelectSeal)), 0x9000);
-    EXPECT_EQ(Sw(Send(kSelectSeal)), 0x9000);
-    EXPECT_TRUE(Send(kSelectSeal).empty());
-    EXPECT_FALSE(card_->Present());
-    card_->Reset();
-    EXPECT_TRUE(Send(kSelectSeal).empty()) << "a reset does not bring a card back";
-}
-
 // The library's probe of such a card is pinned by the virtual-key tests;
 // they do not see that the master file stays reachable.
 TEST_F(CardTest, CardThatFailsTheProbeStillHasAMasterFile) {

@@ -102,17 +102,6 @@ protected:
     pid_t child_ = -1;
 };
 
-TEST_F(VpcdProgram, AnswersAtrRequestsAndApdusAndKeepsPowerControlsSilent) {
-    SendFrame({0x01});  // power on: no answer
-    SendFrame({0x04});
-    Bytes atr;
-    ASSERT_TRUE(ReceiveFrame(atr));
-    EXPECT_EQ(Hex(Bytes(atr.begin(), atr.begin() + 3)), "3B8A01");
-    EXPECT_EQ(Hex(Exchange("00A4040008A0000004534B4D50")),
-              "6F0FA5039701028408A0000004534B4D509000");
-    EXPECT_EQ(Hex(Exchange("0020000000")), "63C6");
-}
-
 TEST_F(VpcdProgram, SavesTheImageAfterAChangeAndRemovesTheCardOnRequest) {
     EXPECT_EQ(Hex(Exchange("002000000411111111")), "63C5");
     const auto saved = vcard::SealCard::FromJsonFile(dir_ + "/key.json");
