@@ -1,11 +1,27 @@
 // Session keys, the cipher and MAC command, card hashing, tokens and the
 // application-key export.
 #include "card_fixture.h"
+#include "crypto.h"
 
 namespace vcard_test {
 namespace {
 
 const Bytes kSessionKey = Hex("00112233445566778899AABBCCDDEEFF");
+
+// Published vectors: the key and the host both sit on OpenSSL, so a wrong
+// mode or algorithm shared by the two would pass every other test here.
+TEST(KnownAnswerTest, Sm3AndSm4MatchTheStandardsExamples) {
+    const Bytes abc = {'a', 'b', 'c'};
+    const Bytes sm3 = Hex("66C7F0F462EEEDD9D1F2D46BDC10E4E24167C4875CF2F7A2297DA02B8F4BA8E0");
+    EXPECT_EQ(vcard::Hash(vcard::Digest::Sm3, abc), sm3);
+    EXPECT_EQ(host::Sm3(abc), sm3);
+
+    const Bytes key = Hex("0123456789ABCDEFFEDCBA9876543210");
+    const Bytes sm4 = Hex("681EDF34D206965E86B3E94F536E4246");
+    EXPECT_EQ(vcard::BlockCipher(vcard::Cipher::Sm4, key, {}, key, true), sm4);
+    EXPECT_EQ(vcard::BlockCipher(vcard::Cipher::Sm4, key, {}, sm4, false), key);
+    EXPECT_EQ(host::Sm4Ecb(key, key), sm4);
+}
 
 TEST_F(CardTest, SessionKeyImportCipherAndDelete) {
     EXPECT_EQ(SendHex("804A010012C110" + Hex(kSessionKey) + "00"), "009000") << "first free index";
