@@ -138,13 +138,4 @@ TEST_F(LibraryDevices, RestartedServiceIsFoundAgain) {
     EXPECT_EQ(QAV_CloseDevice(handle, 0), QAV_OK);
 }
 
-TEST(LibraryLifecycle, FinalizeWithoutInitializeIsRefused) {
-    EXPECT_EQ(QAV_Finalize(0), QAV_E_NOT_INITIALIZED);
-    ASSERT_EQ(QAV_Initialize(0), QAV_OK);
-    ASSERT_EQ(QAV_Initialize(0), QAV_OK);
-    EXPECT_EQ(QAV_Finalize(0), QAV_OK);
-    EXPECT_EQ(QAV_Finalize(0), QAV_OK);
-    EXPECT_EQ(QAV_Finalize(0), QAV_E_NOT_INITIALIZED);
-}
-
 }  // namespace

@@ -23,7 +23,6 @@ public:
     PcscContext& operator=(const PcscContext&) = delete;
     ~PcscContext();
     SCARDCONTEXT Handle() const { return context_; }
-    std::vector<std::string> Readers() const;
     // Waits until the reader reports a card (present = true) or none.
     bool WaitForCard(const std::string& reader, bool present, unsigned timeoutMs) const;
 
@@ -51,6 +50,5 @@ private:
 };
 
 uint16_t StatusWord(const Bytes& answer);
-Bytes Body(const Bytes& answer);
 
 }  // namespace bench
