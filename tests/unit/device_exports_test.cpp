@@ -181,8 +181,8 @@ struct AbilityCase {
 
 TEST(AbilityDecodeTest, NestingAndMalformedAnswers) {
     const AbilityCase cases[] = {
-        {"6F 08 A5 06 97 01 01 97 01 02", QAV_OK, 1, 1},  // the last 97 wins
-        {"6F 04 A5 02 88 00", QAV_OK, 0, 0},              // no 97: ability 0
+        {"6F 08 A5 06 97 01 01 97 01 02", QAV_OK, 1, 1},     // the last 97 wins
+        {"6F 04 A5 02 88 00", QAV_OK, 0, 0},                 // no 97: ability 0
         {"6F 04 A5 02 97 00", QAV_E_UNEXPECTED_DATA, 9, 9},  // 97 without a value
         {"6F 00", QAV_E_UNEXPECTED_DATA, 9, 9},              // no inner element
         {"6F 02 A5 00 84 00", QAV_E_UNEXPECTED_DATA, 9, 9},  // two outer elements

@@ -46,7 +46,8 @@ protected:
 };
 
 TEST_F(SealFilesTest, ReadReachesTheLastAddressableByte) {
-    reader.Expect("00 B0 FF 00 F0", Answer(Counting(240))).Expect("00 B0 FF F0 10", Answer(Counting(16)));
+    reader.Expect("00 B0 FF 00 F0", Answer(Counting(240)))
+        .Expect("00 B0 FF F0 10", Answer(Counting(16)));
     std::vector<uint8_t> out(256);
     uint32_t length = 256;
     EXPECT_EQ(Read(0xFF00, out.data(), &length), QAV_OK);
