@@ -37,7 +37,6 @@ public:
     CardLink& operator=(const CardLink&) = delete;
     ~CardLink();
     DWORD Protocol() const { return protocol_; }
-    SCARDHANDLE Handle() const { return card_; }
     Bytes Atr() const;
     // The answer exactly as the card gives it, status word last.
     Bytes Raw(const Bytes& command);
