@@ -33,8 +33,6 @@ TEST_F(SealApplicationTest, ProbeSelectsTheAbilityFileThenByNameThenThroughTheMa
         uint32_t rc;
     };
     const Case cases[] = {
-        {0, {{kSelectAbility, "90 00"}}, QAV_OK},
-        {0, {{kSelectAbility, "6A 82"}, {kSelectByName, "90 00"}}, QAV_OK},
         // The master file's own failure does not end the probe.
         {0,
          {{kSelectAbility, "6A 82"},
@@ -42,7 +40,6 @@ TEST_F(SealApplicationTest, ProbeSelectsTheAbilityFileThenByNameThenThroughTheMa
           {kSelectMaster, "6D 00"},
           {kSelectByName, "6A 81"}},
          QAV_CARD_STATUS(0x6A81u)},
-        {1, {{kSelectByName, "90 00"}}, QAV_OK},
         {1, {{kSelectByName, "6A 82"}, {kSelectMaster, "90 00"}, {kSelectByName, "90 00"}}, QAV_OK},
     };
     const QAV_HANDLE handle = Open();
@@ -60,17 +57,6 @@ TEST_F(SealApplicationTest, SkipSendsNothingAndReaderErrorsPassThrough) {
     pcsc.Inject(fake::Call::GetStatusChange, 0x80100009u, 1);
     EXPECT_EQ(SelectSealApplication(DeviceOf(handle), 0, 0), 0x80100009u);
     EXPECT_TRUE(pcsc.SentCommands().empty());
-}
-
-TEST_F(SealApplicationTest, EmptyReaderIsNoKnownCard) {
-    // An empty reader reports an empty ATR; the probe must reach for the card
-    // rather than take it for one to leave alone.
-    const QAV_HANDLE handle = Open();
-    pcsc.RemoveCard(kReader);
-    EXPECT_EQ(SelectSealApplication(DeviceOf(handle), 0, 0), 0x80100069u);
-    uint8_t info[64] = {0x55};
-    EXPECT_EQ(QAV_GetAbilityInfo(handle, info, 0), 0x80100069u);
-    EXPECT_EQ(info[0], 0x55) << "nothing read, nothing written";
 }
 
 TEST_F(SealApplicationTest, KnownAtrsGetNoSelectionComparedOverTheirWholeLength) {
