@@ -30,19 +30,6 @@ PcscContext::PcscContext() {
 }
 PcscContext::~PcscContext() { SCardReleaseContext(context_); }
 
-std::vector<std::string> PcscContext::Readers() const {
-    DWORD size = 0;
-    Check(SCardListReaders(context_, nullptr, nullptr, &size), "list size");
-    std::string buffer(size, '\0');
-    Check(SCardListReaders(context_, nullptr, buffer.data(), &size), "list");
-    std::vector<std::string> names;
-    for (size_t pos = 0; pos < buffer.size() && buffer[pos] != '\0';) {
-        names.emplace_back(buffer.c_str() + pos);
-        pos += names.back().size() + 1;
-    }
-    return names;
-}
-
 bool PcscContext::WaitForCard(const std::string& reader, bool present, unsigned timeoutMs) const {
     SCARD_READERSTATE state{};
     state.szReader = reader.c_str();
@@ -104,10 +91,6 @@ Bytes CardLink::Exchange(const Bytes& command) {
 uint16_t StatusWord(const Bytes& answer) {
     if (answer.size() < 2) return 0;
     return static_cast<uint16_t>(answer[answer.size() - 2] << 8 | answer.back());
-}
-
-Bytes Body(const Bytes& answer) {
-    return answer.size() < 2 ? Bytes{} : Bytes(answer.begin(), answer.end() - 2);
 }
 
 }  // namespace bench

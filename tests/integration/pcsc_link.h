@@ -23,7 +23,6 @@ public:
     PcscContext& operator=(const PcscContext&) = delete;
     ~PcscContext();
     SCARDCONTEXT Handle() const { return context_; }
-    std::vector<std::string> Readers() const;
     // Waits until the reader reports a card (present = true) or none.
     bool WaitForCard(const std::string& reader, bool present, unsigned timeoutMs) const;
 
@@ -38,7 +37,6 @@ public:
     CardLink& operator=(const CardLink&) = delete;
     ~CardLink();
     DWORD Protocol() const { return protocol_; }
-    SCARDHANDLE Handle() const { return card_; }
     Bytes Atr() const;
     // The answer exactly as the card gives it, status word last.
     Bytes Raw(const Bytes& command);
@@ -51,6 +49,5 @@ private:
 };
 
 uint16_t StatusWord(const Bytes& answer);
-Bytes Body(const Bytes& answer);
 
 }  // namespace bench

@@ -1,8 +1,6 @@
 // The virtual seal key seen through a real pcscd (run under scripts/bench).
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <fstream>
 
 #include "host_crypto.h"
@@ -10,7 +8,6 @@
 
 namespace {
 
-using bench::Body;
 using bench::Bytes;
 using bench::StatusWord;
 using host::Hex;
@@ -38,43 +35,6 @@ protected:
     std::unique_ptr<bench::CardLink> link_;
 };
 
-TEST_F(VirtualKey, ReaderIsListedUnderItsBenchName) {
-    const auto readers = context_.Readers();
-    EXPECT_NE(std::find(readers.begin(), readers.end(), reader_), readers.end());
-    const Bytes atr = link_->Atr();
-    ASSERT_GE(atr.size(), 2u);
-    EXPECT_EQ(atr[0], 0x3B);
-}
-
-TEST_F(VirtualKey, SealApplicationAnswersAbilityInControlInformation) {
-    const Bytes raw = link_->Raw(kSelectSeal);
-    if (T0()) {
-        ASSERT_EQ(raw.size(), 2u);
-        EXPECT_EQ(raw[0], 0x61);
-    } else {
-        EXPECT_EQ(StatusWord(raw), 0x9000);
-    }
-    const Bytes answer = link_->Exchange(kSelectSeal);
-    ASSERT_EQ(StatusWord(answer), 0x9000);
-    // 6F { A5 { 97 01 02 } 84 08 AID }
-    EXPECT_EQ(Hex(Body(answer)),
-              "6F0FA503970102"
-              "8408A0000004534B4D50");
-}
-
-TEST_F(VirtualKey, ContainerTableReadsThroughPcscd) {
-    ASSERT_EQ(StatusWord(link_->Exchange(kSelectSeal)), 0x9000);
-    ASSERT_EQ(StatusWord(Select(0x3001)), 0x9000);
-    const Bytes count = link_->Exchange(Hex("00B0000001"));
-    ASSERT_EQ(Hex(count), "049000");
-    ASSERT_EQ(StatusWord(Select(0x0FFF)), 0x9000);
-    const Bytes records = link_->Exchange(Hex("00B00000F0"));
-    ASSERT_EQ(StatusWord(records), 0x9000);
-    ASSERT_EQ(records.size(), 242u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(records.data())), "QAV-SM2-Seal");
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(records.data() + 60)), "QAV-RSA1024");
-}
-
 TEST_F(VirtualKey, WrongLeIsCorrectedOnlyUnderT0) {
     ASSERT_EQ(StatusWord(link_->Exchange(kSelectSeal)), 0x9000);
     ASSERT_EQ(StatusWord(Select(0xA0F3)), 0x9000);
@@ -85,57 +45,6 @@ TEST_F(VirtualKey, WrongLeIsCorrectedOnlyUnderT0) {
     } else {
         EXPECT_EQ(Hex(raw), "000000009000");
     }
-}
-
-TEST_F(VirtualKey, SealSignatureVerifiesOnTheHostWithTheExportedKey) {
-    ASSERT_EQ(StatusWord(link_->Exchange(kSelectSeal)), 0x9000);
-    const Bytes hash = host::Sm3(Hex("5365616C206F6E2061207465737420646F63756D656E74"));
-    Bytes sign = Hex("80CD000126C0022101C320");
-    sign.insert(sign.end(), hash.begin(), hash.end());
-    EXPECT_EQ(StatusWord(link_->Exchange(sign)), 0x6982) << "signing needs the PIN";
-    ASSERT_EQ(Hex(link_->Exchange(Hex("002000000412345678"))), "9000");
-    const Bytes signed_ = link_->Exchange(sign);
-    ASSERT_EQ(StatusWord(signed_), 0x9000);
-    ASSERT_EQ(signed_.size(), 2u + 2u + 64u);
-    ASSERT_EQ(Hex(Bytes(signed_.begin(), signed_.begin() + 2)), "C140");
-    const Bytes signature(signed_.begin() + 2, signed_.end() - 2);
-
-    const Bytes first = link_->Exchange(Hex("80C9E00004C002210100"));
-    ASSERT_EQ(StatusWord(first), 0x9000);
-    EXPECT_EQ(first[0], 0xC1);
-    const Bytes second = link_->Exchange(Hex("80C9E08000"));
-    ASSERT_EQ(StatusWord(second), 0x9000);
-    ASSERT_EQ(Hex(Bytes(second.begin(), second.begin() + 2)), "CA40");
-    const Bytes pub(second.begin() + 2, second.end() - 2);
-
-    EXPECT_TRUE(host::Sm2Verify(pub, hash, signature));
-    Bytes otherHash = hash;
-    otherHash[0] ^= 0x01;
-    EXPECT_FALSE(host::Sm2Verify(pub, otherHash, signature));
-}
-
-TEST_F(VirtualKey, CardLeavesAndReturnsOnTheControlFifo) {
-    const std::string control = bench::Env("QAVSEAL_VCARD_CTL");
-    if (control.empty()) GTEST_SKIP() << "not run under scripts/bench";
-    link_.reset();
-    std::ofstream(control) << "remove\n";
-    EXPECT_TRUE(context_.WaitForCard(reader_, false, 5000));
-    std::ofstream(control) << "insert\n";
-    EXPECT_TRUE(context_.WaitForCard(reader_, true, 5000));
-    bench::CardLink again(context_, reader_);
-    EXPECT_EQ(StatusWord(again.Exchange(kSelectSeal)), 0x9000);
-}
-
-TEST_F(VirtualKey, KeyComesBackAfterPcscdRestarts) {
-    const std::string restart = bench::Env("QAVSEAL_PCSCD_RESTART");
-    if (restart.empty()) GTEST_SKIP() << "not run under scripts/bench";
-    ASSERT_EQ(StatusWord(link_->Exchange(kSelectSeal)), 0x9000);
-    link_.reset();
-    ASSERT_EQ(std::system(restart.c_str()), 0);
-    bench::PcscContext fresh;
-    ASSERT_TRUE(fresh.WaitForCard(reader_, true, 5000));
-    bench::CardLink again(fresh, reader_);
-    EXPECT_EQ(StatusWord(again.Exchange(kSelectSeal)), 0x9000);
 }
 
 class VanishingKey : public VirtualKey {

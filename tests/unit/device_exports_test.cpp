@@ -123,9 +123,10 @@ TEST_F(DeviceExportsTest, LockAndUnlockAreTheCardTransaction) {
     EXPECT_EQ(QAV_Lock(handle, 0), 0x80100069u);  // removed, after the bounded retries
 }
 
-TEST_F(DeviceExportsTest, GetStateChecksItsKind) {
+TEST_F(DeviceExportsTest, StateAndAbilityCheckTheirArguments) {
     const QAV_HANDLE handle = Open();
     uint32_t state = 7;
+    EXPECT_EQ(QAV_GetSealDeviceAbility(handle, nullptr, &state, 0), QAV_E_NULL_POINTER);
     EXPECT_EQ(QAV_GetState(handle, 1, nullptr, 0), QAV_E_NULL_POINTER);
     EXPECT_EQ(QAV_GetState(handle, 0, &state, 0), QAV_E_BAD_SELECTOR);
     EXPECT_EQ(QAV_GetState(handle, 5, &state, 0), QAV_E_BAD_SELECTOR);
@@ -171,27 +172,6 @@ TEST_F(DeviceExportsTest, PaymentStateWithoutDirectoryOrApplicationIsNotFound) {
     EXPECT_EQ(state, 9u);
 }
 
-constexpr char kSelectSealByName[] = "00 A4 04 00 08 A0 00 00 04 53 4B 4D 50";
-
-TEST_F(DeviceExportsTest, ClearSecureStateSelectsTheApplicationByName) {
-    const QAV_HANDLE handle = Open();
-    card->Expect(kSelectSealByName, "90 00");
-    EXPECT_EQ(QAV_ClearSecureState(handle, 0), QAV_OK);
-    pcsc.RemoveCard(kReader);
-    EXPECT_EQ(QAV_ClearSecureState(handle, 0), 0x80100069u);
-}
-
-TEST_F(DeviceExportsTest, AbilityFlagsFromTheControlInformation) {
-    const QAV_HANDLE handle = Open();
-    uint32_t flag1 = 9;
-    uint32_t flag2 = 9;
-    EXPECT_EQ(QAV_GetSealDeviceAbility(handle, nullptr, &flag2, 0), QAV_E_NULL_POINTER);
-    card->Expect(kSelectSealByName, "6F 07 A5 05 97 01 02 88 00 90 00");
-    ASSERT_EQ(QAV_GetSealDeviceAbility(handle, &flag1, &flag2, 0), QAV_OK);
-    EXPECT_EQ(flag1, 1u);
-    EXPECT_EQ(flag2, 1u);
-}
-
 struct AbilityCase {
     const char* answer;
     uint32_t rc;
@@ -199,13 +179,10 @@ struct AbilityCase {
     uint32_t flag2;
 };
 
-TEST(AbilityDecodeTest, NestingAndValues) {
+TEST(AbilityDecodeTest, NestingAndMalformedAnswers) {
     const AbilityCase cases[] = {
-        {"6F 05 A5 03 97 01 00", QAV_OK, 0, 0},
-        {"6F 05 A5 03 97 01 01", QAV_OK, 0, 1},
-        {"6F 08 A5 06 97 01 01 97 01 02", QAV_OK, 1, 1},  // the last 97 wins
-        {"6F 04 A5 02 88 00", QAV_OK, 0, 0},              // no 97: ability 0
-        {"6F 05 A5 03 97 01 03", QAV_E_UNEXPECTED_DATA, 9, 9},
+        {"6F 08 A5 06 97 01 01 97 01 02", QAV_OK, 1, 1},     // the last 97 wins
+        {"6F 04 A5 02 88 00", QAV_OK, 0, 0},                 // no 97: ability 0
         {"6F 04 A5 02 97 00", QAV_E_UNEXPECTED_DATA, 9, 9},  // 97 without a value
         {"6F 00", QAV_E_UNEXPECTED_DATA, 9, 9},              // no inner element
         {"6F 02 A5 00 84 00", QAV_E_UNEXPECTED_DATA, 9, 9},  // two outer elements
@@ -223,20 +200,6 @@ TEST(AbilityDecodeTest, NestingAndValues) {
         EXPECT_EQ(flag1, c.flag1) << c.answer;
         EXPECT_EQ(flag2, c.flag2) << c.answer;
     }
-}
-
-TEST(AbilityDecodeTest, InfoFieldsTurnToLowByteFirst) {
-    uint8_t info[64];
-    for (uint8_t i = 0; i < 64; ++i) info[i] = i;
-    AbilityInfoToHostOrder(info);
-    for (const int at : {0, 2, 4, 17, 19, 21, 24}) {
-        EXPECT_EQ(info[at], at + 1);
-        EXPECT_EQ(info[at + 1], at);
-    }
-    EXPECT_EQ(info[6], 6);
-    EXPECT_EQ(info[16], 16);
-    EXPECT_EQ(info[26], 26);
-    EXPECT_EQ(info[63], 63);
 }
 
 }  // namespace

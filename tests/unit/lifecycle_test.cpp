@@ -88,6 +88,10 @@ TEST_F(DeviceListTest, FiltersByNamePrefixInServiceOrder) {
     // Look-alikes one letter short of either prefix.
     AddUsable("ADX Reader", 5);
     AddUsable("DZYX Key", 6);
+    // A card that fails the probe stays out even when every name is shown.
+    pcsc.AddReader("ADM Foreign");
+    pcsc.InsertCard("ADM Foreign",
+                    std::make_shared<fake::FixedCard>(Bytes{0x3B, 7}, Bytes{0x6A, 0x82}));
     char** names = nullptr;
     uint32_t count = 0;
     ASSERT_EQ(QAV_GetDeviceList(&names, &count, 0), QAV_OK);

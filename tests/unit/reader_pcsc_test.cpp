@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "qavseal/qavseal.h"
 #include "reader/card_database.h"
 #include "support/service_fixture.h"
@@ -189,54 +187,6 @@ TEST_F(ReaderPcscTest, TransactionsRunUnderTheReconnectingRule) {
     EXPECT_EQ(pcsc.Count(Call::EndTransaction), 2);
     EXPECT_EQ(Sleeps().size(), 1u);
 }
-
-TEST_F(ReaderPcscTest, RegisteredCardConnectsWithoutProbe) {
-    auto card = InsertRegistered(kProtocolT0);
-    ASSERT_EQ(reader.Connect(kSealReader, 0), 0u);
-    EXPECT_EQ(pcsc.SentCommands().size(), 0u);
-    EXPECT_EQ(reader.ActiveProtocol(), kProtocolT0);
-    EXPECT_STREQ(reader.ReaderName(), kSealReader);
-    EXPECT_EQ(reader.Kind(), ReaderKind::kGeneric);
-}
-
-TEST_F(ReaderPcscTest, ConnectWithoutCardOrNameFails) {
-    EXPECT_EQ(reader.Connect(nullptr, 0), QAV_E_NULL_POINTER);
-    EXPECT_EQ(reader.Connect(kSealReader, 0), QAV_E_NO_DEVICE);   // empty reader
-    EXPECT_EQ(reader.Connect("No Such Reader", 0), 0x80100009u);  // the service's unknown reader
-}
-
-struct ProbeCase {
-    const char* readerName;
-    const char* probe;  // nullptr: no probe is sent
-    const char* answer;
-};
-
-class ProbeTest : public ReaderPcscTest, public ::testing::WithParamInterface<ProbeCase> {};
-
-TEST_P(ProbeTest, ProbeCommandDependsOnReaderName) {
-    const ProbeCase& c = GetParam();
-    pcsc.AddReader(c.readerName);
-    auto card = std::make_shared<fake::ScriptedCard>(kAtr);
-    if (c.probe != nullptr) card->Expect(c.probe, c.answer);
-    pcsc.InsertCard(c.readerName, card);
-    ASSERT_EQ(reader.Connect(c.readerName, 0), 0u);
-    EXPECT_EQ(IsCardRegistered(kAtr.data(), 4), 1u);
-    EXPECT_TRUE(
-        std::filesystem::exists(StorePath(std::string(kCardDatabaseKey) + "\\Card_3B021450")));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Readers, ProbeTest,
-    ::testing::Values(
-        ProbeCase{"ADM Seal Key 01", "00 A4 04 00 08 A0 00 00 04 53 4B 4D 50", "90 00"},
-        ProbeCase{"DZYZ Reader 0", nullptr, nullptr},
-        ProbeCase{"Generic Reader 0", "00 A4 04 00 08 A0 00 00 00 03 5A 45 4C", "90 00"},
-        // A probe answered with 61xx counts too.
-        ProbeCase{"ADM Pending 01", "00 A4 04 00 08 A0 00 00 04 53 4B 4D 50", "61 1C"}),
-    [](const ::testing::TestParamInfo<ProbeCase>& param) {
-        const std::string name = param.param.readerName;
-        return name.substr(0, name.find(' ')) + name.substr(name.find(' ') + 1, 2);
-    });
 
 TEST_F(ReaderPcscTest, FailedProbeDisconnectsAndRegistersNothing) {
     auto card = std::make_shared<fake::ScriptedCard>(kAtr);

@@ -117,16 +117,5 @@ TEST_F(ReaderVariantsTest, PollsAreBounded) {
     EXPECT_EQ(pcsc.Count(Call::Transmit), static_cast<int>(kMaxReaderPolls) + 1);
 }
 
-TEST_F(ReaderVariantsTest, VariantKeepsTheMastersConnection) {
-    Insert({{"00 84 00 00 08", "90 00"}});
-    {
-        CReaderDongLian reader(master);
-        EXPECT_STREQ(reader.ReaderName(), kReader);
-        EXPECT_EQ(reader.Kind(), ReaderKind::kDongLian);
-    }
-    ASSERT_EQ(Send<CReaderDongLian>("00 84 00 00 08"), 0u);
-    EXPECT_EQ(pcsc.OpenHandles(), 1u);
-}
-
 }  // namespace
 }  // namespace qav

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "support/card_callbacks.h"
 #include "support/open_device_fixture.h"
 
 namespace qav {
@@ -19,7 +18,6 @@ using fake::FromHex;
 constexpr char kSelectAbility[] = "00 A4 00 00 02 40 00";
 constexpr char kSelectByName[] = "00 A4 04 00 08 A0 00 00 04 53 4B 4D 50";
 constexpr char kSelectMaster[] = "00 A4 00 00 02 3F 00";
-constexpr char kReadAbility[] = "00 B0 00 00 40";
 
 class SealApplicationTest : public test::OpenDeviceTest {
 protected:
@@ -35,8 +33,6 @@ TEST_F(SealApplicationTest, ProbeSelectsTheAbilityFileThenByNameThenThroughTheMa
         uint32_t rc;
     };
     const Case cases[] = {
-        {0, {{kSelectAbility, "90 00"}}, QAV_OK},
-        {0, {{kSelectAbility, "6A 82"}, {kSelectByName, "90 00"}}, QAV_OK},
         // The master file's own failure does not end the probe.
         {0,
          {{kSelectAbility, "6A 82"},
@@ -44,7 +40,6 @@ TEST_F(SealApplicationTest, ProbeSelectsTheAbilityFileThenByNameThenThroughTheMa
           {kSelectMaster, "6D 00"},
           {kSelectByName, "6A 81"}},
          QAV_CARD_STATUS(0x6A81u)},
-        {1, {{kSelectByName, "90 00"}}, QAV_OK},
         {1, {{kSelectByName, "6A 82"}, {kSelectMaster, "90 00"}, {kSelectByName, "90 00"}}, QAV_OK},
     };
     const QAV_HANDLE handle = Open();
@@ -56,35 +51,12 @@ TEST_F(SealApplicationTest, ProbeSelectsTheAbilityFileThenByNameThenThroughTheMa
     }
 }
 
-TEST_F(SealApplicationTest, CurrentApplicationCostsOneSelect) {
-    const QAV_HANDLE handle = Open();
-    card->Expect(kSelectAbility, "90 00")
-        .Expect(kSelectAbility, "90 00")
-        .Expect(kReadAbility, test::Answer(test::Counting(64)));
-    uint8_t info[64] = {};
-    ASSERT_EQ(QAV_GetAbilityInfo(handle, info, 0), QAV_OK);
-    EXPECT_EQ(info[0], 0x01);
-    EXPECT_EQ(info[1], 0x00);
-    EXPECT_EQ(info[6], 0x06);
-}
-
 TEST_F(SealApplicationTest, SkipSendsNothingAndReaderErrorsPassThrough) {
     const QAV_HANDLE handle = Open();
     EXPECT_EQ(SelectSealApplication(DeviceOf(handle), 0, 1), QAV_OK);
     pcsc.Inject(fake::Call::GetStatusChange, 0x80100009u, 1);
     EXPECT_EQ(SelectSealApplication(DeviceOf(handle), 0, 0), 0x80100009u);
     EXPECT_TRUE(pcsc.SentCommands().empty());
-}
-
-TEST_F(SealApplicationTest, EmptyReaderIsNoKnownCard) {
-    // An empty reader reports an empty ATR; the probe must reach for the card
-    // rather than take it for one to leave alone.
-    const QAV_HANDLE handle = Open();
-    pcsc.RemoveCard(kReader);
-    EXPECT_EQ(SelectSealApplication(DeviceOf(handle), 0, 0), 0x80100069u);
-    uint8_t info[64] = {0x55};
-    EXPECT_EQ(QAV_GetAbilityInfo(handle, info, 0), 0x80100069u);
-    EXPECT_EQ(info[0], 0x55) << "nothing read, nothing written";
 }
 
 TEST_F(SealApplicationTest, KnownAtrsGetNoSelectionComparedOverTheirWholeLength) {
@@ -98,45 +70,12 @@ TEST_F(SealApplicationTest, KnownAtrsGetNoSelectionComparedOverTheirWholeLength)
     EXPECT_EQ(SelectSealApplication(DeviceOf(handle), 0, 0), QAV_OK);
 }
 
-// A table of two containers: "ABC" (SM2, files 1A01/1B01/1C01) and "abc".
-std::string ContainerTable() {
-    std::string first = "41 42 43";
-    for (int i = 3; i < 41; ++i) first += " 00";
-    first += " 08 00 00 00 00 00 00 01 1A 01 1B 01 1C";
-    for (int i = 54; i < 60; ++i) first += " 00";
-    std::string second = "61 62 63";
-    for (int i = 3; i < 41; ++i) second += " 00";
-    second += " 02";
-    for (int i = 42; i < 60; ++i) second += " 00";
-    return first + " " + second;
-}
-
 void ExpectTableReads(fake::ScriptedCard& card, const std::string& count,
                       const std::string& table) {
     card.Expect("00 A4 00 00 02 30 01", "90 00").Expect("00 B0 00 00 01", count + " 90 00");
     if (!table.empty()) {
         card.Expect("00 A4 00 00 02 0F FF", "90 00").Expect("00 B0 00 00 78", table + " 90 00");
     }
-}
-
-TEST_F(SealApplicationTest, ContainerNamesAreCaseSensitive) {
-    const QAV_HANDLE handle = Open();
-    ExpectTableReads(*card, "02", ContainerTable());
-    ContainerRecord record;
-    uint32_t index = 9;
-    ASSERT_EQ(FindContainer(DeviceOf(handle), "abc", &record, &index), QAV_OK);
-    EXPECT_EQ(index, 1u);
-    EXPECT_EQ(record.KeyType(), 0x02);
-
-    ExpectTableReads(*card, "02", ContainerTable());
-    ASSERT_EQ(FindContainer(DeviceOf(handle), "ABC", &record, nullptr), QAV_OK);
-    EXPECT_EQ(record.KeyType(), 0x08);
-    EXPECT_EQ(record.CertificateFid(), 0x1A01);
-    EXPECT_EQ(record.PrivateKeyFid(), 0x1B01);
-    EXPECT_EQ(record.PublicKeyFid(), 0x1C01);
-
-    ExpectTableReads(*card, "02", ContainerTable());
-    EXPECT_EQ(FindContainer(DeviceOf(handle), "AB", &record, nullptr), QAV_E_NO_CONTAINER);
 }
 
 TEST_F(SealApplicationTest, EmptyTableHoldsNoContainer) {

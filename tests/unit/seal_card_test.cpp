@@ -1,5 +1,4 @@
-// Seal card selection, reserved and not-yet-built operations, and
-// the operation table.
+// Seal card selection, and the operation table.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -72,15 +71,6 @@ TEST_F(SealCardTest, SelectChecksArgumentsInOrderAndSendsNothing) {
     EXPECT_EQ(card.SelectFile(0, nullptr, 0, 0x10000, nullptr, &length, 0), QAV_E_ID_TOO_LARGE);
     EXPECT_EQ(card.SelectFile(0, nullptr, 0, 0xFFFF, nullptr, nullptr, 0), QAV_E_NULL_POINTER);
     EXPECT_EQ(card.SelectFile(1, name, 1, 0, nullptr, nullptr, 0), QAV_E_NULL_POINTER);
-    EXPECT_EQ(reader.Sent(), 0u);
-}
-
-TEST_F(SealCardTest, ReservedAndUnbuiltOperationsSendNothing) {
-    EXPECT_EQ(card.ReservedOperation(1, 2, 3, 4), QAV_E_NOT_SUPPORTED);
-    EXPECT_EQ(card.ReservedOperation23(0, 0, 0, 0), QAV_E_NOT_SUPPORTED);
-    uint32_t length = 16;
-    uint8_t out[16];
-    EXPECT_EQ(card.GenerateToken1(6, 1, out, &length, 0), QAV_E_NOT_SUPPORTED);
     EXPECT_EQ(reader.Sent(), 0u);
 }
 

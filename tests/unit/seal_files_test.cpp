@@ -1,5 +1,5 @@
 // The seal card's file reads and writes in pieces, plain and secured, with
-// their progress reports, argument checks and failing pieces; and its reset.
+// their progress reports, argument checks and failing pieces.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,14 +13,10 @@ namespace qav {
 namespace {
 
 using test::Answer;
-using test::Bytes;
 using test::CallbackLog;
 using test::Command;
 using test::Counting;
-using test::FakeCryptogram;
 using test::Hex;
-using test::Join;
-using test::kFakeMac;
 using test::LoggedEncrypt;
 using test::LoggedMac;
 using test::LoggedProgress;
@@ -49,21 +45,11 @@ protected:
     CallbackLog log;
 };
 
-TEST_F(SealFilesTest, ReadsInPiecesOf240WithPositionsAndProgress) {
-    const std::vector<uint8_t> file = Counting(500, 7);
-    reader.Expect("00 B0 01 00 F0", Answer({file.begin(), file.begin() + 240}))
-        .Expect("00 B0 01 F0 F0", Answer({file.begin() + 240, file.begin() + 480}))
-        .Expect("00 B0 02 E0 14", Answer({file.begin() + 480, file.end()}))
-        .Expect("00 B0 FF 00 F0", Answer(Counting(240)))  // up to the last addressable byte
+TEST_F(SealFilesTest, ReadReachesTheLastAddressableByte) {
+    reader.Expect("00 B0 FF 00 F0", Answer(Counting(240)))
         .Expect("00 B0 FF F0 10", Answer(Counting(16)));
-    std::vector<uint8_t> out(500);
-    uint32_t length = 500;
-    EXPECT_EQ(Read(0x0100, out.data(), &length), QAV_OK);
-    EXPECT_EQ(out, file);
-    EXPECT_EQ(length, 500u);
-    EXPECT_EQ(log.percents, (Percents{0, 48, 96, 100}));
-    length = 256;
-    out.assign(256, 0);
+    std::vector<uint8_t> out(256);
+    uint32_t length = 256;
     EXPECT_EQ(Read(0xFF00, out.data(), &length), QAV_OK);
     EXPECT_EQ(out[255], 15);
 }
@@ -98,23 +84,6 @@ TEST_F(SealFilesTest, ReadPieceOfTheWrongLengthIsRefused) {
     EXPECT_EQ(Hex(out.data(), 1), "EE");
 }
 
-TEST_F(SealFilesTest, LengthQueryAsksWithLeZeroAndKeepsTheLength) {
-    reader.Expect("00 B0 01 00 00", "6C 20")
-        .Expect("00 B0 01 00 20", Answer(Counting(32)))
-        .Expect("00 B0 00 10 00", Answer(Counting(256)))  // a full short answer
-        .Expect("00 B0 00 00 00", "6B 00");
-    uint32_t length = 1234;
-    EXPECT_EQ(Read(0x0100, nullptr, &length), QAV_OK);
-    EXPECT_EQ(length, 1234u);
-    EXPECT_EQ(log.percents, (Percents{0, 100}));
-    EXPECT_EQ(Read(0x10, nullptr, &length), QAV_OK);
-    EXPECT_EQ(length, 1234u);
-
-    log.percents.clear();
-    EXPECT_EQ(Read(0, nullptr, &length), 0xE0186B00u);
-    EXPECT_EQ(log.percents, (Percents{0}));
-}
-
 TEST_F(SealFilesTest, ReadChecksArgumentsInOrderAndSendsNothing) {
     uint8_t out[4];
     uint32_t length = 4;
@@ -138,47 +107,6 @@ TEST_F(SealFilesTest, PlainWriteGoesInPiecesOf250AtTheirPositions) {
         .Expect(Command("00 D6 11 F4", {data.begin() + 500, data.end()}), "90 00");
     EXPECT_EQ(WritePlain(0x1000, data), QAV_OK);
     EXPECT_EQ(log.percents, (Percents{0, 41, 83, 100}));
-}
-
-TEST_F(SealFilesTest, SecuredWriteEncryptsAndMacsUnderAFreshChallenge) {
-    const std::vector<uint8_t> data = Bytes("D1 D2 D3");
-    const std::vector<uint8_t> cryptogram = FakeCryptogram(Bytes("03 D1 D2 D3"));
-    const std::string macInput = Command("04 D6 00 10", Join({cryptogram, kFakeMac}));
-    reader.Expect("00 84 00 00 08", "C1 C2 C3 C4 C5 C6 C7 C8 90 00")
-        .Expect(Command("04 D6 00 10", Join({cryptogram, kFakeMac})), "90 00");
-    EXPECT_EQ(WriteSecured(0x0010, data), QAV_OK);
-
-    EXPECT_EQ(log.challenges, (std::vector<std::string>{"C1 C2 C3 C4 C5 C6 C7 C8"}));
-    EXPECT_EQ(Hex(log.plains.at(0)), "03 D1 D2 D3");
-    // A block beyond the 4-byte plaintext, not just beyond the 3 data bytes.
-    EXPECT_EQ(log.rooms, (std::vector<uint32_t>{4 + 16}));
-    EXPECT_EQ(log.secondUsers, (std::vector<uintptr_t>{0x77}));
-    // The MAC covers header, Lc (already counting the MAC) and cryptogram.
-    ASSERT_EQ(log.macInputs.size(), 1u);
-    EXPECT_EQ(log.macInputs[0], macInput.substr(0, macInput.size() - 12));
-}
-
-TEST_F(SealFilesTest, SecuredWriteFitsEachPieceInOneByteLc) {
-    const std::vector<uint8_t> data = Counting(600);
-    const uint32_t sizes[] = {238, 238, 124};
-    uint32_t done = 0;
-    for (const uint32_t size : sizes) {
-        std::vector<uint8_t> plain(size + 1);
-        plain[0] = static_cast<uint8_t>(size);
-        std::copy_n(data.data() + done, size, plain.data() + 1);
-        const std::string header =
-            "04 D6 " + Hex({static_cast<uint8_t>(done >> 8), static_cast<uint8_t>(done)});
-        reader.Expect("00 84 00 00 04", "0A 0B 0C 0D 90 00")
-            .Expect(Command(header, Join({FakeCryptogram(plain), kFakeMac})), "90 00");
-        done += size;
-    }
-    EXPECT_EQ(
-        card.UpdateBinary(0, data.data(), 600, 4, LoggedEncrypt, LoggedMac, nullptr, log.User(), 0),
-        QAV_OK);
-    // The room offered is the whole write plus a block, capped at the area.
-    EXPECT_EQ(log.rooms, (std::vector<uint32_t>{255, 255, 255}));
-    ASSERT_EQ(log.plains.size(), 3u);
-    EXPECT_EQ(log.plains[2].front(), 124);
 }
 
 TEST_F(SealFilesTest, SecuredWriteStopsAtAFailingStep) {
@@ -207,6 +135,9 @@ TEST_F(SealFilesTest, SecuredWriteStopsAtAFailingStep) {
     log.claimedLength = 252;
     EXPECT_EQ(WriteSecured(0, Counting(300)), QAV_E_CONVERSION);
     EXPECT_EQ(log.percents, (Percents{0, 0, 0, 0, 0}));
+    // A block beyond the 3-byte plaintext, capped at the 255-byte area.
+    EXPECT_EQ(log.rooms, (std::vector<uint32_t>{19, 19, 19, 255}));
+    EXPECT_EQ(log.secondUsers, (std::vector<uintptr_t>{0x77, 0x77, 0x77, 0x77}));
 }
 
 TEST_F(SealFilesTest, WriteChecksArgumentsInOrderAndSendsNothing) {
@@ -229,12 +160,6 @@ TEST_F(SealFilesTest, WriteChecksArgumentsInOrderAndSendsNothing) {
               QAV_OK);
     EXPECT_EQ(log.percents, (Percents{0}));
     EXPECT_EQ(reader.Sent(), 0u);
-}
-
-TEST_F(SealFilesTest, ResetSendsItsFiveBytes) {
-    reader.Expect("00 4A 00 00 00", "90 00").Expect("00 4A 00 00 00", "6D 00");
-    EXPECT_EQ(card.Reset(0), QAV_OK);
-    EXPECT_EQ(card.Reset(0xFFFFFFFF), 0xE0186D00u);
 }
 
 }  // namespace

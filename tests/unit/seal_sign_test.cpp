@@ -17,7 +17,6 @@ using test::Answer;
 using test::Bytes;
 using test::Command;
 using test::Counting;
-using test::Hex;
 using test::Join;
 using test::ScriptedReader;
 
@@ -194,27 +193,6 @@ TEST_F(SealSignTest, SignChecksArgumentsInOrderAndSendsNothing) {
               QAV_E_NULL_POINTER);
     EXPECT_EQ(reader.Sent(), 0u);
     EXPECT_EQ(location, kUnset);
-}
-
-TEST_F(SealSignTest, SealWriteSendsPiecesThenClosesAndTakesTheDigest) {
-    const std::vector<uint8_t> data = Counting(251);
-    reader.Expect(Command("80 CC 00 00", {data.begin(), data.begin() + 250}), "90 00")
-        .Expect("80 CC 00 FA 01 FA", "90 00")
-        .Expect("80 CC 00 00 00", Answer(Counting(32, 0x40)));
-    std::vector<uint8_t> digest(40, 0);
-    uint32_t digestLength = 40;
-    EXPECT_EQ(card.SealWrite(data.data(), 251, digest.data(), &digestLength, 0), QAV_OK);
-    EXPECT_EQ(digestLength, 32u);
-    EXPECT_EQ(Hex(digest.data(), 33), Hex(Join({Counting(32, 0x40), {0}})));
-
-    // Under T=0 the closing command takes the Le the card asks for.
-    ScriptedReader t0{kProtocolT0};
-    CCardSeal t0card{&t0};
-    t0.Expect("80 CC 00 00 02 01 02", "90 00")
-        .Expect("80 CC 00 00 00", "6C 20")
-        .Expect("80 CC 00 00 20", Answer(Counting(32, 0x50)));
-    EXPECT_EQ(t0card.SealWrite(data.data() + 1, 2, digest.data(), &digestLength, 0), QAV_OK);
-    EXPECT_EQ(Hex(digest.data(), 32), Hex(Counting(32, 0x50)));
 }
 
 TEST_F(SealSignTest, SealWriteRefusesADigestOfTheWrongSizeAndStopsAtAFailingPiece) {

@@ -1,5 +1,4 @@
-// The identity card: selection, files in pieces, the secured
-// block write, and the operations it keeps free or has not built yet.
+// The identity card: selection, files in pieces, and the secured block write.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -119,19 +118,6 @@ TEST_F(ZelCardTest, SecuredBlockChecksFirstAndReturnsCallbackFailures) {
     reader.Expect("00 84 00 00 08", Answer(Counting(8)));
     log.encryptResult = 0xABCD;
     EXPECT_EQ(card.WriteSecuredBlock(1, LoggedEncrypt, 8, LoggedMac, log.User(), 0), 0xABCDu);
-}
-
-TEST_F(ZelCardTest, FreeAndUnbuiltOperationsSendNothing) {
-    uint8_t out[16];
-    uint32_t length = sizeof(out);
-    uint32_t index = 0;
-    EXPECT_EQ(card.ReservedOperation(1, 2, 3, 4, 5, 6, 7, 8), QAV_E_NOT_SUPPORTED);
-    EXPECT_EQ(card.ExportSessionKey(0, 0, 1, 0, 0, out, &length, 0), QAV_E_NOT_SUPPORTED);
-    EXPECT_EQ(card.ImportSessionKey(0, 0, 1, 0, 0, 0, out, 16, &index, 0), QAV_E_NOT_SUPPORTED);
-    EXPECT_EQ(card.CardHash(0, 1, out, 16, 0, out, &length, 0), QAV_E_NOT_SUPPORTED);
-    EXPECT_EQ(card.GenSM2KeyPair(0, 1, 2, out, &length, 0), QAV_E_NOT_SUPPORTED);
-    EXPECT_EQ(card.VerifyCertData(0, 0, 0, 0, 0, 0, 0, 0, out, 16, 0), QAV_E_NOT_SUPPORTED);
-    EXPECT_EQ(reader.Sent(), 0u);
 }
 
 }  // namespace

@@ -33,7 +33,6 @@ public:
         commands.push_back(command);
         return answer_;
     }
-    void SetAtr(Bytes atr) { atr_ = std::move(atr); }
 
     std::vector<Bytes> commands;
 

@@ -35,13 +35,6 @@ void FakePcsc::AddReader(const std::string& name) {
     readers.push_back(Reader{name, nullptr, 0, false});
 }
 
-void FakePcsc::RemoveReader(const std::string& name) {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
-    readers.erase(std::remove_if(readers.begin(), readers.end(),
-                                 [&](const Reader& reader) { return reader.name == name; }),
-                  readers.end());
-}
-
 void FakePcsc::InsertCard(const std::string& reader, std::shared_ptr<FakeCard> card) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     Reader* found = FindReader(reader);

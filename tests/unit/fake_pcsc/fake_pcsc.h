@@ -38,7 +38,6 @@ public:
     FakePcsc& operator=(const FakePcsc&) = delete;
 
     void AddReader(const std::string& name);
-    void RemoveReader(const std::string& name);
     void InsertCard(const std::string& reader, std::shared_ptr<FakeCard> card);
     void RemoveCard(const std::string& reader);
     // A card whose connection is refused (as a mute card would be).
