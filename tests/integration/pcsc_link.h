@@ -36,6 +36,7 @@ public:
     CardLink(const CardLink&) = delete;
     CardLink& operator=(const CardLink&) = delete;
     ~CardLink();
+    SCARDHANDLE Handle() const { return card_; }
     DWORD Protocol() const { return protocol_; }
     Bytes Atr() const;
     // The answer exactly as the card gives it, status word last.
