@@ -10,13 +10,16 @@
 #include "card/card_seal.h"
 #include "card/card_zel.h"
 #include "card/pin_block.h"
+#include "platform/secure_memory.h"
 #include "support/card_callbacks.h"
+#include "support/freed_memory_watch.h"
 #include "support/scripted_reader.h"
 
 namespace qav {
 namespace {
 
 using test::Answer;
+using test::Bytes;
 using test::Counting;
 using test::Hex;
 using test::ScriptedReader;
@@ -83,6 +86,42 @@ TYPED_TEST(CardCommandsTest, PinCommandsSendPackedBlocksAroundFF) {
     EXPECT_EQ(this->Verify("12345"), QAV_OK);
     EXPECT_EQ(this->Change("12AB", "98765"), QAV_OK);  // letters pass a change
     EXPECT_EQ(this->tries, kUnset);
+}
+
+TEST(FreedMemoryWatchTest, SeesABlockFreedWithThePatternAndNotAWipedOne) {
+    QAV_SKIP_UNLESS_FREED_MEMORY_IS_WATCHED();
+    const std::vector<uint8_t> secret = Bytes("86 42 09 75 31");
+    test::FreedMemoryWatch watch(secret);
+    {
+        const std::vector<uint8_t> leaked = secret;
+        asm volatile("" : : "g"(leaked.data()) : "memory");  // keeps the block real
+    }
+    EXPECT_EQ(watch.Hits(), 1u);
+    {
+        std::vector<uint8_t> wiped = secret;
+        platform::SecureWipe(wiped.data(), wiped.size());
+    }
+    EXPECT_EQ(watch.Hits(), 1u);
+}
+
+TYPED_TEST(CardCommandsTest, PinBlocksAreWipedBeforeTheirMemoryIsFreed) {
+    QAV_SKIP_UNLESS_FREED_MEMORY_IS_WATCHED();
+    this->reader.Expect("00 20 00 00 05 86 42 09 75 31", "90 00");
+    for (int i = 0; i < 2; ++i) {
+        this->reader.Expect("80 5E 01 00 0B 86 42 09 75 31 FF 13 57 90 24 68", "90 00");
+    }
+    // Named, so the patterns themselves are not freed while a watch is armed.
+    const std::vector<uint8_t> oldBlock = Bytes("86 42 09 75 31");
+    const std::vector<uint8_t> newBlock = Bytes("13 57 90 24 68");
+    {
+        test::FreedMemoryWatch watch(oldBlock);
+        EXPECT_EQ(this->Verify("8642097531"), QAV_OK);
+        EXPECT_EQ(this->Change("8642097531", "1357902468"), QAV_OK);
+        EXPECT_EQ(watch.Hits(), 0u);
+    }
+    test::FreedMemoryWatch watch(newBlock);
+    EXPECT_EQ(this->Change("8642097531", "1357902468"), QAV_OK);
+    EXPECT_EQ(watch.Hits(), 0u);
 }
 
 TYPED_TEST(CardCommandsTest, PinCommandsCheckArgumentsInOrderAndSendNothing) {

@@ -7,6 +7,7 @@
 
 #include "card/card_seal.h"
 #include "support/card_callbacks.h"
+#include "support/freed_memory_watch.h"
 #include "support/scripted_reader.h"
 
 namespace qav {
@@ -76,6 +77,21 @@ TEST_F(ReloadPinTest, EncryptedReloadSendsTheCryptogram) {
     EXPECT_EQ(log.rooms, (std::vector<uint32_t>{255}));
     EXPECT_EQ(log.secondUsers, (std::vector<uintptr_t>{0x5A}));
     EXPECT_EQ(log.macInputs, (std::vector<std::string>{command.substr(0, command.size() - 12)}));
+}
+
+TEST_F(ReloadPinTest, NewPinIsWipedBeforeItsMemoryIsFreed) {
+    QAV_SKIP_UNLESS_FREED_MEMORY_IS_WATCHED();
+    const std::vector<uint8_t> block = Bytes("86 42 09 75 31");
+    reader.Expect("00 84 00 00 08", "01 02 03 04 05 06 07 08 90 00")
+        .Expect("84 5E 00 00 0A 05 86 42 09 75 31 4D 41 43 21", "90 00")
+        .Expect("00 84 00 00 04", "AA BB CC DD 90 00")
+        .Expect(test::Command("84 5E 00 02",
+                              Join({FakeCryptogram(Bytes("05 86 42 09 75 31")), test::kFakeMac})),
+                "90 00");
+    test::FreedMemoryWatch watch(block);
+    EXPECT_EQ(Reload(0, 8, "8642097531"), QAV_OK);
+    EXPECT_EQ(Reload(1, 4, "8642097531"), QAV_OK);
+    EXPECT_EQ(watch.Hits(), 0u);
 }
 
 TEST_F(ReloadPinTest, CallbackFailuresStopBeforeTheReload) {
