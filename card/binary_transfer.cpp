@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "card/challenge.h"
 #include "platform/secure_memory.h"
 #include "reader/chunk_cursor.h"
 
@@ -84,12 +83,10 @@ uint32_t CheckBinaryWrite(const BinaryWrite& write) noexcept {
     if (write.offset > kMaxFileOffset) return QAV_E_OFFSET_TOO_LARGE;
     if (write.data == nullptr) return QAV_E_NULL_POINTER;
     if (!FitsFilePositions(write.offset, write.length)) return QAV_E_BAD_LENGTH;
-    if (IsSecured(write)) {
-        // Every secured piece is encrypted; better refused now than after
-        // half the file went out.
-        if (write.messaging.encrypt == nullptr) return QAV_E_NULL_POINTER;
-        if (!IsChallengeLength(write.messaging.challengeLength)) return QAV_E_BAD_LENGTH;
-    }
+    // Every secured piece is encrypted; better refused now than after half
+    // the file went out. The challenge length is the card's GET CHALLENGE's
+    // to refuse, after the first progress report.
+    if (IsSecured(write) && write.messaging.encrypt == nullptr) return QAV_E_NULL_POINTER;
     return QAV_OK;
 }
 

@@ -45,8 +45,7 @@ struct BinaryWrite {
 
 // The argument checks of UPDATE BINARY, in order: offset above 0xFFFF
 // (0xE017001E), data missing (0xE0170005), bytes past position 0xFFFF
-// (0xE0170006); secured only: encrypt missing (0xE0170005), a challenge
-// length other than 4, 8 or 16 (0xE0170006).
+// (0xE0170006); secured only: encrypt missing (0xE0170005).
 uint32_t CheckBinaryWrite(const BinaryWrite& write) noexcept;
 
 // The argument checks of READ BINARY, in order: offset above 0xFFFF
