@@ -21,14 +21,17 @@ uint32_t CCardSeal::SelectFile(uint32_t byName, const uint8_t* name, uint32_t na
                                int32_t fid, uint8_t* response, uint32_t* responseLength,
                                uint32_t childOfCurrent) {
     if (byName > 1) return QAV_E_BAD_SELECTOR;
-    if (byName == 1) {
+    if (name != nullptr) {
         if (nameLength == 0 || nameLength > kMaxNameLength) return QAV_E_BAD_LENGTH;
-        // The name is the command data: without it there is nothing to send.
-        if (name == nullptr) return QAV_E_NULL_POINTER;
     } else if (fid < 0 || fid > kMaxFid) {
         return QAV_E_ID_TOO_LARGE;
     }
     if (responseLength == nullptr) return QAV_E_NULL_POINTER;
+    // The name is the command data of a selection by name: without it there
+    // is nothing to send. By identifier, fid goes out even when a name came
+    // along.
+    if (byName == 1 && name == nullptr) return QAV_E_NULL_POINTER;
+    if (byName == 0 && (fid < 0 || fid > kMaxFid)) return QAV_E_ID_TOO_LARGE;
 
     CApdu apdu(Format());
     apdu.ins = 0xA4;

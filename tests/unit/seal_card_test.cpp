@@ -65,8 +65,13 @@ TEST_F(SealCardTest, SelectChecksArgumentsInOrderAndSendsNothing) {
     uint32_t length = 0;
     EXPECT_EQ(card.SelectFile(2, nullptr, 0, -5, nullptr, nullptr, 0), QAV_E_BAD_SELECTOR);
     EXPECT_EQ(card.SelectFile(1, name, 0, 0, nullptr, &length, 0), QAV_E_BAD_LENGTH);
-    EXPECT_EQ(card.SelectFile(1, name, 256, 0, nullptr, &length, 0), QAV_E_BAD_LENGTH);
+    // A name that comes along is checked whatever the selector; without one
+    // the identifier is.
+    EXPECT_EQ(card.SelectFile(0, name, 256, 0x3F00, nullptr, &length, 0), QAV_E_BAD_LENGTH);
+    EXPECT_EQ(card.SelectFile(1, nullptr, 0, 0x10000, nullptr, &length, 0), QAV_E_ID_TOO_LARGE);
+    EXPECT_EQ(card.SelectFile(1, nullptr, 0, 0, nullptr, &length, 0), QAV_E_NULL_POINTER);
     EXPECT_EQ(card.SelectFile(1, nullptr, 8, 0, nullptr, &length, 0), QAV_E_NULL_POINTER);
+    EXPECT_EQ(card.SelectFile(0, name, 1, 0x10000, nullptr, &length, 0), QAV_E_ID_TOO_LARGE);
     EXPECT_EQ(card.SelectFile(0, nullptr, 0, -1, nullptr, nullptr, 0), QAV_E_ID_TOO_LARGE);
     EXPECT_EQ(card.SelectFile(0, nullptr, 0, 0x10000, nullptr, &length, 0), QAV_E_ID_TOO_LARGE);
     EXPECT_EQ(card.SelectFile(0, nullptr, 0, 0xFFFF, nullptr, nullptr, 0), QAV_E_NULL_POINTER);
