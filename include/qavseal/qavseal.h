@@ -202,9 +202,9 @@ typedef uint32_t(QAV_CALLBACK* QAV_DeviceChangeCallback)(const char* deviceName,
 QAV_EXPORT uint32_t QAV_API QAV_Initialize(uint32_t reserved);
 
 /* Takes back one QAV_Initialize. The call that brings the count to 0 stops
- * the device-change watches, releases the PC/SC context and frees every
- * list the library handed out. Devices still open are not disconnected:
- * close them with QAV_CloseDevice first, their handles stop being valid.
+ * the device-change watches, disconnects and closes devices still open
+ * (their handles stop being valid), releases the PC/SC context and frees
+ * every list the library handed out.
  *
  * reserved  [in]  not read; pass 0.
  *
@@ -274,7 +274,9 @@ QAV_EXPORT uint32_t QAV_API QAV_Unlock(QAV_HANDLE handle, uint32_t reserved);
  *
  * command        [in]     the command bytes (commandLength > 0).
  * response       [out]    answer data, without the status word; may be null
- *                         to ask for the answer's length.
+ *                         for a command that answers no data (an answer
+ *                         with data then fails with the service's
+ *                         0x80100008, insufficient buffer).
  * responseLength [in/out] capacity of response / length of the data.
  * statusWord     [out]    the card's status word. It is not turned into a
  *                         result: 6A82 gives QAV_OK with *statusWord 0x6A82.

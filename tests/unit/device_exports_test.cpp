@@ -153,6 +153,14 @@ TEST_F(DeviceExportsTest, PaymentStateRetriesWithLeAfter6700) {
     uint32_t state = 0;
     ASSERT_EQ(QAV_GetState(handle, 4, &state, 0), QAV_OK);
     EXPECT_EQ(state, 3u);
+    // A failing resend (here its GET RESPONSE) moves on to the next command.
+    card->Expect(kDirectory1, "67 00")
+        .Expect(std::string(kDirectory1) + " 00", "61 10")
+        .Expect("00 C0 00 00 10", "6A 86")
+        .Expect(kDirectory2, "90 00")
+        .Expect(kApp1, "90 00");
+    ASSERT_EQ(QAV_GetState(handle, 4, &state, 0), QAV_OK);
+    EXPECT_EQ(state, 1u);
 }
 
 TEST_F(DeviceExportsTest, PaymentStateWithoutDirectoryOrApplicationIsNotFound) {

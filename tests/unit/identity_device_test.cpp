@@ -1,12 +1,15 @@
-// A factory started for identity cards gives each opened device the
-// identity-card class, which then talks through the device's own reader.
+// Which reader and card classes an opened device gets, and an identity card
+// that then talks through the device's own reader.
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <typeinfo>
 
 #include "card/card_seal.h"
 #include "card/card_zel.h"
 #include "device/device_factory.h"
+#include "reader/card_database.h"
+#include "reader/reader_variants.h"
 #include "support/service_fixture.h"
 
 namespace qav {
@@ -37,6 +40,45 @@ TEST_F(IdentityDeviceTest, OpenedDeviceCarriesTheIdentityCard) {
     EXPECT_EQ(factory.Close(device.get(), 0), QAV_OK);
     device.reset();
     EXPECT_EQ(factory.Stop(0), QAV_OK);
+}
+
+TEST_F(IdentityDeviceTest, ReaderClassFollowsFamilyAndReaderKind) {
+    struct Case {
+        uint32_t family;
+        const char* reader;
+        const std::type_info& readerClass;
+        const std::type_info& cardClass;
+    };
+    const Case cases[] = {
+        {kCardFamilySeal, "CUP Reader 0", typeid(CReaderPCSC), typeid(CCardSeal)},
+        {kCardFamilyIdentity, "CUP Reader 0", typeid(CReaderZhiFuTong), typeid(CCardZel)},
+        {kCardFamilyIdentity, "Zel R  002 x", typeid(CReaderZhiFuTong), typeid(CCardZel)},
+        {kCardFamilyIdentity, "Zel R  004 x", typeid(CReaderDongLian), typeid(CCardZel)},
+        {kCardFamilyIdentity, "Zel R  999 x", typeid(CReaderDongLian), typeid(CCardZel)},
+        {kCardFamilyIdentity, "Zel R  003 x", typeid(CReaderPCSC), typeid(CCardZel)},
+        {kCardFamilyIdentity, "Zel R  001 x", typeid(CReaderPCSC), typeid(CCardZel)},
+    };
+    // Registered, so opening sends no probe.
+    const fake::Bytes atr = fake::FromHex("3B 6E 00 01");
+    const fake::Bytes mask(atr.size(), 0xFF);
+    char entry[260];
+    CardEntryName(atr.data(), 4, entry);
+    ASSERT_EQ(
+        RegisterCard(entry, atr.data(), 4, mask.data(), 4, kCardProviderName, kCardModuleName), 0u);
+    for (const Case& c : cases) {
+        if (pcsc.FindReader(c.reader) == nullptr) pcsc.AddReader(c.reader);
+        pcsc.InsertCard(c.reader, std::make_shared<fake::FixedCard>(atr, fake::Bytes{0x90, 0x00}));
+        CDeviceFactory factory;
+        ASSERT_EQ(factory.Start(c.family, 0), QAV_OK);
+        std::unique_ptr<CDevice> device;
+        ASSERT_EQ(factory.Open(c.reader, &device, 0), QAV_OK) << c.reader;
+        const CReader& reader = *device->reader;
+        const CCard& card = *device->card;
+        EXPECT_EQ(typeid(reader), c.readerClass) << c.family << " " << c.reader;
+        EXPECT_EQ(typeid(card), c.cardClass) << c.family << " " << c.reader;
+        EXPECT_EQ(factory.Close(device.get(), 0), QAV_OK);
+        EXPECT_EQ(factory.Stop(0), QAV_OK);
+    }
 }
 
 }  // namespace

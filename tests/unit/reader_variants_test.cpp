@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "qavseal/qavseal.h"
 #include "reader/card_database.h"
 #include "support/service_fixture.h"
@@ -110,10 +112,29 @@ TEST_F(ReaderVariantsTest, PollErrorEndsTheLoopWithThatError) {
     EXPECT_EQ(sw, 0x9600u);  // what the last good exchange left
 }
 
+// Accepts a command, then stays busy for every poll.
+class BusyAfterFirst : public fake::FakeCard {
+public:
+    Bytes Atr() const override { return kAtr; }
+    Bytes Transmit(const Bytes&) override {
+        return std::exchange(first_, false) ? Bytes{0x90, 0x00} : Bytes{0x80, 0x60};
+    }
+
+private:
+    bool first_ = true;
+};
+
 TEST_F(ReaderVariantsTest, PollsAreBounded) {
     Insert(std::make_shared<fake::FixedCard>(kAtr, Bytes{0x96, 0x00}));
     EXPECT_EQ(Send<CReaderZhiFuTong>("00 84 00 00 08"), 0u);
     EXPECT_EQ(sw, 0x9600u);
+    EXPECT_EQ(pcsc.Count(Call::Transmit), static_cast<int>(kMaxReaderPolls) + 1);
+
+    pcsc.RemoveCard(kReader);
+    Insert(std::make_shared<BusyAfterFirst>());
+    pcsc.ResetCounts();
+    EXPECT_EQ(Send<CReaderDongLian>("F0 F2 01 00 00"), 0u);
+    EXPECT_EQ(sw, 0x8060u);
     EXPECT_EQ(pcsc.Count(Call::Transmit), static_cast<int>(kMaxReaderPolls) + 1);
 }
 
