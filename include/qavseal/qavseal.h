@@ -201,10 +201,10 @@ typedef uint32_t(QAV_CALLBACK* QAV_DeviceChangeCallback)(const char* deviceName,
  */
 QAV_EXPORT uint32_t QAV_API QAV_Initialize(uint32_t reserved);
 
-/* Takes back one QAV_Initialize. The call that brings the count to 0 stops
- * the device-change watches, disconnects and closes devices still open
- * (their handles stop being valid), releases the PC/SC context and frees
- * every list the library handed out.
+/* Takes back one QAV_Initialize. The call that brings the count to 0
+ * disconnects and closes devices still open (their handles stop being
+ * valid), releases the PC/SC context and frees every list the library
+ * handed out.
  *
  * reserved  [in]  not read; pass 0.
  *
