@@ -3,12 +3,12 @@
 #include <algorithm>
 
 #include "card/challenge.h"
+#include "card/select_command.h"
 
 namespace qav {
 
 namespace {
 
-constexpr uint32_t kMaxNameLength = 255;
 constexpr int32_t kMaxFid = 0xFFFF;
 
 }  // namespace
@@ -21,30 +21,14 @@ uint32_t CCardSeal::SelectFile(uint32_t byName, const uint8_t* name, uint32_t na
                                int32_t fid, uint8_t* response, uint32_t* responseLength,
                                uint32_t childOfCurrent) {
     if (byName > 1) return QAV_E_BAD_SELECTOR;
-    if (name != nullptr) {
-        if (nameLength == 0 || nameLength > kMaxNameLength) return QAV_E_BAD_LENGTH;
-    } else if (fid < 0 || fid > kMaxFid) {
-        return QAV_E_ID_TOO_LARGE;
-    }
+    const bool fidFits = fid >= 0 && fid <= kMaxFid;
+    if (const uint32_t rc = CheckSelectArguments(name, nameLength, fidFits)) return rc;
     if (responseLength == nullptr) return QAV_E_NULL_POINTER;
-    // The name is the command data of a selection by name: without it there
-    // is nothing to send. By identifier, fid goes out even when a name came
-    // along.
-    if (byName == 1 && name == nullptr) return QAV_E_NULL_POINTER;
-    if (byName == 0 && (fid < 0 || fid > kMaxFid)) return QAV_E_ID_TOO_LARGE;
+    if (const uint32_t rc = CheckSelectForm(byName == 1, name, fidFits)) return rc;
 
     CApdu apdu(Format());
-    apdu.ins = 0xA4;
-    if (byName == 1) {
-        apdu.p1 = 0x04;
-        apdu.lc = nameLength;
-        apdu.SetData(name, nameLength);
-    } else {
-        apdu.p1 = childOfCurrent != 0 ? 0x02 : 0x00;
-        const uint8_t id[2] = {static_cast<uint8_t>(fid >> 8), static_cast<uint8_t>(fid)};
-        apdu.lc = sizeof(id);
-        apdu.SetData(id, sizeof(id));
-    }
+    PrepareSelect(&apdu, byName == 1, name, nameLength, static_cast<uint32_t>(fid),
+                  childOfCurrent != 0 ? 0x02 : 0x00);
     apdu.Build();
     const uint32_t rc = SendApdu(&apdu);
     if (rc != QAV_OK) return rc;
