@@ -27,16 +27,18 @@ Bytes FromHex(const std::string& hex) {
     return bytes;
 }
 
-std::string ToHex(const Bytes& bytes) {
+std::string ToHex(const uint8_t* bytes, size_t length) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text;
-    for (const uint8_t b : bytes) {
-        if (!text.empty()) text += ' ';
-        text += kDigits[b >> 4];
-        text += kDigits[b & 0x0F];
+    for (size_t i = 0; i < length; ++i) {
+        if (i != 0) text += ' ';
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 0x0F];
     }
     return text;
 }
+
+std::string ToHex(const Bytes& bytes) { return ToHex(bytes.data(), bytes.size()); }
 
 ScriptedCard::ScriptedCard(Bytes atr, uint32_t protocol)
     : atr_(std::move(atr)), protocol_(protocol) {}

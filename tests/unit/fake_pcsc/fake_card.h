@@ -1,6 +1,7 @@
 // Cards that live in the fake PC/SC service.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,6 +12,9 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes FromHex(const std::string& hex);  // spaces allowed
 std::string ToHex(const Bytes& bytes);  // upper case, space separated
+// Straight from the bytes, without a copy: the freed-memory watch would take
+// a copy of a sent PIN block for one the library left unwiped.
+std::string ToHex(const uint8_t* bytes, size_t length);
 
 class FakeCard {
 public:

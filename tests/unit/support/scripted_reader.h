@@ -29,18 +29,7 @@ inline std::vector<uint8_t> Bytes(std::string_view hex) {
 }
 
 inline std::string Hex(const std::vector<uint8_t>& bytes) { return fake::ToHex(bytes); }
-// Straight from the caller's bytes: a copy of a sent PIN block would be
-// freed unwiped, which the freed-memory watch cannot tell from the library's.
-inline std::string Hex(const uint8_t* bytes, size_t length) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (size_t i = 0; i < length; ++i) {
-        if (i != 0) text += ' ';
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 0x0F];
-    }
-    return text;
-}
+inline std::string Hex(const uint8_t* bytes, size_t length) { return fake::ToHex(bytes, length); }
 
 class ScriptedReader final : public CReader {
 public:
