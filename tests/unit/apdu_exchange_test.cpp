@@ -21,19 +21,19 @@ std::string Encoded(const CApdu& apdu) { return Hex(apdu.Command(), apdu.Command
 
 TEST(ApduBuildTest, EncodingsUnderBothProtocols) {
     struct Case {
-        uint32_t protocol, lc, le, data;  // data: how many of D1 D2 D3
+        uint32_t lc, le, data;  // data: how many of D1 D2 D3
         const char* t0;
         const char* t1;
     };
     const uint32_t none = CApdu::kAbsent;
     const Case cases[] = {
-        {0, none, none, 0, "00 84 00 00", "00 84 00 00"},
-        {0, none, 8, 0, "00 84 00 00 08", "00 84 00 00 08"},
+        {none, none, 0, "00 84 00 00", "00 84 00 00"},
+        {none, 8, 0, "00 84 00 00 08", "00 84 00 00 08"},
         // Under T=0 a command carrying data goes out without Le.
-        {0, 3, 0, 3, "00 84 00 00 03 D1 D2 D3", "00 84 00 00 03 D1 D2 D3 00"},
+        {3, 0, 3, "00 84 00 00 03 D1 D2 D3", "00 84 00 00 03 D1 D2 D3 00"},
         // Data goes out even without Lc; Lc keeps only its low byte.
-        {0, none, 0, 3, "00 84 00 00 D1 D2 D3 00", "00 84 00 00 D1 D2 D3 00"},
-        {0, 0x105, none, 3, "00 84 00 00 05 D1 D2 D3", "00 84 00 00 05 D1 D2 D3"},
+        {none, 0, 3, "00 84 00 00 D1 D2 D3 00", "00 84 00 00 D1 D2 D3 00"},
+        {0x105, none, 3, "00 84 00 00 05 D1 D2 D3", "00 84 00 00 05 D1 D2 D3"},
     };
     const std::vector<uint8_t> data = Bytes("D1 D2 D3");
     for (const Case& c : cases) {
