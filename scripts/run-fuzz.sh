@@ -1,8 +1,11 @@
-#!/bin/sh
+#!/bin/bash
 # Builds the libFuzzer targets with clang and runs each for a while.
 #   scripts/run-fuzz.sh [seconds per target, default 30] [target ...]
 # New inputs go to build-fuzz/corpus/<target>; the seeds in fuzz/corpus stay
 # as they are. A crash leaves its input in build-fuzz/artifacts/<target>.
+# Each target's own output goes to build-fuzz/logs/<target>.log; a failing
+# target's exit status and the end of its log are printed last, so the end
+# of a CI log says what failed.
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,16 +19,26 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DQAV_BUILD_FUZZ=ON \
 # shellcheck disable=SC2086
 cmake --build "$build" -j2 --target $targets
 
-status=0
+mkdir -p "$build/logs"
+failed=""
 for target in $targets; do
     work="$build/corpus/$target"
     artifacts="$build/artifacts/$target"
+    log="$build/logs/$target.log"
     mkdir -p "$work" "$artifacts"
-    echo "== $target: ${seconds}s"
-    if ! "$build/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
-        -artifact_prefix="$artifacts/" "$work" "$root/fuzz/corpus/$target"; then
-        echo "!! $target found a failure; see $artifacts" >&2
-        status=1
-    fi
+    status=0
+    "$build/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
+        -artifact_prefix="$artifacts/" "$work" "$root/fuzz/corpus/$target" >"$log" 2>&1 ||
+        status=$?
+    runs=$(sed -nE 's/^stat::number_of_executed_units: *([0-9]+)/\1/p' "$log")
+    echo "== $target: ${seconds}s, ${runs:-?} runs, exit status $status"
+    [ "$status" -eq 0 ] || failed="$failed $target"
 done
-exit $status
+
+for target in $failed; do
+    echo "!! $target failed; the end of $build/logs/$target.log:"
+    tail -n 40 "$build/logs/$target.log"
+    echo "!! inputs kept in $build/artifacts/$target:"
+    ls -l "$build/artifacts/$target"
+done
+[ -z "$failed" ]
