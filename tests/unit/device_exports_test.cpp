@@ -4,6 +4,7 @@
 
 #include "device/ability.h"
 #include "qavseal/qavseal.h"
+#include "support/known_commands.h"
 #include "support/open_device_fixture.h"
 
 namespace qav {
@@ -12,6 +13,12 @@ namespace {
 using fake::Bytes;
 using fake::Call;
 using fake::FromHex;
+using test::kPaymentApp1;
+using test::kPaymentApp2;
+using test::kPaymentApp3;
+using test::kPaymentApp4;
+using test::kPaymentDirectory1;
+using test::kPaymentDirectory2;
 
 class DeviceExportsTest : public test::OpenDeviceTest {
 protected:
@@ -135,45 +142,38 @@ TEST_F(DeviceExportsTest, StateAndAbilityCheckTheirArguments) {
     EXPECT_TRUE(pcsc.SentCommands().empty());
 }
 
-constexpr char kDirectory1[] = "00 A4 04 00 0E 31 50 41 59 2E 53 59 53 2E 44 44 46 30 31";
-constexpr char kDirectory2[] = "00 A4 04 00 0E 32 50 41 59 2E 53 59 53 2E 44 44 46 30 31";
-constexpr char kApp1[] = "00 A4 04 00 08 A0 00 00 03 33 01 01 01";
-constexpr char kApp2[] = "00 A4 04 00 08 A0 00 00 03 33 01 01 02";
-constexpr char kApp3[] = "00 A4 04 00 08 A0 00 00 03 33 01 01 03";
-constexpr char kApp4[] = "00 A4 04 00 08 A0 00 00 03 33 01 01 06";
-
 TEST_F(DeviceExportsTest, PaymentStateRetriesWithLeAfter6700) {
     const QAV_HANDLE handle = Open();
-    card->Expect(kDirectory1, "67 00")
-        .Expect(std::string(kDirectory1) + " 00", "6F 10 84 0E 90 00")
-        .Expect(kApp1, "6A 82")
-        .Expect(kApp2, "67 00")
-        .Expect(std::string(kApp2) + " 00", "6A 82")
-        .Expect(kApp3, "90 00");
+    card->Expect(kPaymentDirectory1, "67 00")
+        .Expect(std::string(kPaymentDirectory1) + " 00", "6F 10 84 0E 90 00")
+        .Expect(kPaymentApp1, "6A 82")
+        .Expect(kPaymentApp2, "67 00")
+        .Expect(std::string(kPaymentApp2) + " 00", "6A 82")
+        .Expect(kPaymentApp3, "90 00");
     uint32_t state = 0;
     ASSERT_EQ(QAV_GetState(handle, 4, &state, 0), QAV_OK);
     EXPECT_EQ(state, 3u);
     // A failing resend (here its GET RESPONSE) moves on to the next command.
-    card->Expect(kDirectory1, "67 00")
-        .Expect(std::string(kDirectory1) + " 00", "61 10")
+    card->Expect(kPaymentDirectory1, "67 00")
+        .Expect(std::string(kPaymentDirectory1) + " 00", "61 10")
         .Expect("00 C0 00 00 10", "6A 86")
-        .Expect(kDirectory2, "90 00")
-        .Expect(kApp1, "90 00");
+        .Expect(kPaymentDirectory2, "90 00")
+        .Expect(kPaymentApp1, "90 00");
     ASSERT_EQ(QAV_GetState(handle, 4, &state, 0), QAV_OK);
     EXPECT_EQ(state, 1u);
 }
 
 TEST_F(DeviceExportsTest, PaymentStateWithoutDirectoryOrApplicationIsNotFound) {
     const QAV_HANDLE handle = Open();
-    card->Expect(kDirectory1, "6A 82").Expect(kDirectory2, "6A 82");
+    card->Expect(kPaymentDirectory1, "6A 82").Expect(kPaymentDirectory2, "6A 82");
     uint32_t state = 9;
     EXPECT_EQ(QAV_GetState(handle, 4, &state, 0), QAV_E_NOT_FOUND);
-    card->Expect(kDirectory1, "6A 82")
-        .Expect(kDirectory2, "90 00")
-        .Expect(kApp1, "6A 82")
-        .Expect(kApp2, "6A 82")
-        .Expect(kApp3, "6A 82")
-        .Expect(kApp4, "6A 82");
+    card->Expect(kPaymentDirectory1, "6A 82")
+        .Expect(kPaymentDirectory2, "90 00")
+        .Expect(kPaymentApp1, "6A 82")
+        .Expect(kPaymentApp2, "6A 82")
+        .Expect(kPaymentApp3, "6A 82")
+        .Expect(kPaymentApp4, "6A 82");
     EXPECT_EQ(QAV_GetState(handle, 4, &state, 0), QAV_E_NOT_FOUND);
     pcsc.RemoveCard(kReader);
     EXPECT_EQ(QAV_GetState(handle, 4, &state, 0), 0x80100069u);

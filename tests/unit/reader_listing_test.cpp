@@ -4,6 +4,7 @@
 #include "qavseal/qavseal.h"
 #include "reader/card_database.h"
 #include "reader/reader_pcsc.h"
+#include "support/known_commands.h"
 #include "support/service_fixture.h"
 
 namespace qav {
@@ -11,9 +12,9 @@ namespace {
 
 using fake::Bytes;
 using fake::Call;
+using test::kSelectSeal;
 
 const Bytes kAtr = {0x3B, 0x02, 0x14, 0x50};
-constexpr char kSelectSeal[] = "00 A4 04 00 08 A0 00 00 04 53 4B 4D 50";
 
 class ReaderListingTest : public test::ServiceTest {
 protected:

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/known_commands.h"
 #include "support/open_device_fixture.h"
 
 namespace qav {
@@ -14,10 +15,9 @@ namespace {
 
 using fake::Bytes;
 using fake::FromHex;
-
-constexpr char kSelectAbility[] = "00 A4 00 00 02 40 00";
-constexpr char kSelectByName[] = "00 A4 04 00 08 A0 00 00 04 53 4B 4D 50";
-constexpr char kSelectMaster[] = "00 A4 00 00 02 3F 00";
+using test::kSelectAbility;
+using test::kSelectMaster;
+using test::kSelectSeal;
 
 class SealApplicationTest : public test::OpenDeviceTest {
 protected:
@@ -36,11 +36,11 @@ TEST_F(SealApplicationTest, ProbeSelectsTheAbilityFileThenByNameThenThroughTheMa
         // The master file's own failure does not end the probe.
         {0,
          {{kSelectAbility, "6A 82"},
-          {kSelectByName, "6A 82"},
+          {kSelectSeal, "6A 82"},
           {kSelectMaster, "6D 00"},
-          {kSelectByName, "6A 81"}},
+          {kSelectSeal, "6A 81"}},
          QAV_CARD_STATUS(0x6A81u)},
-        {1, {{kSelectByName, "6A 82"}, {kSelectMaster, "90 00"}, {kSelectByName, "90 00"}}, QAV_OK},
+        {1, {{kSelectSeal, "6A 82"}, {kSelectMaster, "90 00"}, {kSelectSeal, "90 00"}}, QAV_OK},
     };
     const QAV_HANDLE handle = Open();
     for (size_t i = 0; i < std::size(cases); ++i) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/seal_application.h"
+#include "support/known_commands.h"
 #include "virtual_key_fixture.h"
 
 namespace qav {
@@ -19,16 +20,16 @@ using fake::Call;
 using fake::FromHex;
 using fake::ToHex;
 using Commands = std::vector<std::string>;
+using test::kPaymentApp1;
+using test::kPaymentDirectory1;
+using test::kSelectAbility;
+using test::kSelectMaster;
+using test::kSelectSeal;
 using test::kTransports;
 using test::WithTransport;
 
-constexpr char kSelectAbility[] = "00 A4 00 00 02 40 00";
-constexpr char kSelectSeal[] = "00 A4 04 00 08 A0 00 00 04 53 4B 4D 50";
-constexpr char kSelectMaster[] = "00 A4 00 00 02 3F 00";
 constexpr char kSelectPinMarker[] = "00 A4 00 00 02 10 11";
 constexpr char kReadPinMarker[] = "00 B0 03 E7 01";
-constexpr char kDirectory1[] = "00 A4 04 00 0E 31 50 41 59 2E 53 59 53 2E 44 44 46 30 31";
-constexpr char kApp1[] = "00 A4 04 00 08 A0 00 00 03 33 01 01 01";
 constexpr uint32_t kRemovedCard = 0x80100069u;
 
 class KeyExportsTest : public test::VirtualKeyTest {
@@ -184,15 +185,15 @@ TEST_F(KeyExportsTest, PaymentStateNamesTheFirstApplicationTheKeyHas) {
     Insert();
     QAV_HANDLE handle = Open();
     EXPECT_EQ(State(handle, 4), 1u);
-    EXPECT_EQ(Sent(), (Commands{kDirectory1, kApp1}));
+    EXPECT_EQ(Sent(), (Commands{kPaymentDirectory1, kPaymentApp1}));
 
     vcard::Options needsLe;
     needsLe.paymentNeedsLe = true;
     Insert(needsLe);
     handle = Open();
     EXPECT_EQ(State(handle, 4), 1u);
-    EXPECT_EQ(Sent(), (Commands{kDirectory1, std::string(kDirectory1) + " 00", kApp1,
-                                std::string(kApp1) + " 00"}));
+    EXPECT_EQ(Sent(), (Commands{kPaymentDirectory1, std::string(kPaymentDirectory1) + " 00",
+                                kPaymentApp1, std::string(kPaymentApp1) + " 00"}));
 
     // Under T=0 every selection's answer waits behind 61xx.
     Insert(WithTransport(vcard::Transport::T0),
@@ -206,8 +207,9 @@ TEST_F(KeyExportsTest, PaymentStateNamesTheFirstApplicationTheKeyHas) {
     Insert(needsLe);
     handle = Open();
     EXPECT_EQ(State(handle, 4), 1u);
-    EXPECT_EQ(Sent(), (Commands{kDirectory1, std::string(kDirectory1) + " 00", "00 C0 00 00 17",
-                                kApp1, std::string(kApp1) + " 00", "00 C0 00 00 14"}));
+    EXPECT_EQ(Sent(), (Commands{kPaymentDirectory1, std::string(kPaymentDirectory1) + " 00",
+                                "00 C0 00 00 17", kPaymentApp1, std::string(kPaymentApp1) + " 00",
+                                "00 C0 00 00 14"}));
 
     Insert({}, ImageWith("payment", {{"track2", ""}, {"aids", nlohmann::json::array()}}));
     handle = Open();
