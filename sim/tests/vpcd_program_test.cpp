@@ -23,17 +23,35 @@ extern char** environ;
 namespace vcard_test {
 namespace {
 
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() {
+        if (fd_ >= 0) close(fd_);
+    }
+    int get() const { return fd_; }
+    void reset(int fd) {
+        if (fd_ >= 0) close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_;
+};
+
 class VpcdProgram : public ::testing::Test {
 protected:
     void SetUp() override {
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        listener_.reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ASSERT_EQ(listen(listener_, 1), 0);
+        ASSERT_EQ(bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(listen(listener_.get(), 1), 0);
         socklen_t length = sizeof address;
-        ASSERT_EQ(getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        ASSERT_EQ(getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
         dir_ = ::testing::TempDir() + "vpcd_program_" + std::to_string(getpid());
         std::filesystem::create_directories(dir_);
         const std::string port = std::to_string(ntohs(address.sin_port));
@@ -53,23 +71,20 @@ protected:
             int status = 0;
             waitpid(child_, &status, 0);
         }
-        for (const int fd : {link_, listener_}) {
-            if (fd >= 0) close(fd);
-        }
         std::filesystem::remove_all(dir_);
     }
     void Accept() {
-        pollfd ready{listener_, POLLIN, 0};
+        pollfd ready{listener_.get(), POLLIN, 0};
         ASSERT_EQ(poll(&ready, 1, 10000), 1) << "the program did not connect";
-        if (link_ >= 0) close(link_);
-        link_ = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        ASSERT_GE(link_, 0);
+        link_.reset(accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        ASSERT_GE(link_.get(), 0);
     }
     void SendFrame(const Bytes& payload) {
         Bytes frame{static_cast<uint8_t>(payload.size() >> 8),
                     static_cast<uint8_t>(payload.size())};
         frame.insert(frame.end(), payload.begin(), payload.end());
-        ASSERT_EQ(write(link_, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+        ASSERT_EQ(write(link_.get(), frame.data(), frame.size()),
+                  static_cast<ssize_t>(frame.size()));
     }
     // The next frame; false at the end of the stream or after 10 s of silence.
     bool ReceiveFrame(Bytes& payload) {
@@ -80,9 +95,9 @@ protected:
     }
     bool ReadAll(uint8_t* out, size_t count) {
         while (count > 0) {
-            pollfd ready{link_, POLLIN, 0};
+            pollfd ready{link_.get(), POLLIN, 0};
             if (poll(&ready, 1, 10000) != 1) return false;
-            const ssize_t n = read(link_, out, count);
+            const ssize_t n = read(link_.get(), out, count);
             if (n <= 0) return false;
             out += n;
             count -= static_cast<size_t>(n);
@@ -97,7 +112,7 @@ protected:
     }
     void Control(const std::string& line) { std::ofstream(dir_ + "/ctl") << line << '\n'; }
 
-    int listener_ = -1, link_ = -1;
+    Fd listener_, link_;
     std::string dir_;
     pid_t child_ = -1;
 };
