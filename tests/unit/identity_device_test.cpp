@@ -8,7 +8,6 @@
 #include "card/card_seal.h"
 #include "card/card_zel.h"
 #include "device/device_factory.h"
-#include "reader/card_database.h"
 #include "reader/reader_variants.h"
 #include "support/service_fixture.h"
 
@@ -60,11 +59,7 @@ TEST_F(IdentityDeviceTest, ReaderClassFollowsFamilyAndReaderKind) {
     };
     // Registered, so opening sends no probe.
     const fake::Bytes atr = fake::FromHex("3B 6E 00 01");
-    const fake::Bytes mask(atr.size(), 0xFF);
-    char entry[260];
-    CardEntryName(atr.data(), 4, entry);
-    ASSERT_EQ(
-        RegisterCard(entry, atr.data(), 4, mask.data(), 4, kCardProviderName, kCardModuleName), 0u);
+    ASSERT_NO_FATAL_FAILURE(RegisterAtr(atr));
     for (const Case& c : cases) {
         if (pcsc.FindReader(c.reader) == nullptr) pcsc.AddReader(c.reader);
         pcsc.InsertCard(c.reader, std::make_shared<fake::FixedCard>(atr, fake::Bytes{0x90, 0x00}));

@@ -28,12 +28,7 @@ protected:
     std::shared_ptr<fake::ScriptedCard> InsertRegistered(uint32_t protocol = kProtocolT1) {
         auto card = std::make_shared<fake::ScriptedCard>(kAtr, protocol);
         pcsc.InsertCard(kSealReader, card);
-        char name[260];
-        CardEntryName(kAtr.data(), 4, name);
-        const Bytes mask(4, 0xFF);
-        EXPECT_EQ(
-            RegisterCard(name, kAtr.data(), 4, mask.data(), 4, kCardProviderName, kCardModuleName),
-            0u);
+        RegisterAtr(kAtr);
         return card;
     }
     uint32_t Send(const std::string& hex, Bytes* data, uint32_t capacity, uint32_t* sw) {

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "qavseal/qavseal.h"
-#include "reader/card_database.h"
 #include "support/service_fixture.h"
 
 namespace qav {
@@ -25,12 +24,7 @@ protected:
     void SetUp() override {
         pcsc.AddReader(kReader);
         ASSERT_EQ(master.EstablishContext(0), 0u);
-        const Bytes mask(kAtr.size(), 0xFF);
-        char name[260];
-        CardEntryName(kAtr.data(), 3, name);
-        ASSERT_EQ(
-            RegisterCard(name, kAtr.data(), 3, mask.data(), 3, kCardProviderName, kCardModuleName),
-            0u);
+        ASSERT_NO_FATAL_FAILURE(RegisterAtr(kAtr));
     }
     // A card with this script in the reader, connected through the master.
     void Insert(const std::vector<std::pair<const char*, const char*>>& script) {

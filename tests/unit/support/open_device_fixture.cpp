@@ -1,7 +1,5 @@
 #include "support/open_device_fixture.h"
 
-#include "reader/card_database.h"
-
 namespace qav::test {
 
 void StartedLibraryTest::SetUp() {
@@ -16,16 +14,6 @@ void StopLibrary() {
     }
     api::State().manager.reset();
     api::State().usageCount = 0;
-}
-
-void StartedLibraryTest::RegisterAtr(const fake::Bytes& atr) {
-    const auto length = static_cast<uint32_t>(atr.size());
-    char name[260];
-    CardEntryName(atr.data(), length, name);
-    const fake::Bytes mask(atr.size(), 0xFF);
-    EXPECT_EQ(RegisterCard(name, atr.data(), length, mask.data(), length, kCardProviderName,
-                           kCardModuleName),
-              0u);
 }
 
 QAV_HANDLE OpenDeviceTest::Open(const fake::Bytes& atr, uint32_t protocol) {

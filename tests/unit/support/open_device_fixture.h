@@ -19,9 +19,6 @@ protected:
 
     void SetUp() override;
     void TearDown() override;
-
-    // Enters a card's ATR in the card database, so opening it sends no probe.
-    static void RegisterAtr(const fake::Bytes& atr);
 };
 
 class OpenDeviceTest : public StartedLibraryTest {

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "platform/wait.h"
+#include "reader/card_database.h"
 
 namespace qav::test {
 namespace {
@@ -46,6 +47,16 @@ ServiceTest::~ServiceTest() {
 }
 
 const std::vector<uint32_t>& ServiceTest::Sleeps() { return g_sleeps; }
+
+void ServiceTest::RegisterAtr(const fake::Bytes& atr) {
+    const auto length = static_cast<uint32_t>(atr.size());
+    char name[260];
+    CardEntryName(atr.data(), length, name);
+    const fake::Bytes mask(atr.size(), 0xFF);
+    ASSERT_EQ(RegisterCard(name, atr.data(), length, mask.data(), length, kCardProviderName,
+                           kCardModuleName),
+              0u);
+}
 
 std::string ServiceTest::StorePath(const std::string& keyPath) const {
     std::string path = configHome.path() + "/qavseal/registry/HKEY_CURRENT_USER/" + keyPath;

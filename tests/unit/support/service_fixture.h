@@ -33,6 +33,10 @@ protected:
     // The pauses requested through the sleep seam since the fixture started.
     static const std::vector<uint32_t>& Sleeps();
 
+    // Enters a card's ATR in the card database (exact mask), so connecting to
+    // it sends no probe.
+    static void RegisterAtr(const fake::Bytes& atr);
+
     // Where the registry store keeps a key (backslashes become folders).
     std::string StorePath(const std::string& keyPath) const;
 
