@@ -36,8 +36,8 @@ public:
     CardLink(const CardLink&) = delete;
     CardLink& operator=(const CardLink&) = delete;
     ~CardLink();
-    SCARDHANDLE Handle() const { return card_; }
     DWORD Protocol() const { return protocol_; }
+    SCARDHANDLE Handle() const { return card_; }
     Bytes Atr() const;
     // The answer exactly as the card gives it, status word last.
     Bytes Raw(const Bytes& command);
