@@ -6,6 +6,7 @@
 
 #include "qavseal/qavseal.h"
 #include "reader/card_database.h"
+#include "support/known_commands.h"
 #include "support/service_fixture.h"
 
 namespace qav {
@@ -185,7 +186,7 @@ TEST_F(ReaderPcscTest, TransactionsRunUnderTheReconnectingRule) {
 
 TEST_F(ReaderPcscTest, FailedProbeDisconnectsAndRegistersNothing) {
     auto card = std::make_shared<fake::ScriptedCard>(kAtr);
-    card->Expect("00 A4 04 00 08 A0 00 00 04 53 4B 4D 50", "6A 82");
+    card->Expect(test::kSelectSeal, "6A 82");
     pcsc.InsertCard(kSealReader, card);
     EXPECT_EQ(reader.Connect(kSealReader, 0), QAV_E_NO_DEVICE);
     EXPECT_EQ(pcsc.OpenHandles(), 0u);
