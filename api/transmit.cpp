@@ -7,6 +7,8 @@
 #include "card/card.h"
 #include "device/seal_application.h"
 #include "qavseal/qavseal.h"
+#include "reader/iso_commands.h"
+#include "reader/status_words.h"
 
 namespace qav::api {
 namespace {
@@ -19,12 +21,7 @@ constexpr uint32_t kPaymentResponseSize = 256;
 using Command = std::vector<uint8_t>;
 
 Command SelectByAid(const std::vector<uint8_t>& aid) {
-    Command command(5 + aid.size());
-    command[1] = 0xA4;
-    command[2] = 0x04;
-    command[4] = static_cast<uint8_t>(aid.size());
-    std::copy(aid.begin(), aid.end(), command.begin() + 5);
-    return command;
+    return EncodeSelectByName(aid.data(), static_cast<uint32_t>(aid.size()));
 }
 
 std::vector<uint8_t> Text(const char* text) {
@@ -44,7 +41,7 @@ uint32_t SelectWithLeRetry(CDevice& device, const Command& command, uint32_t* st
                         response.data(), &length, statusWord)) {
         return rc;
     }
-    if (*statusWord != 0x6700) return QAV_OK;
+    if (*statusWord != kStatusWrongLength) return QAV_OK;
     Command withLe = command;
     withLe.push_back(0x00);
     response.fill(0);
@@ -63,7 +60,7 @@ uint32_t PaymentApplication(CDevice& device, uint32_t* state) {
     for (const Command& command : directories) {
         uint32_t sw = 0;
         if (const uint32_t rc = SelectWithLeRetry(device, command, &sw)) return rc;
-        if (sw == 0x9000) {
+        if (sw == kStatusOk) {
             found = true;
             break;
         }
@@ -76,7 +73,7 @@ uint32_t PaymentApplication(CDevice& device, uint32_t* state) {
             SelectByAid({0xA0, 0x00, 0x00, 0x03, 0x33, 0x01, 0x01, lastByte[i]});
         uint32_t sw = 0;
         if (const uint32_t rc = SelectWithLeRetry(device, command, &sw)) return rc;
-        if (sw == 0x9000) {
+        if (sw == kStatusOk) {
             *state = i + 1;
             return QAV_OK;
         }
@@ -93,7 +90,7 @@ uint32_t TransmitRaw(CDevice& device, const uint8_t* command, uint32_t commandLe
                                                     responseLength, statusWord, 0)) {
         return rc;
     }
-    if ((*statusWord >> 8) != 0x61) return QAV_OK;
+    if (!IsBytesWaiting(*statusWord)) return QAV_OK;
     *responseLength = capacity;
     return device.card->GetResponse(statusWord, response, responseLength);
 }

@@ -5,21 +5,18 @@
 
 #include "platform/secure_memory.h"
 #include "reader/chunk_cursor.h"
+#include "reader/iso_commands.h"
 
 namespace qav {
 
 namespace {
 
 constexpr uint64_t kAddressableBytes = uint64_t{kMaxFileOffset} + 1;
-constexpr uint8_t kPlainClass = 0x00;
-constexpr uint8_t kSecuredClass = 0x04;
-constexpr uint8_t kUpdateBinary = 0xD6;
-constexpr uint8_t kReadBinary = 0xB0;
-
 // The checks keep every position within 16 bits.
-void SetPosition(CApdu& apdu, uint32_t position) noexcept {
-    apdu.p1 = static_cast<uint8_t>(position >> 8);
-    apdu.p2 = static_cast<uint8_t>(position);
+ApduHeader AtPosition(ApduHeader header, uint32_t position) noexcept {
+    header.p1 = static_cast<uint8_t>(position >> 8);
+    header.p2 = static_cast<uint8_t>(position);
+    return header;
 }
 
 bool IsSecured(const BinaryWrite& write) noexcept { return write.messaging.mac != nullptr; }
@@ -35,13 +32,8 @@ uint32_t CryptogramRoom(uint32_t dataLength, uint32_t plainLength) noexcept {
 }
 
 uint32_t SendPlainPiece(CCard& card, uint32_t position, const uint8_t* piece, uint32_t length) {
-    CApdu apdu(card.Format());
-    apdu.cla = kPlainClass;
-    apdu.ins = kUpdateBinary;
-    SetPosition(apdu, position);
-    apdu.lc = length;
-    apdu.SetData(piece, length);
-    apdu.Build();
+    CApdu apdu =
+        CApdu::WithData(card.Format(), AtPosition(kUpdateBinaryHeader, position), piece, length);
     return card.SendApdu(&apdu);
 }
 
@@ -54,9 +46,7 @@ uint32_t SendSecuredPiece(CCard& card, const ChallengeSource& challenge, const B
     std::copy_n(piece, length, plain.begin() + 1);
 
     CApdu apdu(card.Format());
-    apdu.cla = kSecuredClass;
-    apdu.ins = kUpdateBinary;
-    SetPosition(apdu, position);
+    apdu.SetHeader(AtPosition(kSecuredUpdateBinaryHeader, position));
     const uint32_t rc = BuildSecuredCommand(
         apdu, challenge, write.messaging, plain.data(), static_cast<uint32_t>(plain.size()),
         CryptogramRoom(write.length, static_cast<uint32_t>(plain.size())));
@@ -127,11 +117,8 @@ uint32_t ReadBinaryPieces(CCard& card, uint32_t offset, uint8_t* out, uint32_t l
     while (!cursor.IsDone()) {
         const uint32_t done = cursor.Offset();
         const uint32_t pieceLength = cursor.CurrentLength();
-        CApdu apdu(card.Format());
-        apdu.ins = kReadBinary;
-        SetPosition(apdu, offset + done);
-        apdu.le = pieceLength;
-        apdu.Build();
+        CApdu apdu = CApdu::Expecting(card.Format(), AtPosition(kReadBinaryHeader, offset + done),
+                                      pieceLength);
         const uint32_t rc = card.SendApdu(&apdu);
         if (rc != QAV_OK) return rc;
         if (apdu.ResponseLength() != pieceLength) return QAV_E_UNEXPECTED_DATA;
@@ -144,11 +131,7 @@ uint32_t ReadBinaryPieces(CCard& card, uint32_t offset, uint8_t* out, uint32_t l
 
 uint32_t QueryBinaryLength(CCard& card, uint32_t offset, const ProgressReport& progress) {
     if (offset > kMaxFileOffset) return QAV_E_OFFSET_TOO_LARGE;
-    CApdu apdu(card.Format());
-    apdu.ins = kReadBinary;
-    SetPosition(apdu, offset);
-    apdu.le = 0;
-    apdu.Build();
+    CApdu apdu = CApdu::Expecting(card.Format(), AtPosition(kReadBinaryHeader, offset), 0);
     progress.Percent(0);
     const uint32_t rc = card.SendApdu(&apdu);
     if (rc != QAV_OK) return rc;

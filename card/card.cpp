@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "qavseal/qavseal.h"
+#include "reader/iso_commands.h"
 #include "reader/status_words.h"
 
 namespace qav {
@@ -54,14 +55,14 @@ uint32_t CCard::SendApdu(CApdu* apdu) {
 uint32_t CCard::FetchResponse(uint32_t* statusWord, uint8_t* response, uint32_t* responseLength) {
     if (statusWord == nullptr || responseLength == nullptr) return QAV_E_NULL_POINTER;
     if (reader_ == nullptr) return QAV_E_INTERNAL;
-    CApdu getResponse(format_.get());
-    getResponse.ins = 0xC0;
-    getResponse.le = *statusWord & 0xFFu;
-    getResponse.Build();
+    const CApdu getResponse =
+        CApdu::Expecting(format_.get(), kGetResponseHeader, *statusWord & 0xFFu);
     uint32_t answered = 0;
     const uint32_t rc = reader_->Transmit(getResponse.Command(), getResponse.CommandLength(),
                                           response, responseLength, &answered, 0);
     if (rc != QAV_OK) return rc;
+    // A bare 0000 would read as success to the caller.
+    if (answered == 0) return QAV_E_UNEXPECTED_DATA;
     if (answered != kStatusOk) return answered;
     *statusWord = kStatusOk;
     return QAV_OK;

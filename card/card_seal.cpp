@@ -26,10 +26,8 @@ uint32_t CCardSeal::SelectFile(uint32_t byName, const uint8_t* name, uint32_t na
     if (responseLength == nullptr) return QAV_E_NULL_POINTER;
     if (const uint32_t rc = CheckSelectForm(byName == 1, name, fidFits)) return rc;
 
-    CApdu apdu(Format());
-    PrepareSelect(&apdu, byName == 1, name, nameLength, static_cast<uint32_t>(fid),
-                  childOfCurrent != 0 ? 0x02 : 0x00);
-    apdu.Build();
+    CApdu apdu = SelectCommand(Format(), byName == 1, name, nameLength, static_cast<uint32_t>(fid),
+                               childOfCurrent != 0 ? 0x02 : 0x00);
     const uint32_t rc = SendApdu(&apdu);
     if (rc != QAV_OK) return rc;
 

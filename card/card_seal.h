@@ -90,8 +90,8 @@ public:
 private:
     // Sends a PIN command (header, then data as Lc and body) and maps its
     // status through the PIN table.
-    uint32_t SendPinCommand(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, const uint8_t* data,
-                            uint32_t dataLength, uint32_t* triesLeft, bool verify);
+    uint32_t SendPinCommand(ApduHeader header, const uint8_t* data, uint32_t dataLength,
+                            uint32_t* triesLeft, bool verify);
 };
 
 }  // namespace qav

@@ -30,10 +30,8 @@ uint32_t CCardSeal::ReadBinary(uint32_t offset, uint8_t* out, uint32_t* length,
 }
 
 uint32_t CCardSeal::Reset(uint32_t) {
-    CApdu apdu(Format());
-    apdu.ins = 0x4A;
-    apdu.lc = 0;
-    apdu.Build();
+    // Lc 00 and no data.
+    CApdu apdu = CApdu::WithData(Format(), {0x00, 0x4A, 0x00, 0x00}, nullptr, 0);
     return SendApdu(&apdu);
 }
 

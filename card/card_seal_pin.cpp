@@ -6,6 +6,7 @@
 #include "card/pin_block.h"
 #include "card/pin_status.h"
 #include "platform/secure_memory.h"
+#include "reader/iso_commands.h"
 
 namespace qav {
 
@@ -19,17 +20,9 @@ constexpr uint32_t kMaxCryptogramLength = kCryptogramArea - kMacLength;
 
 }  // namespace
 
-uint32_t CCardSeal::SendPinCommand(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2,
-                                   const uint8_t* data, uint32_t dataLength, uint32_t* triesLeft,
-                                   bool verify) {
-    CApdu apdu(Format());
-    apdu.cla = cla;
-    apdu.ins = ins;
-    apdu.p1 = p1;
-    apdu.p2 = p2;
-    apdu.lc = dataLength;
-    apdu.SetData(data, dataLength);
-    apdu.Build();
+uint32_t CCardSeal::SendPinCommand(ApduHeader header, const uint8_t* data, uint32_t dataLength,
+                                   uint32_t* triesLeft, bool verify) {
+    CApdu apdu = CApdu::WithData(Format(), header, data, dataLength);
     const uint32_t rc = SendApdu(&apdu);
     return DecodePinStatus(rc, verify ? PinCommand::kVerify : PinCommand::kChange, triesLeft);
 }
@@ -38,14 +31,14 @@ uint32_t CCardSeal::VerifyPIN(uint32_t pinReference, const char* pin, uint32_t p
                               uint32_t* triesLeft, uint32_t flags) {
     if ((flags & kFlagTriesQuery) != 0) {
         if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
-        return SendPinCommand(0x00, 0x20, 0x00, 0x00, nullptr, 0, triesLeft, true);
+        return SendPinCommand(kVerifyPinHeader, nullptr, 0, triesLeft, true);
     }
     std::vector<uint8_t> block;
     const platform::WipeOnExit wipeBlock(block);
     const uint32_t rc = VerifyPinData(pinReference, pin, pinLength, triesLeft, &block);
     if (rc != QAV_OK) return rc;
     // The reference is range-checked but the card takes P2 = 00 whatever it is.
-    return SendPinCommand(0x00, 0x20, 0x00, 0x00, block.data(), static_cast<uint32_t>(block.size()),
+    return SendPinCommand(kVerifyPinHeader, block.data(), static_cast<uint32_t>(block.size()),
                           triesLeft, true);
 }
 
@@ -54,14 +47,14 @@ uint32_t CCardSeal::ChangePIN(uint32_t pinReference, const char* oldPin, uint32_
                               uint32_t flags) {
     if ((flags & kFlagTriesQuery) != 0) {
         if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
-        return SendPinCommand(0x80, 0x5E, 0x01, 0x00, nullptr, 0, triesLeft, false);
+        return SendPinCommand(kChangePinHeader, nullptr, 0, triesLeft, false);
     }
     std::vector<uint8_t> data;
     const platform::WipeOnExit wipeData(data);
     const uint32_t rc =
         ChangePinData(pinReference, oldPin, oldPinLength, newPin, newPinLength, triesLeft, &data);
     if (rc != QAV_OK) return rc;
-    return SendPinCommand(0x80, 0x5E, 0x01, 0x00, data.data(), static_cast<uint32_t>(data.size()),
+    return SendPinCommand(kChangePinHeader, data.data(), static_cast<uint32_t>(data.size()),
                           triesLeft, false);
 }
 
@@ -109,10 +102,10 @@ uint32_t CCardSeal::ReloadPIN(uint32_t mode, uint32_t challengeLength, QAV_Encry
         data.resize(produced);
     }
 
+    ApduHeader header = kReloadPinHeader;
+    header.p2 = mode == 0 ? 0x00 : 0x02;
     CApdu apdu(Format());
-    apdu.cla = 0x84;
-    apdu.ins = 0x5E;
-    apdu.p2 = mode == 0 ? 0x00 : 0x02;
+    apdu.SetHeader(header);
     apdu.lc = static_cast<uint32_t>(data.size()) + kMacLength;
     apdu.SetData(data.data(), static_cast<uint32_t>(data.size()));
     apdu.Build();

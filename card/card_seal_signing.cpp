@@ -46,14 +46,11 @@ uint32_t CCardSeal::SealWrite(const uint8_t* data, uint32_t dataLength, uint8_t*
     CChunkCursor cursor(dataLength, kWritePieceSize);
     while (!cursor.IsDone()) {
         const uint32_t position = cursor.Offset();
-        CApdu piece(Format());
-        piece.cla = kProprietaryClass;
-        piece.ins = kSealWrite;
-        piece.p1 = static_cast<uint8_t>(position >> 8);
-        piece.p2 = static_cast<uint8_t>(position);
-        piece.lc = cursor.CurrentLength();
-        piece.SetData(data + position, cursor.CurrentLength());
-        piece.Build();
+        CApdu piece =
+            CApdu::WithData(Format(),
+                            {kProprietaryClass, kSealWrite, static_cast<uint8_t>(position >> 8),
+                             static_cast<uint8_t>(position)},
+                            data + position, cursor.CurrentLength());
         if (const uint32_t rc = SendApdu(&piece)) return rc;
         cursor.Advance();
     }
@@ -61,11 +58,7 @@ uint32_t CCardSeal::SealWrite(const uint8_t* data, uint32_t dataLength, uint8_t*
     // An empty piece at position 0 closes the data; the card answers its digest.
     // Its fifth byte, 00, reaches the card as Le: built as one, so that a
     // T=0 card's 6C20 is answered with Le 20 rather than the same command.
-    CApdu close(Format());
-    close.cla = kProprietaryClass;
-    close.ins = kSealWrite;
-    close.le = 0;
-    close.Build();
+    CApdu close = CApdu::Expecting(Format(), {kProprietaryClass, kSealWrite, 0x00, 0x00}, 0);
     if (const uint32_t rc = SendApdu(&close)) return rc;
     if (close.ResponseLength() != kSealDigestLength) return QAV_E_UNEXPECTED_DATA;
     std::copy_n(close.Response(), kSealDigestLength, digest);
@@ -107,13 +100,9 @@ uint32_t CCardSeal::SealSign(int32_t keyFid, int32_t pictureRef, uint32_t mode, 
     CTlvList elements;
     if (const uint32_t rc = EncodeSealSignRequest(request, &elements)) return rc;
 
-    CApdu apdu(Format());
-    apdu.cla = kProprietaryClass;
-    apdu.ins = kSealSign;
-    apdu.p2 = static_cast<uint8_t>(mode);
-    apdu.lc = elements.EncodingLength();
-    apdu.SetData(elements.EncodingData(), elements.EncodingLength());
-    apdu.Build();
+    CApdu apdu =
+        CApdu::WithData(Format(), {kProprietaryClass, kSealSign, 0x00, static_cast<uint8_t>(mode)},
+                        elements.EncodingData(), elements.EncodingLength());
     if (const uint32_t rc = SendApdu(&apdu)) return rc;
 
     if (sealMode == SealSignMode::kSignature) {

@@ -22,9 +22,7 @@ uint32_t CCardZel::SelectFile(uint32_t type, const uint8_t* name, uint32_t nameL
     if (const uint32_t rc = CheckSelectArguments(name, nameLength, fidFits)) return rc;
     if (const uint32_t rc = CheckSelectForm(type == 1, name, fidFits)) return rc;
 
-    CApdu apdu(Format());
-    PrepareSelect(&apdu, type == 1, name, nameLength, fid, 0x00);
-    apdu.Build();
+    CApdu apdu = SelectCommand(Format(), type == 1, name, nameLength, fid, 0x00);
     return SendApdu(&apdu);
 }
 

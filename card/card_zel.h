@@ -54,8 +54,7 @@ public:
 private:
     // Keyboard PIN commands: P2 = 00, and once more with P2 = 81 when the
     // card answers 6A86 (its other PIN reference form).
-    uint32_t SendPinWithRetry(uint8_t cla, uint8_t ins, uint8_t p1, const uint8_t* data,
-                              uint32_t dataLength);
+    uint32_t SendPinWithRetry(ApduHeader header, const uint8_t* data, uint32_t dataLength);
     // The PIN-pad form: F0 F2 00 p2 with Lc 00; the reader collects the PIN.
     uint32_t SendPinPad(uint8_t p2);
 };

@@ -6,6 +6,7 @@
 #include "card/pin_block.h"
 #include "card/pin_status.h"
 #include "platform/secure_memory.h"
+#include "reader/iso_commands.h"
 #include "reader/status_words.h"
 
 namespace qav {
@@ -20,18 +21,11 @@ constexpr uint32_t kWrongReference = CardStatus(0x6A86);
 
 }  // namespace
 
-uint32_t CCardZel::SendPinWithRetry(uint8_t cla, uint8_t ins, uint8_t p1, const uint8_t* data,
-                                    uint32_t dataLength) {
+uint32_t CCardZel::SendPinWithRetry(ApduHeader header, const uint8_t* data, uint32_t dataLength) {
     uint32_t rc = QAV_OK;
     for (const uint8_t p2 : {uint8_t{0x00}, kAlternateReference}) {
-        CApdu apdu(Format());
-        apdu.cla = cla;
-        apdu.ins = ins;
-        apdu.p1 = p1;
-        apdu.p2 = p2;
-        apdu.lc = dataLength;
-        apdu.SetData(data, dataLength);
-        apdu.Build();
+        header.p2 = p2;
+        CApdu apdu = CApdu::WithData(Format(), header, data, dataLength);
         rc = SendApdu(&apdu);
         if (rc != kWrongReference) break;
     }
@@ -39,12 +33,9 @@ uint32_t CCardZel::SendPinWithRetry(uint8_t cla, uint8_t ins, uint8_t p1, const 
 }
 
 uint32_t CCardZel::SendPinPad(uint8_t p2) {
-    CApdu apdu(Format());
-    apdu.cla = 0xF0;
-    apdu.ins = 0xF2;
-    apdu.p2 = p2;
-    apdu.lc = 0;
-    apdu.Build();
+    ApduHeader header = kPinPadHeader;
+    header.p2 = p2;
+    CApdu apdu = CApdu::WithData(Format(), header, nullptr, 0);
     return SendApdu(&apdu);
 }
 
@@ -69,11 +60,7 @@ uint32_t CCardZel::ExternalAuth(uint32_t keyId, uint32_t challengeLength,
     // A length beyond the area cannot be true; nothing past it is ours to send.
     if (answerLength > kAuthArea) return QAV_E_CONVERSION;
 
-    CApdu apdu(Format());
-    apdu.ins = 0x82;
-    apdu.lc = answerLength;
-    apdu.SetData(answer.data(), answerLength);
-    apdu.Build();
+    CApdu apdu = CApdu::WithData(Format(), kExternalAuthHeader, answer.data(), answerLength);
     return DecodePinStatus(SendApdu(&apdu), PinCommand::kExternalAuth, triesLeft);
 }
 
@@ -88,7 +75,7 @@ uint32_t CCardZel::VerifyPIN(uint32_t pinRef, const char* pin, uint32_t pinLengt
     const uint32_t rc = VerifyPinData(pinRef, pin, pinLength, triesLeft, &block);
     if (rc != QAV_OK) return rc;
     return DecodePinStatus(
-        SendPinWithRetry(0x00, 0x20, 0x00, block.data(), static_cast<uint32_t>(block.size())),
+        SendPinWithRetry(kVerifyPinHeader, block.data(), static_cast<uint32_t>(block.size())),
         PinCommand::kVerify, triesLeft);
 }
 
@@ -105,7 +92,7 @@ uint32_t CCardZel::ChangePIN(uint32_t pinRef, const char* oldPin, uint32_t oldLe
         ChangePinData(pinRef, oldPin, oldLength, newPin, newLength, triesLeft, &data);
     if (rc != QAV_OK) return rc;
     return DecodePinStatus(
-        SendPinWithRetry(0x80, 0x5E, 0x01, data.data(), static_cast<uint32_t>(data.size())),
+        SendPinWithRetry(kChangePinHeader, data.data(), static_cast<uint32_t>(data.size())),
         PinCommand::kChange, triesLeft);
 }
 

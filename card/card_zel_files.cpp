@@ -47,8 +47,7 @@ uint32_t CCardZel::WriteSecuredBlock(uint32_t marker, QAV_EncryptCallback encryp
         return GetChallenge(out, size, 0);
     };
     CApdu apdu(Format());
-    apdu.cla = 0x84;
-    apdu.ins = 0xD4;
+    apdu.SetHeader({0x84, 0xD4, 0x00, 0x00});
     const SecureMessaging messaging{challengeLength, encrypt, mac, context1, context2};
     const uint32_t rc =
         BuildSecuredCommand(apdu, challenge, messaging, kSecuredBlock.data(),

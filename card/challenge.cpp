@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "qavseal/qavseal.h"
+#include "reader/iso_commands.h"
 
 namespace qav {
 
@@ -14,10 +15,7 @@ uint32_t RequestChallenge(CCard& card, uint8_t* out, uint32_t length) {
     if (out == nullptr) return QAV_E_NULL_POINTER;
     if (!IsChallengeLength(length)) return QAV_E_BAD_LENGTH;
 
-    CApdu apdu(card.Format());
-    apdu.ins = 0x84;
-    apdu.le = length;
-    apdu.Build();
+    CApdu apdu = CApdu::Expecting(card.Format(), kGetChallengeHeader, length);
     const uint32_t rc = card.SendApdu(&apdu);
     if (rc != QAV_OK) return rc;
     if (apdu.ResponseLength() < length) return QAV_E_UNEXPECTED_DATA;

@@ -1,6 +1,7 @@
 #include "card/select_command.h"
 
 #include "qavseal/qavseal.h"
+#include "reader/iso_commands.h"
 
 namespace qav {
 namespace {
@@ -24,19 +25,16 @@ uint32_t CheckSelectForm(bool byName, const uint8_t* name, bool fidFits) noexcep
     return QAV_OK;
 }
 
-void PrepareSelect(CApdu* apdu, bool byName, const uint8_t* name, uint32_t nameLength, uint32_t fid,
-                   uint8_t p1ById) {
-    apdu->ins = 0xA4;
+CApdu SelectCommand(const CApduFormat* format, bool byName, const uint8_t* name,
+                    uint32_t nameLength, uint32_t fid, uint8_t p1ById) {
+    ApduHeader header = kSelectHeader;
     if (byName) {
-        apdu->p1 = 0x04;
-        apdu->lc = nameLength;
-        apdu->SetData(name, nameLength);
-    } else {
-        apdu->p1 = p1ById;
-        const uint8_t id[2] = {static_cast<uint8_t>(fid >> 8), static_cast<uint8_t>(fid)};
-        apdu->lc = sizeof(id);
-        apdu->SetData(id, sizeof(id));
+        header.p1 = kSelectByNameP1;
+        return CApdu::WithData(format, header, name, nameLength);
     }
+    header.p1 = p1ById;
+    const uint8_t id[2] = {static_cast<uint8_t>(fid >> 8), static_cast<uint8_t>(fid)};
+    return CApdu::WithData(format, header, id, sizeof(id));
 }
 
 }  // namespace qav

@@ -16,9 +16,9 @@ uint32_t CheckSelectArguments(const uint8_t* name, uint32_t nameLength, bool fid
 // by identifier sends fid even when a name came along (0xE017000D).
 uint32_t CheckSelectForm(bool byName, const uint8_t* name, bool fidFits) noexcept;
 
-// Fills in 00 A4 with the name (P1 04) or the two-byte identifier (P1
-// p1ById) as data; the caller builds and sends it.
-void PrepareSelect(CApdu* apdu, bool byName, const uint8_t* name, uint32_t nameLength, uint32_t fid,
-                   uint8_t p1ById);
+// 00 A4 with the name (P1 04) or the two-byte identifier (P1 p1ById) as
+// data, built.
+CApdu SelectCommand(const CApduFormat* format, bool byName, const uint8_t* name,
+                    uint32_t nameLength, uint32_t fid, uint8_t p1ById);
 
 }  // namespace qav

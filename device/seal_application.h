@@ -7,13 +7,12 @@
 #include "device/container_record.h"
 #include "device/device.h"
 #include "qavseal/qavseal.h"
+#include "reader/iso_commands.h"
 
 namespace qav {
 
 class CCardSeal;
 
-// The seal application's name: A0 00 00 04 "SKMP".
-inline constexpr uint8_t kSealApplicationName[8] = {0xA0, 0x00, 0x00, 0x04, 0x53, 0x4B, 0x4D, 0x50};
 inline constexpr uint16_t kAbilityFile = 0x4000;
 inline constexpr uint16_t kMasterFile = 0x3F00;
 inline constexpr uint16_t kContainerCountFile = 0x3001;

@@ -26,6 +26,32 @@ uint8_t* PutBigEndian(uint8_t* at, uint32_t value, uint32_t width) noexcept {
 
 }  // namespace
 
+CApdu::CApdu(const CApduFormat* format, ApduHeader header, const uint8_t* data, uint32_t dataLength,
+             uint32_t expected)
+    : lc(dataLength), le(expected), format_(format) {
+    SetHeader(header);
+    if (dataLength != kAbsent) SetData(data, dataLength);
+    Build();
+}
+
+CApdu CApdu::HeaderOnly(const CApduFormat* format, ApduHeader header) {
+    return CApdu(format, header, nullptr, kAbsent, kAbsent);
+}
+
+CApdu CApdu::Expecting(const CApduFormat* format, ApduHeader header, uint32_t le) {
+    return CApdu(format, header, nullptr, kAbsent, le);
+}
+
+CApdu CApdu::WithData(const CApduFormat* format, ApduHeader header, const uint8_t* data,
+                      uint32_t length) {
+    return CApdu(format, header, data, length, kAbsent);
+}
+
+CApdu CApdu::WithDataExpecting(const CApduFormat* format, ApduHeader header, const uint8_t* data,
+                               uint32_t length, uint32_t le) {
+    return CApdu(format, header, data, length, le);
+}
+
 void CApdu::SetData(const uint8_t* bytes, uint32_t length) {
     WipeAndRelease(data_);
     if (bytes != nullptr && length != 0) data_.assign(bytes, bytes + length);

@@ -9,11 +9,27 @@
 
 namespace qav {
 
+struct ApduHeader {
+    uint8_t cla = 0;
+    uint8_t ins = 0;
+    uint8_t p1 = 0;
+    uint8_t p2 = 0;
+};
+
 class CApdu {
 public:
     static constexpr uint32_t kAbsent = 0xFFFFFFFFu;
 
     explicit CApdu(const CApduFormat* format) noexcept : format_(format) {}
+
+    // One factory per ISO case; each returns the command built. Lc is the
+    // data length, so WithData with no data still sends an Lc of 00.
+    static CApdu HeaderOnly(const CApduFormat* format, ApduHeader header);
+    static CApdu Expecting(const CApduFormat* format, ApduHeader header, uint32_t le);
+    static CApdu WithData(const CApduFormat* format, ApduHeader header, const uint8_t* data,
+                          uint32_t length);
+    static CApdu WithDataExpecting(const CApduFormat* format, ApduHeader header,
+                                   const uint8_t* data, uint32_t length, uint32_t le);
     ~CApdu() { Clear(); }
     CApdu(const CApdu&) = delete;
     CApdu& operator=(const CApdu&) = delete;
@@ -24,6 +40,13 @@ public:
     uint8_t p2 = 0;
     uint32_t lc = kAbsent;  // only the low length-field-width bytes go out
     uint32_t le = kAbsent;  // 0 asks for a full-length answer
+
+    void SetHeader(ApduHeader header) noexcept {
+        cla = header.cla;
+        ins = header.ins;
+        p1 = header.p1;
+        p2 = header.p2;
+    }
 
     // Replaces the data copy; Lc is the caller's to set.
     void SetData(const uint8_t* bytes, uint32_t length);
@@ -49,6 +72,9 @@ public:
     uint32_t* StatusWordAddress() noexcept { return &statusWord_; }
 
 private:
+    CApdu(const CApduFormat* format, ApduHeader header, const uint8_t* data, uint32_t dataLength,
+          uint32_t expected);
+
     const CApduFormat* format_;
     std::vector<uint8_t> command_;
     std::vector<uint8_t> data_;

@@ -7,14 +7,12 @@
 #include "platform/wait.h"
 #include "qavseal/qavseal.h"
 #include "reader/card_database.h"
+#include "reader/iso_commands.h"
+#include "reader/status_words.h"
 
 namespace qav {
 namespace {
 
-constexpr uint8_t kSealProbe[] = {0x00, 0xA4, 0x04, 0x00, 0x08, 0xA0, 0x00,
-                                  0x00, 0x04, 0x53, 0x4B, 0x4D, 0x50};
-constexpr uint8_t kIdentityProbe[] = {0x00, 0xA4, 0x04, 0x00, 0x08, 0xA0, 0x00,
-                                      0x00, 0x00, 0x03, 0x5A, 0x45, 0x4C};
 constexpr uint32_t kProbeResponseCapacity = 255;
 
 // No card answers more than an extended APDU's worth; a larger capacity
@@ -26,7 +24,7 @@ bool StartsWith(const char* text, const char* prefix) {
 }
 
 bool ProbeAccepted(uint32_t statusWord) {
-    return statusWord == 0x9000 || (statusWord >> 8) == 0x61;
+    return statusWord == kStatusOk || IsBytesWaiting(statusWord);
 }
 
 uint32_t HandOver(const std::vector<char>& result, char* buffer, uint32_t* length) {
@@ -227,14 +225,15 @@ uint32_t CReaderPCSC::Connect(const char* readerName, uint32_t /*reserved*/) {
 uint32_t CReaderPCSC::Probe(const char* readerName, const platform::ReaderState& before) {
     if (StartsWith(readerName, "DZYZ")) return QAV_OK;
     const bool sealReader = StartsWith(readerName, "ADM");
-    const uint8_t* command = sealReader ? kSealProbe : kIdentityProbe;
-    const auto commandLength =
-        static_cast<uint32_t>(sealReader ? sizeof kSealProbe : sizeof kIdentityProbe);
+    const std::vector<uint8_t> command =
+        sealReader ? EncodeSelectByName(kSealApplicationName, sizeof kSealApplicationName)
+                   : EncodeSelectByName(kIdentityApplicationName, sizeof kIdentityApplicationName);
 
     uint8_t response[kProbeResponseCapacity] = {};
     uint32_t responseLength = sizeof response;
     uint32_t statusWord = 0;
-    const uint32_t rc = Transmit(command, commandLength, response, &responseLength, &statusWord, 0);
+    const uint32_t rc = Transmit(command.data(), static_cast<uint32_t>(command.size()), response,
+                                 &responseLength, &statusWord, 0);
     if (rc != QAV_OK || !ProbeAccepted(statusWord)) {
         Disconnect(0);
         return QAV_E_NO_DEVICE;

@@ -1,6 +1,8 @@
 #include "reader/reader_variants.h"
 
 #include "platform/wait.h"
+#include "reader/iso_commands.h"
+#include "reader/status_words.h"
 
 namespace qav {
 namespace {
@@ -20,7 +22,8 @@ uint32_t CReaderDongLian::Transmit(const uint8_t* command, uint32_t commandLengt
                                                   statusWord, 0)) {
         return rc;
     }
-    if (commandLength < 2 || command[0] != 0xF0 || command[1] != 0xF2 || *statusWord != 0x9000) {
+    if (commandLength < 2 || command[0] != kPinPadHeader.cla || command[1] != kPinPadHeader.ins ||
+        *statusWord != kStatusOk) {
         return 0;
     }
     for (uint32_t poll = 0; poll < kMaxReaderPolls; ++poll) {
@@ -29,7 +32,7 @@ uint32_t CReaderDongLian::Transmit(const uint8_t* command, uint32_t commandLengt
                                                       responseLength, statusWord, 0)) {
             return rc;
         }
-        if (*statusWord != 0x8060) return 0;
+        if (*statusWord != kStatusPinPadBusy) return 0;
     }
     return 0;
 }
@@ -41,7 +44,7 @@ uint32_t CReaderZhiFuTong::Transmit(const uint8_t* command, uint32_t commandLeng
                                                   statusWord, 0)) {
         return rc;
     }
-    for (uint32_t poll = 0; poll < kMaxReaderPolls && *statusWord == 0x9600; ++poll) {
+    for (uint32_t poll = 0; poll < kMaxReaderPolls && *statusWord == kStatusReaderBusy; ++poll) {
         platform::SleepMs(kPollPauseMs);
         if (const uint32_t rc = CReaderPCSC::Transmit(kZhiFuTongPoll, sizeof kZhiFuTongPoll,
                                                       response, responseLength, statusWord, 0)) {

@@ -7,6 +7,17 @@
 namespace qav {
 
 inline constexpr uint32_t kStatusOk = 0x9000;
+// First byte of 61xx: xx more bytes wait for GET RESPONSE.
+inline constexpr uint32_t kStatusBytesWaiting = 0x61;
+// The card wants an Le it was not given.
+inline constexpr uint32_t kStatusWrongLength = 0x6700;
+// The identity-card readers' "PIN entry still running" answers to their polls.
+inline constexpr uint32_t kStatusPinPadBusy = 0x8060;
+inline constexpr uint32_t kStatusReaderBusy = 0x9600;
+
+constexpr bool IsBytesWaiting(uint32_t statusWord) noexcept {
+    return (statusWord >> 8) == kStatusBytesWaiting;
+}
 inline constexpr uint32_t kCardStatusBase = 0xE0180000u;
 
 // The C header's QAV_CARD_STATUS / QAV_IS_CARD_STATUS, without C casts.
@@ -32,7 +43,7 @@ struct StatusRule {
 
 inline constexpr StatusRule kExchangeRules[] = {
     {0xFFFF, 0x9000, ExchangeStep::kDone},
-    {0xFF00, 0x6100, ExchangeStep::kFetchResponse},
+    {0xFF00, kStatusBytesWaiting << 8, ExchangeStep::kFetchResponse},
     {0xFF00, 0x6C00, ExchangeStep::kResendWithLe},
 };
 
