@@ -1,6 +1,5 @@
 // The electronic-seal key. Its operations are virtual and declared in the
-// order of SealOperation (card/card_operation.h); operations that are not
-// built yet answer QAV_E_NOT_SUPPORTED and send nothing.
+// order of SealOperation (card/card_operation.h).
 #pragma once
 
 #include <cstdint>
@@ -33,11 +32,12 @@ public:
                                 QAV_ProgressCallback progress, uintptr_t user1, uint32_t reserved);
     // 4. length 4, 8 or 16.
     virtual uint32_t GetChallenge(uint8_t* out, uint32_t length, uint32_t reserved);
-    // 5
+    // 5. The callback's cryptogram of a fresh challenge of challengeLength
+    // bytes; its own failure comes back unchanged.
     virtual uint32_t ExternalAuth(uint32_t keyReference, uint32_t challengeLength,
                                   QAV_CryptogramCallback cryptogram, uint32_t* triesLeft,
                                   uintptr_t user1, uintptr_t user2);
-    // 6
+    // 6. The card's 16-byte answer to 16 bytes of data.
     virtual uint32_t InternalAuth(int32_t keyReference, const uint8_t* data, int32_t dataLength,
                                   uint8_t* out, uint32_t* outLength, uint32_t reserved);
     // 7. Unblocks the PIN with a new one, secured by a MAC over a fresh
@@ -45,7 +45,18 @@ public:
     virtual uint32_t ReloadPIN(uint32_t mode, uint32_t challengeLength, QAV_EncryptCallback encrypt,
                                QAV_MacCallback mac, const char* newPin, uint32_t newPinLength,
                                uint32_t* triesLeft, uintptr_t user1, uintptr_t user2);
-    // 8 to 21: the shared key commands of CCardKeyCommands.
+    // 8 to 21: the shared key commands of CCardKeyCommands, but for these two.
+    // 10. Pieces of 208 bytes; keyIndex 6 names the card's fixed key.
+    uint32_t SessionKeyCipher(uint32_t direction, uint32_t keyIndex, uint32_t withIv,
+                              const uint8_t* iv, uint32_t ivLength, const uint8_t* input,
+                              uint32_t inputLength, uint8_t* output, uint32_t* outputLength,
+                              uint32_t reserved) override;
+    // 20. keyKind 0 or 1 and keyPart (kind 1 only) name the key in fid; a
+    // null firstAnswer stops after the first step with its size.
+    uint32_t ExportPublicKey(uint32_t keyKind, int32_t fid, uint32_t algorithm, uint32_t ignored1,
+                             uint32_t ignored2, uint32_t keyPart, uint8_t* publicKey,
+                             uint32_t* publicKeyLength, uint8_t* firstAnswer,
+                             uint32_t* firstAnswerLength, uint32_t reserved) override;
     // 22 and 23: kept free; always QAV_E_NOT_SUPPORTED.
     virtual uint32_t ReservedOperation(uint32_t a, uint32_t b, uint32_t c, uint32_t d);
     virtual uint32_t ReservedOperation23(uint32_t a, uint32_t b, uint32_t c, uint32_t d);
@@ -66,24 +77,26 @@ public:
     virtual uint32_t ChangePIN(uint32_t pinReference, const char* oldPin, uint32_t oldPinLength,
                                const char* newPin, uint32_t newPinLength, uint32_t* triesLeft,
                                uint32_t flags);
-    // 28
+    // 28. No key: nothing to deliver, 0.
     virtual uint32_t DeliveryKey(uint32_t keyType, uint32_t keyReference, const uint8_t* key,
                                  uint32_t keyLength, uint32_t reserved);
-    // 29
+    // 29. direction 1 encrypts, 0 decrypts; operation 1 MACs (4 bytes) with
+    // the key carried in the command (keyMode 1). Pieces of 224 bytes.
     virtual uint32_t CipherData(uint32_t algorithm, uint32_t direction, uint32_t operation,
                                 const uint8_t* iv, uint32_t ivLength, const uint8_t* key,
                                 uint32_t keyLength, uint32_t keyMode, const uint8_t* data,
                                 uint32_t dataLength, uint8_t* out, uint32_t* outLength,
                                 uint32_t reserved);
-    // 30
+    // 30. A 16-byte token for the key keyType/keyReference.
     virtual uint32_t GenerateToken1(uint32_t keyType, uint32_t keyReference, uint8_t* out,
                                     uint32_t* outLength, uint32_t reserved);
-    // 31
+    // 31. Derives a session key from the token (and the 32 bytes of data when
+    // given); the card's refusal in its answer is 0xE0170010.
     virtual uint32_t GenerateSK(uint32_t keyType, uint32_t keyReference, const uint8_t* data,
                                 uint32_t dataLength, uint32_t reserved);
     // 32. Clears the card's security state; the connection stays.
     virtual uint32_t Reset(uint32_t reserved);
-    // 33
+    // 33. Application authentication key keyIndex (0 to 14), 16 bytes.
     virtual uint32_t ExportAppAuthKey(uint32_t keyIndex, uint8_t* out, uint32_t* outLength,
                                       uint32_t reserved);
 

@@ -1,8 +1,8 @@
 // The identity card's external authentication and PIN commands.
-#include <array>
 #include <vector>
 
 #include "card/card_zel.h"
+#include "card/challenge.h"
 #include "card/pin_block.h"
 #include "card/pin_status.h"
 #include "platform/secure_memory.h"
@@ -15,7 +15,6 @@ namespace {
 
 constexpr uint32_t kMaxReference = 255;
 constexpr uint32_t kFlagPinPad = 0x1;
-constexpr uint32_t kAuthArea = 255;
 constexpr uint8_t kAlternateReference = 0x81;
 constexpr uint32_t kWrongReference = CardStatus(0x6A86);
 
@@ -46,19 +45,15 @@ uint32_t CCardZel::ExternalAuth(uint32_t keyId, uint32_t challengeLength,
     if (challengeLength == 0) return QAV_E_BAD_LENGTH;
     if (cryptogram == nullptr || triesLeft == nullptr) return QAV_E_NULL_POINTER;
 
-    std::array<uint8_t, kAuthArea> challenge{};
-    uint32_t rc = GetChallenge(challenge.data(), challengeLength, 0);
-    if (rc != QAV_OK) return rc;
-
-    std::vector<uint8_t> answer(kAuthArea, 0);
+    std::vector<uint8_t> answer;
     const platform::WipeOnExit wipeAnswer(answer);
-    uint32_t answerLength = kAuthArea;
-    if (cryptogram(challenge.data(), challengeLength, answer.data(), &answerLength, context1,
-                   context2) != QAV_OK) {
-        return QAV_E_CONVERSION;
-    }
-    // A length beyond the area cannot be true; nothing past it is ours to send.
-    if (answerLength > kAuthArea) return QAV_E_CONVERSION;
+    bool callbackFailed = false;
+    const uint32_t rc = ObtainCryptogram(
+        [this](uint8_t* out, uint32_t length) { return GetChallenge(out, length, 0); },
+        challengeLength, cryptogram, context1, context2, &answer, &callbackFailed);
+    if (callbackFailed) return QAV_E_CONVERSION;
+    if (rc != QAV_OK) return rc;
+    const auto answerLength = static_cast<uint32_t>(answer.size());
 
     CApdu apdu = CApdu::WithData(Format(), kExternalAuthHeader, answer.data(), answerLength);
     return DecodePinStatus(SendApdu(&apdu), PinCommand::kExternalAuth, triesLeft);
