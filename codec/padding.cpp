@@ -13,25 +13,13 @@ namespace qav {
 namespace {
 
 constexpr uint32_t kMaxMode = 5;
-constexpr uint32_t kMinFiller = 8;
+// The fill byte of modes 1 and 2 is the fill length: one byte holds at most 255.
+constexpr uint32_t kMaxFillByteBlock = 0xFF;
 
 bool IsBlockCipherMode(uint32_t mode) { return mode >= 1 && mode <= 3; }
 bool IsPkcs1Mode(uint32_t mode) { return mode == 4 || mode == 5; }
+bool IsFillByteMode(uint32_t mode) { return mode == 1 || mode == 2; }
 uint32_t BlockType(uint32_t mode) { return mode == 4 ? 1 : 2; }
-
-// The same rules OpenSSL's checks apply, without copying: answers the data
-// length, or false when the block is not well formed.
-bool Pkcs1DataLength(uint32_t blockType, const uint8_t* block, uint32_t blockSize,
-                     uint32_t* dataLength) {
-    if (blockSize < kPkcs1Overhead || block[1] != blockType) return false;
-    uint32_t i = 2;
-    for (; i < blockSize && block[i] != 0; ++i) {
-        if (blockType == 1 && block[i] != 0xFF) return false;
-    }
-    if (i == blockSize || i - 2 < kMinFiller) return false;
-    *dataLength = blockSize - i - 1;
-    return true;
-}
 
 // Modes 1 to 3: the unpadded length, read from the last block.
 bool BlockCipherDataLength(uint32_t mode, uint32_t blockSize, const uint8_t* in, uint32_t inLength,
@@ -61,7 +49,7 @@ uint32_t Pad(uint32_t mode, uint32_t blockSize, const uint8_t* in, uint32_t inLe
     if (in == nullptr || outLength == nullptr) return QAV_E_NULL_POINTER;
     if (blockSize == 0) return QAV_E_BAD_LENGTH;
     if (mode > kMaxMode) return QAV_E_PADDING;
-    if (IsPkcs1Mode(mode) && !kHavePkcs1) return QAV_E_PADDING;
+    if (IsFillByteMode(mode) && blockSize > kMaxFillByteBlock) return QAV_E_BAD_LENGTH;
 
     uint64_t padded = inLength;
     uint32_t fill = 0;
@@ -108,9 +96,10 @@ uint32_t Unpad(uint32_t mode, uint32_t blockSize, const uint8_t* in, uint32_t in
     if (in == nullptr || outLength == nullptr) return QAV_E_NULL_POINTER;
     if (inLength == 0 || blockSize == 0) return QAV_E_BAD_LENGTH;
     if (mode > kMaxMode) return QAV_E_BAD_SELECTOR;
-    if (IsPkcs1Mode(mode) && !kHavePkcs1) return QAV_E_PADDING;
+    if (IsFillByteMode(mode) && blockSize > kMaxFillByteBlock) return QAV_E_BAD_LENGTH;
 
     uint32_t dataLength = inLength;
+    uint32_t dataOffset = 0;
     if (IsBlockCipherMode(mode)) {
         if (!BlockCipherDataLength(mode, blockSize, in, inLength, &dataLength)) {
             return QAV_E_PADDING;
@@ -120,6 +109,7 @@ uint32_t Unpad(uint32_t mode, uint32_t blockSize, const uint8_t* in, uint32_t in
             !Pkcs1DataLength(BlockType(mode), in, blockSize, &dataLength)) {
             return QAV_E_PADDING;
         }
+        dataOffset = blockSize - dataLength;
     }
     if (out == nullptr) {
         *outLength = dataLength;
@@ -130,21 +120,10 @@ uint32_t Unpad(uint32_t mode, uint32_t blockSize, const uint8_t* in, uint32_t in
         return QAV_E_BUFFER_TOO_SMALL;
     }
 
-    if (IsPkcs1Mode(mode)) {
-        std::vector<uint8_t> scratch(dataLength);
-        const platform::WipeOnExit wipe(scratch);
-        // An empty payload has nothing to copy; the block was checked above.
-        if (dataLength != 0 &&
-            !Pkcs1Check(BlockType(mode), in, blockSize, scratch.data(), dataLength)) {
-            return QAV_E_PADDING;
-        }
-        std::fill(out + dataLength, out + *outLength, uint8_t{0});
-        std::copy(scratch.begin(), scratch.end(), out);
-    } else {
-        // The data is a prefix of the input: move it first, then clear the rest.
-        if (out != in) std::memmove(out, in, dataLength);
-        std::fill(out + dataLength, out + *outLength, uint8_t{0});
-    }
+    // The data is the input's start (modes 0 to 3) or the block's end (4, 5):
+    // move it to the front first, as out may equal in, then clear the rest.
+    if (out != in + dataOffset) std::memmove(out, in + dataOffset, dataLength);
+    std::fill(out + dataLength, out + *outLength, uint8_t{0});
     *outLength = dataLength;
     return QAV_OK;
 }

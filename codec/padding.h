@@ -15,7 +15,7 @@ enum class PaddingMode : uint32_t {
 };
 
 // out null: the padded length. out may equal in. Unknown mode: 0xE0170008.
-// Modes 4 and 5 need OpenSSL; without it they answer 0xE0170008.
+// Modes 1 and 2 take block sizes up to 255 (one fill byte), else 0xE0170006.
 uint32_t Pad(uint32_t mode, uint32_t blockSize, const uint8_t* in, uint32_t inLength, uint8_t* out,
              uint32_t* outLength);
 // out null: the unpadded length. out may equal in. Unknown mode: 0xE017003C.

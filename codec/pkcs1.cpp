@@ -1,48 +1,73 @@
 #include "codec/pkcs1.h"
 
-#include <climits>
+#include <algorithm>
+#include <cstring>
 
-#if defined(QAV_HAVE_OPENSSL)
-// The block-type functions are all we need from OpenSSL's RSA module; they
-// are deprecated in OpenSSL 3 but still the exact operations we want.
-#define OPENSSL_SUPPRESS_DEPRECATED
-#include <openssl/rsa.h>
-#endif
+#include "platform/random.h"
 
 namespace qav {
 
-#if defined(QAV_HAVE_OPENSSL)
+namespace {
+
+constexpr uint32_t kMinFiller = 8;
+
+// Masks: all ones for true, zero for false, computed without branches.
+uint32_t MaskIsZero(uint32_t value) { return 0u - (((value | (0u - value)) >> 31) ^ 1u); }
+uint32_t MaskEqual(uint32_t a, uint32_t b) { return MaskIsZero(a ^ b); }
+// a < b for values below 2^31.
+uint32_t MaskLess(uint32_t a, uint32_t b) { return 0u - ((a - b) >> 31); }
+uint32_t Select(uint32_t mask, uint32_t a, uint32_t b) { return (mask & a) | (~mask & b); }
+
+// Replaces every zero byte with a fresh random byte until none is left.
+bool FillNonZero(uint8_t* filler, uint32_t length) {
+    if (!platform::FillRandom(filler, length)) return false;
+    for (uint32_t i = 0; i < length; ++i) {
+        while (filler[i] == 0) {
+            if (!platform::FillRandom(filler + i, 1)) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
 
 bool Pkcs1Add(uint32_t blockType, uint8_t* block, uint32_t blockSize, const uint8_t* data,
               uint32_t dataLength) {
-    if (blockSize > INT_MAX || dataLength > blockSize) return false;
-    const int tlen = static_cast<int>(blockSize);
-    const int flen = static_cast<int>(dataLength);
-    if (blockType == 1) return RSA_padding_add_PKCS1_type_1(block, tlen, data, flen) == 1;
-    if (blockType == 2) return RSA_padding_add_PKCS1_type_2(block, tlen, data, flen) == 1;
-    return false;
-}
-
-bool Pkcs1Check(uint32_t blockType, const uint8_t* block, uint32_t blockSize, uint8_t* out,
-                uint32_t dataLength) {
-    if (blockSize < kPkcs1Overhead || blockSize > INT_MAX || dataLength > blockSize) return false;
-    const int tlen = static_cast<int>(dataLength);
-    const int flen = static_cast<int>(blockSize - 1);
-    const int num = static_cast<int>(blockSize);
-    int got = -1;
+    if (blockType != 1 && blockType != 2) return false;
+    if (blockSize < kPkcs1Overhead || dataLength > blockSize - kPkcs1Overhead) return false;
+    const uint32_t fillerLength = blockSize - 3 - dataLength;
+    block[0] = 0x00;
+    block[1] = static_cast<uint8_t>(blockType);
     if (blockType == 1) {
-        got = RSA_padding_check_PKCS1_type_1(out, tlen, block + 1, flen, num);
-    } else if (blockType == 2) {
-        got = RSA_padding_check_PKCS1_type_2(out, tlen, block + 1, flen, num);
+        std::fill_n(block + 2, fillerLength, uint8_t{0xFF});
+    } else if (!FillNonZero(block + 2, fillerLength)) {
+        return false;
     }
-    return got == tlen;
+    block[2 + fillerLength] = 0x00;
+    if (dataLength != 0) std::memcpy(block + 3 + fillerLength, data, dataLength);
+    return true;
 }
 
-#else
-
-bool Pkcs1Add(uint32_t, uint8_t*, uint32_t, const uint8_t*, uint32_t) { return false; }
-bool Pkcs1Check(uint32_t, const uint8_t*, uint32_t, uint8_t*, uint32_t) { return false; }
-
-#endif
+bool Pkcs1DataLength(uint32_t blockType, const uint8_t* block, uint32_t blockSize,
+                     uint32_t* dataLength) {
+    // Sizes past 2^31 would break the mask arithmetic and are no RSA modulus.
+    if (blockSize < kPkcs1Overhead || blockSize > 0x7FFFFFFFu) return false;
+    if (blockType != 1 && blockType != 2) return false;
+    const uint32_t typeOne = MaskEqual(blockType, 1);
+    uint32_t good = MaskEqual(block[1], blockType);
+    uint32_t separator = 0;
+    uint32_t searching = ~0u;
+    for (uint32_t i = 2; i < blockSize; ++i) {
+        const uint32_t isZero = MaskIsZero(block[i]);
+        separator = Select(searching & isZero, i, separator);
+        // Type 1 filler is all FF; after the separator anything goes.
+        good &= ~(typeOne & searching & ~isZero) | MaskEqual(block[i], 0xFF);
+        searching &= ~isZero;
+    }
+    good &= ~searching;
+    good &= ~MaskLess(separator, 2 + kMinFiller);
+    *dataLength = Select(good, blockSize - separator - 1, 0);
+    return good != 0;
+}
 
 }  // namespace qav

@@ -1,6 +1,10 @@
 // Unpadding data from the card: byte 0 picks the mode, byte 1 the block
 // size, the rest is the padded input. The size query and the real call must
-// agree, and the in-place form must give the same bytes.
+// agree, and the in-place form must give the same bytes. PKCS #1 blocks must
+// be judged as OpenSSL judges them, down to the data bytes.
+#define OPENSSL_SUPPRESS_DEPRECATED  // the block checks are all this needs
+#include <openssl/rsa.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +17,16 @@ namespace {
 
 void Require(bool condition) {
     if (!condition) std::abort();
+}
+
+// OpenSSL's verdict on a one-block input: the data length, or -1.
+int OpenSslDataLength(uint32_t mode, const std::vector<uint8_t>& in, std::vector<uint8_t>* data) {
+    const int num = static_cast<int>(in.size());
+    data->assign(in.size(), 0);
+    // The first byte is not judged, so OpenSSL sees the block without it.
+    return mode == 4
+               ? RSA_padding_check_PKCS1_type_1(data->data(), num, in.data() + 1, num - 1, num)
+               : RSA_padding_check_PKCS1_type_2(data->data(), num, in.data() + 1, num - 1, num);
 }
 
 }  // namespace
@@ -31,6 +45,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto outLength = static_cast<uint32_t>(out.size());
     const uint32_t rc = qav::Unpad(mode, blockSize, in.data(), inLength, out.data(), &outLength);
     Require(rc == query);
+    if ((mode == 4 || mode == 5) && blockSize >= 11 && inLength == blockSize) {
+        std::vector<uint8_t> theirs;
+        const int theirLength = OpenSslDataLength(mode, in, &theirs);
+        Require((rc == QAV_OK) == (theirLength >= 0));
+        if (rc == QAV_OK) {
+            Require(outLength == static_cast<uint32_t>(theirLength));
+            for (uint32_t i = 0; i < outLength; ++i) Require(out[i] == theirs[i]);
+        }
+    }
     if (rc != QAV_OK) return 0;
     Require(outLength == needed && outLength <= inLength);
     for (size_t i = outLength; i < out.size(); ++i) Require(out[i] == 0);

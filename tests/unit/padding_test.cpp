@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -66,6 +67,14 @@ TEST(PadTest, SizesErrorsAndInPlace) {
     EXPECT_EQ(Pad(1, 0, five.data(), 5, out.data(), &length), QAV_E_BAD_LENGTH);
     EXPECT_EQ(Pad(9, 8, five.data(), 5, out.data(), &length), QAV_E_PADDING);
     EXPECT_EQ(Pad(6, 8, five.data(), 5, nullptr, &length), QAV_E_PADDING);
+    // One fill byte cannot count past 255.
+    const std::vector<uint8_t> block(256, 0x01);
+    for (const uint32_t mode : {1u, 2u}) {
+        EXPECT_EQ(Pad(mode, 256, block.data(), 256, nullptr, &length), QAV_E_BAD_LENGTH);
+        EXPECT_EQ(Unpad(mode, 256, block.data(), 256, nullptr, &length), QAV_E_BAD_LENGTH);
+    }
+    EXPECT_EQ(Pad(3, 256, block.data(), 256, nullptr, &length), QAV_OK);
+    EXPECT_EQ(length, 512u);
 
     std::vector<uint8_t> inPlace = Bytes("11 22 33 00 00 00 00 00");
     length = 8;
@@ -85,14 +94,25 @@ TEST(PadTest, Pkcs1Blocks) {
     const std::vector<uint8_t> type2 = Padded(5, 128, data);
     ASSERT_EQ(type2.size(), 128u);
     EXPECT_EQ(Hex(type2.data(), 2), "00 02");
-    for (size_t i = 2; i < 27; ++i) EXPECT_NE(type2[i], 0) << i;
     EXPECT_EQ(type2[27], 0x00);
+    EXPECT_EQ(std::vector<uint8_t>(type2.begin() + 28, type2.end()), data);
+
+    // Long fillers: never a zero byte (about 7500 random bytes here, so a zero
+    // left in place shows), and never the same twice.
+    const std::vector<uint8_t> first = Padded(5, 256, {});
+    for (int round = 0; round < 32; ++round) {
+        const std::vector<uint8_t> filled = Padded(5, 256, {});
+        ASSERT_EQ(std::count(filled.begin() + 2, filled.end() - 1, 0), 0) << round;
+        ASSERT_NE(filled, first);
+    }
 
     const std::vector<uint8_t> tooLong(118, 1);  // more than block size - 11
     uint32_t length = 128;
     std::vector<uint8_t> out(128, 0xAA);
     EXPECT_EQ(Pad(4, 128, tooLong.data(), 118, out.data(), &length), QAV_E_PADDING);
     EXPECT_EQ(Pad(5, 128, tooLong.data(), 118, out.data(), &length), QAV_E_PADDING);
+    length = 10;
+    EXPECT_EQ(Pad(4, 10, tooLong.data(), 0, out.data(), &length), QAV_E_PADDING);
     EXPECT_EQ(out[0], 0xAA);
 }
 
@@ -115,47 +135,68 @@ TEST(UnpadTest, BlockModes) {
     EXPECT_EQ(Hex(out), "11 22 03");
 }
 
+// "head" then "fill" bytes up to the block size.
+std::vector<uint8_t> Block(const char* head, uint32_t blockSize, uint8_t fill) {
+    std::vector<uint8_t> block = Bytes(head);
+    block.resize(blockSize, fill);
+    return block;
+}
+
 TEST(UnpadTest, Pkcs1Blocks) {
-    std::vector<uint8_t> block = Bytes("00 01 FF FF FF FF FF FF FF FF 00");
-    for (uint32_t i = 0; i < 117; ++i) block.push_back(static_cast<uint8_t>(i));
-    std::vector<uint8_t> out;
-    ASSERT_EQ(Unpadded(4, 128, block, &out), QAV_OK);
-    ASSERT_EQ(out.size(), 117u);
-    EXPECT_EQ(out[116], 116);
+    constexpr uint32_t kOk = QAV_OK;
+    constexpr uint32_t kBad = QAV_E_PADDING;
+    struct Case {
+        const char* what;
+        uint32_t mode;
+        uint32_t blockSize;
+        std::vector<uint8_t> block;
+        uint32_t result;
+        uint32_t dataLength;
+    };
+    const Case cases[] = {
+        {"type 1, 8 FF", 4, 128, Block("00 01 FF FF FF FF FF FF FF FF 00", 128, 0x42), kOk, 117},
+        {"first byte untested", 4, 128, Block("99 01 FF FF FF FF FF FF FF FF 00", 128, 1), kOk,
+         117},
+        {"type 2, empty data", 5, 12, Bytes("7F 02 01 02 03 04 05 06 07 08 09 00"), kOk, 0},
+        {"type 2, long filler", 5, 64, Block("00 02 01 02 03 04 05 06 07 08 09 0A 0B 00", 64, 0),
+         kOk, 50},
+        {"type 1, 7 FF", 4, 128, Block("00 01 FF FF FF FF FF FF FF 00", 128, 0x42), kBad, 0},
+        {"type 2, 7 filler", 5, 64, Block("00 02 01 02 03 04 05 06 07 00", 64, 0x42), kBad, 0},
+        {"type 2, empty filler", 5, 64, Block("00 02 00", 64, 0x42), kBad, 0},
+        {"type 1, FE in filler", 4, 128, Block("00 01 FF FF FF FE FF FF FF FF FF 00", 128, 3), kBad,
+         0},
+        {"type 1, no separator", 4, 128, Block("00 01", 128, 0xFF), kBad, 0},
+        {"type 2, no separator", 5, 128, Block("00 02", 128, 0x5A), kBad, 0},
+        {"type 1 read as type 2", 5, 128, Block("00 01 FF FF FF FF FF FF FF FF 00", 128, 1), kBad,
+         0},
+        {"type 2 read as type 1", 4, 64, Block("00 02 01 02 03 04 05 06 07 08 00", 64, 0), kBad, 0},
+        {"block type 0", 4, 64, Block("00 00 FF FF FF FF FF FF FF FF 00", 64, 0), kBad, 0},
+        {"shorter than a block", 4, 128, Block("00 01 FF FF FF FF FF FF FF FF 00", 127, 1), kBad,
+         0},
+        {"longer than a block", 4, 127, Block("00 01 FF FF FF FF FF FF FF FF 00", 128, 1), kBad, 0},
+        {"block below 11 bytes", 5, 10, Bytes("00 02 01 02 03 04 05 06 07 00"), kBad, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> out;
+        ASSERT_EQ(Unpadded(c.mode, c.blockSize, c.block, &out), c.result);
+        uint32_t length = 0;
+        EXPECT_EQ(Unpad(c.mode, c.blockSize, c.block.data(), static_cast<uint32_t>(c.block.size()),
+                        nullptr, &length),
+                  c.result);
+        if (c.result != QAV_OK) continue;
+        EXPECT_EQ(length, c.dataLength);
+        EXPECT_EQ(out, std::vector<uint8_t>(c.block.end() - c.dataLength, c.block.end()));
 
-    uint32_t length = 0;
-    EXPECT_EQ(Unpad(4, 128, block.data(), 128, nullptr, &length), QAV_OK);
-    EXPECT_EQ(length, 117u);
-
-    std::vector<uint8_t> sevenFF = Bytes("99 01 FF FF FF FF FF FF FF 00");
-    sevenFF.resize(128, 0x42);
-    EXPECT_EQ(Unpadded(4, 128, sevenFF, &out), QAV_E_PADDING);
-    EXPECT_EQ(Unpad(4, 128, sevenFF.data(), 128, nullptr, &length), QAV_E_PADDING);
-
-    std::vector<uint8_t> badFiller = block;
-    badFiller[5] = 0xFE;
-    EXPECT_EQ(Unpadded(4, 128, badFiller, &out), QAV_E_PADDING);
-    EXPECT_EQ(Unpadded(5, 128, block, &out), QAV_E_PADDING);  // type 1 is not type 2
-    std::vector<uint8_t> noSeparator(128, 0xFF);
-    noSeparator[1] = 0x01;
-    EXPECT_EQ(Unpadded(4, 128, noSeparator, &out), QAV_E_PADDING);
-    EXPECT_EQ(Unpadded(4, 256, block, &out), QAV_E_PADDING);  // not exactly one block
-
-    // The first byte is not tested; an empty payload is valid.
-    std::vector<uint8_t> type2 = Bytes("7F 02 01 02 03 04 05 06 07 08 09 00");
-    ASSERT_EQ(Unpadded(5, 12, type2, &out), QAV_OK);
-    EXPECT_TRUE(out.empty());
-    type2[9] = 0;  // now only 7 non-zero filler bytes before the separator
-    EXPECT_EQ(Unpadded(5, 12, type2, &out), QAV_E_PADDING);
-
-    // In place: the data moves to the front and the rest is cleared.
-    std::vector<uint8_t> inPlace = block;
-    length = 128;
-    ASSERT_EQ(Unpad(4, 128, inPlace.data(), 128, inPlace.data(), &length), QAV_OK);
-    EXPECT_EQ(length, 117u);
-    EXPECT_EQ(inPlace[0], 0);
-    EXPECT_EQ(inPlace[116], 116);
-    EXPECT_EQ(inPlace[127], 0);
+        // In place: the data moves to the front and the rest is cleared.
+        std::vector<uint8_t> inPlace = c.block;
+        length = c.blockSize;
+        ASSERT_EQ(Unpad(c.mode, c.blockSize, inPlace.data(), c.blockSize, inPlace.data(), &length),
+                  QAV_OK);
+        EXPECT_EQ(std::vector<uint8_t>(inPlace.begin(), inPlace.begin() + length), out);
+        EXPECT_EQ(std::count(inPlace.begin() + length, inPlace.end(), 0),
+                  static_cast<long>(c.blockSize - length));
+    }
 }
 
 TEST(UnpadTest, ArgumentsAndSizes) {
