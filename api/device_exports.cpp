@@ -2,6 +2,7 @@
 #include <array>
 #include <vector>
 
+#include "api/device_state.h"
 #include "api/frame.h"
 #include "api/transmit.h"
 #include "card/card_seal.h"

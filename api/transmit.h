@@ -1,4 +1,4 @@
-// Raw command exchange and the state questions built on it.
+// One raw command through a device, as QAV_Transmit sends it.
 #pragma once
 
 #include <cstdint>
@@ -12,9 +12,5 @@ namespace qav::api {
 // words are the caller's to judge: they are not turned into results.
 uint32_t TransmitRaw(CDevice& device, const uint8_t* command, uint32_t commandLength,
                      uint8_t* response, uint32_t* responseLength, uint32_t* statusWord);
-
-// kind 1: PIN-change marker; 2: file A0F3 holds data; 3: not supported;
-// 4: which payment application answers (1..4).
-uint32_t ReadDeviceState(CDevice& device, uint32_t kind, uint32_t* state);
 
 }  // namespace qav::api

@@ -99,4 +99,20 @@ constexpr bool TableInSealOrder() noexcept {
 }
 static_assert(TableInSealOrder(), "card operation table out of order");
 
+// Every identity position appears once, but 9 (the identity card's secured
+// block write, which the seal card lacks) and 8 (the reserved operation, at
+// two seal positions).
+constexpr bool IdentityPositionsComplete() noexcept {
+    for (uint32_t position = 0; position < kIdentityOperationCount; ++position) {
+        uint32_t seen = 0;
+        for (const CardOperationEntry& entry : kCardOperationTable) {
+            if (entry.identityPosition == position) ++seen;
+        }
+        const uint32_t expected = position == 9 ? 0 : position == 8 ? 2 : 1;
+        if (seen != expected) return false;
+    }
+    return true;
+}
+static_assert(IdentityPositionsComplete(), "identity positions do not form the identity table");
+
 }  // namespace qav

@@ -16,7 +16,6 @@ public:
     // Valid while this list lives; the caller must not free it.
     char** Array() noexcept { return pointers_.empty() ? nullptr : pointers_.data(); }
     uint32_t Count() const noexcept { return static_cast<uint32_t>(names_.size()); }
-    const std::vector<std::string>& Names() const noexcept { return names_; }
 
 private:
     std::vector<std::string> names_;

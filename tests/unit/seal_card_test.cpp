@@ -1,11 +1,9 @@
-// Seal card selection, and the operation table.
+// Seal card selection.
 #include <gtest/gtest.h>
 
 #include <array>
-#include <set>
 #include <vector>
 
-#include "card/card_operation.h"
 #include "card/card_seal.h"
 #include "support/scripted_reader.h"
 
@@ -77,20 +75,6 @@ TEST_F(SealCardTest, SelectChecksArgumentsInOrderAndSendsNothing) {
     EXPECT_EQ(card.SelectFile(0, nullptr, 0, 0xFFFF, nullptr, nullptr, 0), QAV_E_NULL_POINTER);
     EXPECT_EQ(card.SelectFile(1, name, 1, 0, nullptr, nullptr, 0), QAV_E_NULL_POINTER);
     EXPECT_EQ(reader.Sent(), 0u);
-}
-
-TEST(CardOperationTableTest, IdentityPositionsFormTheIdentityTable) {
-    std::multiset<uint32_t> identity;
-    for (const CardOperationEntry& entry : kCardOperationTable) {
-        if (entry.identityPosition != kNoIdentityPosition) identity.insert(entry.identityPosition);
-    }
-    // Every identity position but 9 (its secured block write) once; the
-    // reserved operation sits twice in the seal table at identity position 8.
-    for (uint32_t position = 0; position < kIdentityOperationCount; ++position) {
-        const size_t expected = position == 9 ? 0 : position == 8 ? 2 : 1;
-        EXPECT_EQ(identity.count(position), expected) << position;
-    }
-    EXPECT_EQ(identity.size(), kIdentityOperationCount);
 }
 
 }  // namespace
