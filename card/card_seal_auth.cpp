@@ -9,6 +9,7 @@
 #include "card/challenge.h"
 #include "card/pin_status.h"
 #include "platform/secure_memory.h"
+#include "reader/iso_commands.h"
 
 namespace qav {
 
@@ -25,13 +26,12 @@ uint32_t CheckExternalAuth(uint32_t keyReference, uint32_t challengeLength,
     return QAV_OK;
 }
 
-void EncodeExternalAuth(CApdu* apdu, uint32_t keyReference, const uint8_t* cryptogram,
-                        uint32_t length) {
-    apdu->ins = 0x82;
-    apdu->p2 = static_cast<uint8_t>(keyReference);
-    apdu->lc = length;
-    apdu->SetData(cryptogram, length);
-    apdu->Build();
+CApdu EncodeExternalAuth(const CApduFormat* format, uint32_t keyReference,
+                         const std::vector<uint8_t>& cryptogram) {
+    ApduHeader header = kExternalAuthHeader;
+    header.p2 = static_cast<uint8_t>(keyReference);
+    return CApdu::WithData(format, header, cryptogram.data(),
+                           static_cast<uint32_t>(cryptogram.size()));
 }
 
 // The reference is a signed number that must fit P2: a wider one would name
@@ -47,12 +47,10 @@ uint32_t CheckInternalAuth(int32_t keyReference, const uint8_t* data, int32_t da
     return QAV_OK;
 }
 
-void EncodeInternalAuth(CApdu* apdu, int32_t keyReference, const uint8_t* data) {
-    apdu->ins = 0x88;
-    apdu->p2 = static_cast<uint8_t>(keyReference);
-    apdu->lc = kInternalAuthLength;
-    apdu->SetData(data, kInternalAuthLength);
-    apdu->Build();
+// No Le: the card answers 16 bytes all the same.
+CApdu EncodeInternalAuth(const CApduFormat* format, int32_t keyReference, const uint8_t* data) {
+    return CApdu::WithData(format, {0x00, 0x88, 0x00, static_cast<uint8_t>(keyReference)}, data,
+                           kInternalAuthLength);
 }
 
 }  // namespace
@@ -73,8 +71,7 @@ uint32_t CCardSeal::ExternalAuth(uint32_t keyReference, uint32_t challengeLength
         return rc;
     }
 
-    CApdu apdu(Format());
-    EncodeExternalAuth(&apdu, keyReference, answer.data(), static_cast<uint32_t>(answer.size()));
+    CApdu apdu = EncodeExternalAuth(Format(), keyReference, answer);
     return DecodePinStatus(SendApdu(&apdu), PinCommand::kExternalAuth, triesLeft);
 }
 
@@ -83,8 +80,7 @@ uint32_t CCardSeal::InternalAuth(int32_t keyReference, const uint8_t* data, int3
     if (const uint32_t rc = CheckInternalAuth(keyReference, data, dataLength, outLength)) return rc;
     if (const auto stop = SizeQueryOrTooSmall(out, outLength, kInternalAuthLength)) return *stop;
 
-    CApdu apdu(Format());
-    EncodeInternalAuth(&apdu, keyReference, data);
+    CApdu apdu = EncodeInternalAuth(Format(), keyReference, data);
     if (const uint32_t rc = SendApdu(&apdu)) return rc;
     if (apdu.ResponseLength() != kInternalAuthLength) return QAV_E_UNEXPECTED_DATA;
     std::copy_n(apdu.Response(), kInternalAuthLength, out);

@@ -45,17 +45,15 @@ uint32_t FirstPieceSize(const CipherChain& chain) noexcept {
     return std::min(chain.pieceSize, room / kBlock * kBlock);
 }
 
-void EncodeCipherPiece(CApdu* apdu, const CipherChain& chain, ChunkPosition position, bool opens,
-                       const std::vector<uint8_t>& data) {
+CApdu EncodeCipherPiece(const CApduFormat* format, const CipherChain& chain, ChunkPosition position,
+                        bool opens, const std::vector<uint8_t>& data) {
     const bool closes = position == ChunkPosition::kOnly || position == ChunkPosition::kLast;
-    apdu->cla = kProprietaryClass;
-    apdu->ins = kCipherIns;
-    apdu->p1 = static_cast<uint8_t>(position);
-    apdu->p2 = opens ? chain.firstP2 : chain.laterP2;
-    apdu->lc = static_cast<uint32_t>(data.size());
-    apdu->SetData(data.data(), static_cast<uint32_t>(data.size()));
-    if (chain.leOnLast && closes) apdu->le = 0;
-    apdu->Build();
+    const ApduHeader header{kProprietaryClass, kCipherIns, static_cast<uint8_t>(position),
+                            opens ? chain.firstP2 : chain.laterP2};
+    const auto length = static_cast<uint32_t>(data.size());
+    return chain.leOnLast && closes
+               ? CApdu::WithDataExpecting(format, header, data.data(), length, 0)
+               : CApdu::WithData(format, header, data.data(), length);
 }
 
 // Each answer goes to out after the bytes already produced, never past room.
@@ -81,8 +79,7 @@ uint32_t SendCipherChain(CCard& card, const CipherChain& chain, const uint8_t* d
         const uint32_t pieceLength = cursor.CurrentLength();
         command.assign(opens ? chain.prefix.begin() : chain.prefix.end(), chain.prefix.end());
         command.insert(command.end(), data + cursor.Offset(), data + cursor.Offset() + pieceLength);
-        CApdu apdu(card.Format());
-        EncodeCipherPiece(&apdu, chain, cursor.Position(), opens, command);
+        CApdu apdu = EncodeCipherPiece(card.Format(), chain, cursor.Position(), opens, command);
         if (const uint32_t rc = card.SendApdu(&apdu)) return rc;
         if (const uint32_t rc = TakeCipherAnswer(apdu, chain, pieceLength, out, room, produced)) {
             return rc;

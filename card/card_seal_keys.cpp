@@ -33,23 +33,9 @@ uint32_t CheckTokenKey(uint32_t keyType, uint32_t keyReference) noexcept {
     return QAV_OK;
 }
 
-// Every command of this family: 80 INS, the key named in P1 P2.
-void EncodeKeyCommand(CApdu* apdu, uint8_t ins, uint32_t p1, uint32_t p2) {
-    apdu->cla = kProprietaryClass;
-    apdu->ins = ins;
-    apdu->p1 = static_cast<uint8_t>(p1);
-    apdu->p2 = static_cast<uint8_t>(p2);
-}
-
-void EncodeWithData(CApdu* apdu, const uint8_t* data, uint32_t length) {
-    apdu->lc = length;
-    apdu->SetData(data, length);
-    apdu->Build();
-}
-
-void EncodeWithLe(CApdu* apdu, uint32_t le) {
-    apdu->le = le;
-    apdu->Build();
+// Every command of this family names its key in P1 P2.
+ApduHeader KeyHeader(uint8_t ins, uint32_t p1, uint32_t p2) noexcept {
+    return {kProprietaryClass, ins, static_cast<uint8_t>(p1), static_cast<uint8_t>(p2)};
 }
 
 // The card says in its first answer byte whether it derived the key.
@@ -67,9 +53,7 @@ uint32_t CCardSeal::DeliveryKey(uint32_t keyType, uint32_t keyReference, const u
     if (key == nullptr) return QAV_OK;
     if (!DeliveryKeyLengthOk(keyLength)) return QAV_E_BAD_LENGTH;
 
-    CApdu apdu(Format());
-    EncodeKeyCommand(&apdu, 0x1A, keyType, keyReference);
-    EncodeWithData(&apdu, key, keyLength);
+    CApdu apdu = CApdu::WithData(Format(), KeyHeader(0x1A, keyType, keyReference), key, keyLength);
     return SendApdu(&apdu);
 }
 
@@ -79,9 +63,7 @@ uint32_t CCardSeal::GenerateToken1(uint32_t keyType, uint32_t keyReference, uint
     if (outLength == nullptr) return QAV_E_NULL_POINTER;
     if (const auto stop = SizeQueryOrTooSmall(out, outLength, kTokenLength)) return *stop;
 
-    CApdu apdu(Format());
-    EncodeKeyCommand(&apdu, 0x2A, keyType, keyReference);
-    EncodeWithLe(&apdu, kTokenLength);
+    CApdu apdu = CApdu::Expecting(Format(), KeyHeader(0x2A, keyType, keyReference), kTokenLength);
     if (const uint32_t rc = SendApdu(&apdu)) return rc;
     if (apdu.ResponseLength() != kTokenLength) return QAV_E_UNEXPECTED_DATA;
     std::copy_n(apdu.Response(), kTokenLength, out);
@@ -94,13 +76,9 @@ uint32_t CCardSeal::GenerateSK(uint32_t keyType, uint32_t keyReference, const ui
     if (const uint32_t rc = CheckTokenKey(keyType, keyReference)) return rc;
     if (data != nullptr && dataLength != kDerivationDataLength) return QAV_E_BAD_LENGTH;
 
-    CApdu apdu(Format());
-    EncodeKeyCommand(&apdu, 0x3A, keyType, keyReference);
-    if (data != nullptr) {
-        EncodeWithData(&apdu, data, kDerivationDataLength);
-    } else {
-        EncodeWithLe(&apdu, 1);
-    }
+    const ApduHeader header = KeyHeader(0x3A, keyType, keyReference);
+    CApdu apdu = data != nullptr ? CApdu::WithData(Format(), header, data, kDerivationDataLength)
+                                 : CApdu::Expecting(Format(), header, 1);
     if (const uint32_t rc = SendApdu(&apdu)) return rc;
     return ParseDerivationVerdict(apdu);
 }
@@ -111,9 +89,7 @@ uint32_t CCardSeal::ExportAppAuthKey(uint32_t keyIndex, uint8_t* out, uint32_t* 
     if (keyIndex >= kAppAuthKeyCount) return QAV_E_KEY_INDEX;
     if (const auto stop = SizeQueryOrTooSmall(out, outLength, kAppAuthKeyLength)) return *stop;
 
-    CApdu apdu(Format());
-    EncodeKeyCommand(&apdu, 0xD8, 0x00, keyIndex);
-    EncodeWithLe(&apdu, kAppAuthKeyLength);
+    CApdu apdu = CApdu::Expecting(Format(), KeyHeader(0xD8, 0x00, keyIndex), kAppAuthKeyLength);
     if (const uint32_t rc = SendApdu(&apdu)) return rc;
     // Le asked for 16; a longer answer that no longer fits is refused, not cut.
     return HandOut(apdu.Response(), apdu.ResponseLength(), out, outLength);

@@ -47,18 +47,9 @@ PublicKeyExport DescribeExport(uint32_t keyKind, uint32_t algorithm, uint32_t ke
     return exported;
 }
 
-void EncodeExportStep(CApdu* apdu, const PublicKeyExport& exported, uint8_t step,
-                      const CTlvList* data) {
-    apdu->cla = kProprietaryClass;
-    apdu->ins = kExportIns;
-    apdu->p1 = exported.p1;
-    apdu->p2 = static_cast<uint8_t>(step | exported.partBits);
-    if (data != nullptr) {
-        apdu->lc = data->EncodingLength();
-        apdu->SetData(data->EncodingData(), data->EncodingLength());
-    }
-    apdu->le = 0;
-    apdu->Build();
+ApduHeader ExportHeader(const PublicKeyExport& exported, uint8_t step) noexcept {
+    return {kProprietaryClass, kExportIns, exported.p1,
+            static_cast<uint8_t>(step | exported.partBits)};
 }
 
 uint32_t EncodeKeyFile(int32_t fid, CTlvList* list) {
@@ -115,8 +106,8 @@ uint32_t CCardSeal::ExportPublicKey(uint32_t keyKind, int32_t fid, uint32_t algo
 
     std::vector<uint8_t> answer;
     {
-        CApdu first(Format());
-        EncodeExportStep(&first, exported, 0x00, &request);
+        CApdu first = CApdu::WithDataExpecting(Format(), ExportHeader(exported, 0x00),
+                                               request.EncodingData(), request.EncodingLength(), 0);
         if (const uint32_t rc = SendApdu(&first)) return rc;
         if (const uint32_t rc = ParseValues(first, {kTagBlock}, &answer)) return rc;
     }
@@ -125,8 +116,7 @@ uint32_t CCardSeal::ExportPublicKey(uint32_t keyKind, int32_t fid, uint32_t algo
                                     firstAnswer, firstAnswerLength);
     if (handed != QAV_OK || firstAnswer == nullptr) return handed;
 
-    CApdu second(Format());
-    EncodeExportStep(&second, exported, kSecondStep, nullptr);
+    CApdu second = CApdu::Expecting(Format(), ExportHeader(exported, kSecondStep), 0);
     if (const uint32_t rc = SendApdu(&second)) return rc;
     if (const uint32_t rc = ParsePublicKey(second, exported.sm2, &answer)) return rc;
     return HandOut(answer.data(), static_cast<uint32_t>(answer.size()), publicKey, publicKeyLength);
