@@ -5,6 +5,7 @@
 #include "card/card_seal.h"
 #include "card/pin_block.h"
 #include "card/pin_status.h"
+#include "card/secured_command.h"
 #include "platform/secure_memory.h"
 #include "reader/iso_commands.h"
 
@@ -13,10 +14,51 @@ namespace qav {
 namespace {
 
 constexpr uint32_t kFlagTriesQuery = 0x1;
-constexpr uint32_t kMacLength = 4;
-constexpr uint32_t kCryptogramArea = 255;
-// The cryptogram and the MAC share a one-byte Lc.
-constexpr uint32_t kMaxCryptogramLength = kCryptogramArea - kMacLength;
+
+uint32_t CheckReloadPin(uint32_t mode, uint32_t challengeLength, QAV_EncryptCallback encrypt,
+                        QAV_MacCallback mac, const char* newPin, uint32_t newPinLength,
+                        const uint32_t* triesLeft) noexcept {
+    if (mode > 1) return QAV_E_BAD_SELECTOR;
+    if (mode == 1 && encrypt == nullptr) return QAV_E_NULL_POINTER;
+    if (challengeLength == 0) return QAV_E_BAD_LENGTH;
+    if (mac == nullptr || newPin == nullptr) return QAV_E_NULL_POINTER;
+    if (!PinLengthOk(newPinLength)) return QAV_E_PIN_LENGTH;
+    if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
+    return QAV_OK;
+}
+
+// The plain block: its length L, then the L packed bytes.
+uint32_t EncodeReloadBlock(const char* newPin, uint32_t newPinLength, std::vector<uint8_t>* plain) {
+    std::vector<uint8_t> block;
+    const platform::WipeOnExit wipeBlock(block);
+    if (const uint32_t rc = PackPinBlock(newPin, newPinLength, &block)) return rc;
+    plain->reserve(block.size() + 1);
+    plain->push_back(static_cast<uint8_t>(block.size()));
+    plain->insert(plain->end(), block.begin(), block.end());
+    return QAV_OK;
+}
+
+// Mode 0 sends the plain block, mode 1 the caller's cryptogram of it. data
+// keeps room for the MAC: it is never reallocated, so no stray copies.
+uint32_t EncodeReloadData(uint32_t mode, const uint8_t* challenge, const SecureMessaging& messaging,
+                          const std::vector<uint8_t>& plain, std::vector<uint8_t>* data) {
+    data->reserve(kCryptogramArea + kCommandMacLength);
+    if (mode == 0) {
+        data->assign(plain.begin(), plain.end());
+        return QAV_OK;
+    }
+    data->assign(kCryptogramArea, 0);
+    uint32_t produced = kCryptogramArea;
+    // This callback reports success as non-zero.
+    if (messaging.encrypt(challenge, messaging.challengeLength, plain.data(),
+                          static_cast<uint32_t>(plain.size()), data->data(), &produced,
+                          messaging.user1, messaging.user2) == 0) {
+        return QAV_E_CONVERSION;
+    }
+    if (produced > kMaxSecuredCryptogram) return QAV_E_CONVERSION;
+    data->resize(produced);
+    return QAV_OK;
+}
 
 }  // namespace
 
@@ -61,62 +103,29 @@ uint32_t CCardSeal::ChangePIN(uint32_t pinReference, const char* oldPin, uint32_
 uint32_t CCardSeal::ReloadPIN(uint32_t mode, uint32_t challengeLength, QAV_EncryptCallback encrypt,
                               QAV_MacCallback mac, const char* newPin, uint32_t newPinLength,
                               uint32_t* triesLeft, uintptr_t user1, uintptr_t user2) {
-    if (mode > 1) return QAV_E_BAD_SELECTOR;
-    if (mode == 1 && encrypt == nullptr) return QAV_E_NULL_POINTER;
-    if (challengeLength == 0) return QAV_E_BAD_LENGTH;
-    if (mac == nullptr || newPin == nullptr) return QAV_E_NULL_POINTER;
-    if (!PinLengthOk(newPinLength)) return QAV_E_PIN_LENGTH;
-    if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
-
-    // Plain block: its length L, then the L packed bytes.
-    std::vector<uint8_t> block;
+    if (const uint32_t rc =
+            CheckReloadPin(mode, challengeLength, encrypt, mac, newPin, newPinLength, triesLeft)) {
+        return rc;
+    }
     std::vector<uint8_t> plain;
-    const platform::WipeOnExit wipeBlock(block);
     const platform::WipeOnExit wipePlain(plain);
-    uint32_t rc = PackPinBlock(newPin, newPinLength, &block);
-    if (rc != QAV_OK) return rc;
-    plain.reserve(block.size() + 1);
-    plain.push_back(static_cast<uint8_t>(block.size()));
-    plain.insert(plain.end(), block.begin(), block.end());
+    if (const uint32_t rc = EncodeReloadBlock(newPin, newPinLength, &plain)) return rc;
 
-    std::array<uint8_t, 16> challenge{};
+    std::array<uint8_t, kMaxChallengeLength> challenge{};
     if (challengeLength > challenge.size()) return QAV_E_BAD_LENGTH;
-    rc = GetChallenge(challenge.data(), challengeLength, 0);
-    if (rc != QAV_OK) return rc;
+    if (const uint32_t rc = GetChallenge(challenge.data(), challengeLength, 0)) return rc;
 
+    const SecureMessaging messaging{challengeLength, encrypt, mac, user1, user2};
     std::vector<uint8_t> data;
     const platform::WipeOnExit wipeData(data);
-    data.reserve(kCryptogramArea + kMacLength);  // never reallocated: no stray copies
-    if (mode == 0) {
-        data.assign(plain.begin(), plain.end());
-    } else {
-        data.assign(kCryptogramArea, 0);
-        uint32_t produced = kCryptogramArea;
-        // This callback reports success as non-zero.
-        if (encrypt(challenge.data(), challengeLength, plain.data(),
-                    static_cast<uint32_t>(plain.size()), data.data(), &produced, user1,
-                    user2) == 0) {
-            return QAV_E_CONVERSION;
-        }
-        if (produced > kMaxCryptogramLength) return QAV_E_CONVERSION;
-        data.resize(produced);
+    if (const uint32_t rc = EncodeReloadData(mode, challenge.data(), messaging, plain, &data)) {
+        return rc;
     }
-
     ApduHeader header = kReloadPinHeader;
     header.p2 = mode == 0 ? 0x00 : 0x02;
     CApdu apdu(Format());
     apdu.SetHeader(header);
-    apdu.lc = static_cast<uint32_t>(data.size()) + kMacLength;
-    apdu.SetData(data.data(), static_cast<uint32_t>(data.size()));
-    apdu.Build();
-    std::array<uint8_t, kMacLength> macBytes{};
-    rc = mac(challenge.data(), challengeLength, apdu.Command(), apdu.CommandLength(),
-             macBytes.data(), user1, user2);
-    if (rc != QAV_OK) return rc;
-
-    data.insert(data.end(), macBytes.begin(), macBytes.end());
-    apdu.SetData(data.data(), static_cast<uint32_t>(data.size()));
-    apdu.Build();
+    if (const uint32_t rc = AppendCommandMac(apdu, challenge.data(), messaging, &data)) return rc;
     return DecodePinStatus(SendApdu(&apdu), PinCommand::kChange, triesLeft);
 }
 

@@ -27,6 +27,67 @@ uint32_t BoundedTextLength(const char* text, uint32_t limit) noexcept {
 
 bool IdFits(int32_t id) noexcept { return id >= 0 && id <= kMaxId; }
 
+// The checks in their order; on success the request holds what the mode
+// sends.
+uint32_t CheckSealSign(int32_t keyFid, int32_t pictureRef, uint32_t mode, const uint8_t* hash,
+                       uint32_t hashLength, const char* text, const uint32_t* outLength,
+                       const uint32_t* location, SealSignRequest* request) {
+    if (mode > static_cast<uint32_t>(SealSignMode::kPictureLookup)) return QAV_E_BAD_SELECTOR;
+    const auto sealMode = static_cast<SealSignMode>(mode);
+    const bool signs = sealMode != SealSignMode::kPictureLookup;
+    const bool showsPicture = sealMode != SealSignMode::kSignature;
+    uint32_t textLength = 0;
+    if (signs) {
+        if (hash == nullptr) return QAV_E_NULL_POINTER;
+        if (hashLength != kSealHashLength) return QAV_E_BAD_LENGTH;
+        if (text != nullptr) {
+            textLength = BoundedTextLength(text, kMaxSealTextLength);
+            if (textLength > kMaxSealTextLength) return QAV_E_BAD_LENGTH;
+        }
+    }
+    if (outLength == nullptr || *outLength == 0) return QAV_E_NULL_POINTER;
+    if (showsPicture && location == nullptr) return QAV_E_NULL_POINTER;
+    // Identifiers travel in two bytes; a wider one would name another key
+    // or picture without anyone noticing.
+    if ((signs && !IdFits(keyFid)) || (showsPicture && !IdFits(pictureRef))) {
+        return QAV_E_ID_TOO_LARGE;
+    }
+
+    request->mode = sealMode;
+    request->keyFid = static_cast<uint16_t>(signs ? keyFid : 0);
+    request->pictureRef = static_cast<uint16_t>(showsPicture ? pictureRef : 0);
+    request->hash = signs ? hash : nullptr;
+    request->text = signs ? text : nullptr;
+    request->textLength = textLength;
+    return QAV_OK;
+}
+
+// Mode 1. A buffer too small keeps the length the caller gave.
+uint32_t HandOverSignature(const CApdu& apdu, uint8_t* signature, uint32_t* outLength) {
+    std::array<uint8_t, kSealSignatureLength> answer{};
+    if (const uint32_t rc =
+            ParseSealSignature(apdu.Response(), apdu.ResponseLength(), answer.data())) {
+        return rc;
+    }
+    if (signature != nullptr) {
+        if (*outLength < kSealSignatureLength) return QAV_E_BUFFER_TOO_SMALL;
+        std::copy(answer.begin(), answer.end(), signature);
+    }
+    *outLength = kSealSignatureLength;
+    return QAV_OK;
+}
+
+// Modes 0 and 2: the picture's file and its size.
+uint32_t HandOverLocation(const CApdu& apdu, uint32_t* outLength, uint32_t* location) {
+    SealPictureLocation found;
+    if (const uint32_t rc = ParseSealLocation(apdu.Response(), apdu.ResponseLength(), &found)) {
+        return rc;
+    }
+    *location = found.fileId;
+    *outLength = found.size;
+    return QAV_OK;
+}
+
 }  // namespace
 
 uint32_t CCardSeal::SealWrite(const uint8_t* data, uint32_t dataLength, uint8_t* digest,
@@ -69,34 +130,11 @@ uint32_t CCardSeal::SealWrite(const uint8_t* data, uint32_t dataLength, uint8_t*
 uint32_t CCardSeal::SealSign(int32_t keyFid, int32_t pictureRef, uint32_t mode, const uint8_t* hash,
                              uint32_t hashLength, const char* text, uint8_t* signature,
                              uint32_t* outLength, uint32_t* location, uint32_t) {
-    if (mode > static_cast<uint32_t>(SealSignMode::kPictureLookup)) return QAV_E_BAD_SELECTOR;
-    const auto sealMode = static_cast<SealSignMode>(mode);
-    const bool signs = sealMode != SealSignMode::kPictureLookup;
-    const bool showsPicture = sealMode != SealSignMode::kSignature;
-    uint32_t textLength = 0;
-    if (signs) {
-        if (hash == nullptr) return QAV_E_NULL_POINTER;
-        if (hashLength != kSealHashLength) return QAV_E_BAD_LENGTH;
-        if (text != nullptr) {
-            textLength = BoundedTextLength(text, kMaxSealTextLength);
-            if (textLength > kMaxSealTextLength) return QAV_E_BAD_LENGTH;
-        }
-    }
-    if (outLength == nullptr || *outLength == 0) return QAV_E_NULL_POINTER;
-    if (showsPicture && location == nullptr) return QAV_E_NULL_POINTER;
-    // Identifiers travel in two bytes; a wider one would name another key
-    // or picture without anyone noticing.
-    if ((signs && !IdFits(keyFid)) || (showsPicture && !IdFits(pictureRef))) {
-        return QAV_E_ID_TOO_LARGE;
-    }
-
     SealSignRequest request;
-    request.mode = sealMode;
-    request.keyFid = static_cast<uint16_t>(signs ? keyFid : 0);
-    request.pictureRef = static_cast<uint16_t>(showsPicture ? pictureRef : 0);
-    request.hash = signs ? hash : nullptr;
-    request.text = signs ? text : nullptr;
-    request.textLength = textLength;
+    if (const uint32_t rc = CheckSealSign(keyFid, pictureRef, mode, hash, hashLength, text,
+                                          outLength, location, &request)) {
+        return rc;
+    }
     CTlvList elements;
     if (const uint32_t rc = EncodeSealSignRequest(request, &elements)) return rc;
 
@@ -104,29 +142,8 @@ uint32_t CCardSeal::SealSign(int32_t keyFid, int32_t pictureRef, uint32_t mode, 
         CApdu::WithData(Format(), {kProprietaryClass, kSealSign, 0x00, static_cast<uint8_t>(mode)},
                         elements.EncodingData(), elements.EncodingLength());
     if (const uint32_t rc = SendApdu(&apdu)) return rc;
-
-    if (sealMode == SealSignMode::kSignature) {
-        std::array<uint8_t, kSealSignatureLength> answer{};
-        if (const uint32_t rc =
-                ParseSealSignature(apdu.Response(), apdu.ResponseLength(), answer.data())) {
-            return rc;
-        }
-        if (signature != nullptr) {
-            // Too small leaves the length as the caller gave it.
-            if (*outLength < kSealSignatureLength) return QAV_E_BUFFER_TOO_SMALL;
-            std::copy(answer.begin(), answer.end(), signature);
-        }
-        *outLength = kSealSignatureLength;
-        return QAV_OK;
-    }
-
-    SealPictureLocation found;
-    if (const uint32_t rc = ParseSealLocation(apdu.Response(), apdu.ResponseLength(), &found)) {
-        return rc;
-    }
-    *location = found.fileId;
-    *outLength = found.size;
-    return QAV_OK;
+    return request.mode == SealSignMode::kSignature ? HandOverSignature(apdu, signature, outLength)
+                                                    : HandOverLocation(apdu, outLength, location);
 }
 
 }  // namespace qav

@@ -19,8 +19,9 @@ uint32_t BuildSecuredCommand(CApdu& apdu, const ChallengeSource& challenge,
     uint32_t rc = challenge(nonce.data(), messaging.challengeLength);
     if (rc != QAV_OK) return rc;
 
-    // Cryptogram and MAC side by side, so the final data needs no second
-    // copy; wiped because the plaintext it encrypts may be key material.
+    // Room for the cryptogram and the MAC behind it, so the final data needs
+    // no second copy; wiped because the plaintext it encrypts may be key
+    // material.
     std::vector<uint8_t> data(size_t{kCryptogramArea} + kCommandMacLength, 0);
     const platform::WipeOnExit wipeData(data);
     const uint32_t offered = std::min(room, kCryptogramArea);
@@ -32,16 +33,24 @@ uint32_t BuildSecuredCommand(CApdu& apdu, const ChallengeSource& challenge,
         return QAV_E_CONVERSION;
     }
 
-    apdu.lc = produced + kCommandMacLength;
-    apdu.SetData(data.data(), produced);
+    data.resize(produced);
+    return AppendCommandMac(apdu, nonce.data(), messaging, &data);
+}
+
+uint32_t AppendCommandMac(CApdu& apdu, const uint8_t* challenge, const SecureMessaging& messaging,
+                          std::vector<uint8_t>* data) {
+    const auto length = static_cast<uint32_t>(data->size());
+    apdu.lc = length + kCommandMacLength;
+    apdu.SetData(data->data(), length);
     apdu.Build();
     std::array<uint8_t, kCommandMacLength> mac{};
-    rc = messaging.mac(nonce.data(), messaging.challengeLength, apdu.Command(),
-                       apdu.CommandLength(), mac.data(), messaging.user1, messaging.user2);
+    const uint32_t rc =
+        messaging.mac(challenge, messaging.challengeLength, apdu.Command(), apdu.CommandLength(),
+                      mac.data(), messaging.user1, messaging.user2);
     if (rc != QAV_OK) return rc;
 
-    std::copy(mac.begin(), mac.end(), data.data() + produced);
-    apdu.SetData(data.data(), produced + kCommandMacLength);
+    data->insert(data->end(), mac.begin(), mac.end());
+    apdu.SetData(data->data(), length + kCommandMacLength);
     apdu.Build();
     return QAV_OK;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "qavseal/qavseal.h"
 #include "reader/apdu.h"
@@ -28,6 +29,13 @@ struct SecureMessaging {
     uintptr_t user1 = 0;
     uintptr_t user2 = 0;
 };
+
+// The caller sets the header; data holds the command data, with room for
+// the MAC so that no copy of it is left behind. The command is built with Lc
+// counting the MAC to come, the caller's MAC over those bytes is appended to
+// data, and the command is built again. A MAC failure comes back unchanged.
+uint32_t AppendCommandMac(CApdu& apdu, const uint8_t* challenge, const SecureMessaging& messaging,
+                          std::vector<uint8_t>* data);
 
 // The caller sets the header. This asks for a challenge, has plain
 // encrypted into at most room bytes (never more than the cryptogram area),
