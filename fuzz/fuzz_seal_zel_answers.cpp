@@ -1,5 +1,6 @@
-// Card answers to the seal card's signing, seal-data and file commands and
-// to the identity card's commands, all taken from the fuzz input. Nothing
+// Card answers to the seal card's signing, seal-data and file commands, to
+// its authentication, key and cipher commands, and to the identity card's
+// commands, all taken from the fuzz input. Nothing
 // may read or write past a buffer, no answer may make an operation loop,
 // and every output an operation reports as set must be one it could set.
 #include <array>
@@ -87,6 +88,41 @@ void DriveSealCard(qav::CCardSeal& card, bool t1) {
     (void)card.Reset(0);
 }
 
+void DriveSealKeyCommands(qav::CCardSeal& card) {
+    std::vector<uint8_t> out(512);
+    std::array<uint8_t, 16> first{};
+    const std::vector<uint8_t> data(480, 0x11);
+    uint32_t tries = kUnset;
+    const uint32_t auth = card.ExternalAuth(1, 8, Cryptogram, &tries, 0, 0);
+    if (auth == QAV_E_PIN_WRONG || auth == QAV_E_PIN_BLOCKED) Require(tries <= 15);
+    uint32_t length = 16;
+    if (card.InternalAuth(1, data.data(), 16, out.data(), &length, 0) == QAV_OK) {
+        Require(length == 16);
+    }
+    if (card.GenerateToken1(6, 1, out.data(), &length, 0) == QAV_OK) Require(length == 16);
+    (void)card.GenerateSK(6, 1, nullptr, 0, 0);
+    if (card.ExportAppAuthKey(2, out.data(), &length, 0) == QAV_OK) Require(length <= 16);
+    length = 480;
+    (void)card.CipherData(0, 0, 0, data.data(), 16, data.data(), 16, 1, data.data(), 480,
+                          out.data(), &length, 0);
+    Require(length <= 480);
+    length = 4;
+    (void)card.CipherData(0, 1, 1, nullptr, 0, data.data(), 16, 1, data.data(), 240, out.data(),
+                          &length, 0);
+    Require(length <= 4);
+    length = 417;
+    if (card.SessionKeyCipher(1, 2, 1, data.data(), 16, data.data(), 417, out.data(), &length, 0) ==
+        QAV_OK) {
+        Require(length == 417);
+    }
+    length = static_cast<uint32_t>(out.size());
+    uint32_t firstLength = 16;
+    if (card.ExportPublicKey(0, 0x2F01, 0, 0, 0, 0, out.data(), &length, first.data(), &firstLength,
+                             0) == QAV_OK) {
+        Require(length <= out.size() && firstLength <= 16);
+    }
+}
+
 void DriveIdentityCard(qav::CCardZel& card) {
     uint32_t tries = kUnset;
     const uint32_t verify = card.VerifyPIN(0, "123456", 6, &tries, 0);
@@ -112,7 +148,8 @@ void DriveIdentityCard(qav::CCardZel& card) {
 
 }  // namespace
 
-// Byte 0: bit 0 picks T=1, bit 1 the identity card; the rest are answers.
+// Byte 0: bit 0 picks T=1, bit 1 the identity card, bit 2 the seal card's
+// key commands; the rest are answers.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     const bool t1 = (data[0] & 1) != 0;
@@ -121,6 +158,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if ((data[0] & 2) != 0) {
         qav::CCardZel card(&reader);
         DriveIdentityCard(card);
+    } else if ((data[0] & 4) != 0) {
+        qav::CCardSeal card(&reader);
+        DriveSealKeyCommands(card);
     } else {
         qav::CCardSeal card(&reader);
         DriveSealCard(card, t1);
