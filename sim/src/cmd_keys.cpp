@@ -209,12 +209,12 @@ Answer CardEngine::WriteRsaKey(const Apdu& apdu) {
     Tlv component = (*list)[1];
     if ((target.tag != 0xC0 && target.tag != 0xC2) || target.value.size() != 2)
         return Status(sw::kWrongData);
-    if (encrypted) {
-        try {
-            component.value = SecureDecrypt(image_.encKey, component.value);
-        } catch (const CryptoError&) {
-            return Status(sw::kSmBadMac);
-        }
+    // The host sends every component at its fixed length, so a cryptogram here
+    // is unpadded SM4-ECB; the 4-byte exponent is public and travels plain.
+    if (encrypted && component.tag != 0xC9) {
+        if (component.value.empty() || component.value.size() % 16 != 0)
+            return Status(sw::kWrongData);
+        component.value = BlockCipher(Cipher::Sm4, image_.encKey, {}, component.value, false);
     }
     const uint16_t file = Be16(target.value.data());
     const bool isPublic = target.tag == 0xC0;

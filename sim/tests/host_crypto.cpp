@@ -31,22 +31,18 @@ void Require(bool ok, const char* what) {
 
 Bn ToBn(const uint8_t* p, size_t n) { return Bn(BN_bin2bn(p, static_cast<int>(n), nullptr)); }
 
-Bytes Sm4(const char* mode, const Bytes& key, const Bytes& iv, const Bytes& data) {
-    const CipherCtx ctx(EVP_CIPHER_CTX_new());
-    EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, mode, nullptr);
-    Require(cipher != nullptr, "SM4 missing");
-    const int ok = EVP_EncryptInit_ex2(ctx.get(), cipher, key.data(),
-                                       iv.empty() ? nullptr : iv.data(), nullptr);
-    EVP_CIPHER_free(cipher);
-    Require(ok == 1, "SM4 init");
-    EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
-    Bytes out(data.size() + 16);
-    int n = 0;
-    Require(EVP_EncryptUpdate(ctx.get(), out.data(), &n, data.data(),
-                              static_cast<int>(data.size())) == 1,
-            "SM4");
-    out.resize(static_cast<size_t>(n));
+Bytes FromBn(const BIGNUM* bn, size_t width) {
+    Bytes out(width);
+    Require(BN_bn2binpad(bn, out.data(), static_cast<int>(width)) == static_cast<int>(width),
+            "number too long");
     return out;
+}
+
+Bytes BnParam(const EVP_PKEY* key, const char* name, size_t width) {
+    BIGNUM* bn = nullptr;
+    Require(EVP_PKEY_get_bn_param(key, name, &bn) == 1, name);
+    const Bn hold(bn);
+    return FromBn(bn, width);
 }
 
 Bytes Pad(Bytes data) {
@@ -63,6 +59,18 @@ Pkey FromData(const char* type, Bld& bld) {
                 EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get()) == 1,
             "public key");
     return Pkey(key);
+}
+
+Pkey Sm2PublicKey(const Bytes& pub) {
+    Require(pub.size() == 64, "SM2 public key size");
+    Bld bld(OSSL_PARAM_BLD_new());
+    Bytes point{0x04};
+    point.insert(point.end(), pub.begin(), pub.end());
+    static char group[] = "SM2";
+    OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME, group, 0);
+    OSSL_PARAM_BLD_push_octet_string(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(),
+                                     point.size());
+    return FromData("SM2", bld);
 }
 
 }  // namespace
@@ -89,60 +97,99 @@ std::string Hex(const Bytes& bytes) {
     return s;
 }
 
-Bytes Sm3(const Bytes& data) {
-    Bytes out(32);
+Bytes Sm3(const Bytes& data) { return Digest("SM3", data); }
+
+Bytes Sha256(const Bytes& data) { return Digest("SHA256", data); }
+
+Bytes Digest(const char* name, const Bytes& data) {
+    EVP_MD* md = EVP_MD_fetch(nullptr, name, nullptr);
+    Require(md != nullptr, name);
+    Bytes out(EVP_MAX_MD_SIZE);
     unsigned n = 0;
-    Require(EVP_Digest(data.data(), data.size(), out.data(), &n, EVP_sm3(), nullptr) == 1, "SM3");
+    const int ok = EVP_Digest(data.data(), data.size(), out.data(), &n, md, nullptr);
+    EVP_MD_free(md);
+    Require(ok == 1, name);
+    out.resize(n);
     return out;
 }
 
-Bytes Sha256(const Bytes& data) {
-    Bytes out(32);
-    unsigned n = 0;
-    Require(EVP_Digest(data.data(), data.size(), out.data(), &n, EVP_sha256(), nullptr) == 1,
-            "SHA-256");
+Bytes Cipher(const char* name, const Bytes& key, const Bytes& iv, const Bytes& data, bool encrypt) {
+    const CipherCtx ctx(EVP_CIPHER_CTX_new());
+    EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, name, nullptr);
+    Require(cipher != nullptr, name);
+    const int ok = EVP_CipherInit_ex2(ctx.get(), cipher, key.data(),
+                                      iv.empty() ? nullptr : iv.data(), encrypt ? 1 : 0, nullptr);
+    EVP_CIPHER_free(cipher);
+    Require(ok == 1 && EVP_CIPHER_CTX_get_key_length(ctx.get()) == static_cast<int>(key.size()),
+            name);
+    EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
+    Bytes out(data.size() + 32);
+    int n = 0;
+    int tail = 0;
+    Require(EVP_CipherUpdate(ctx.get(), out.data(), &n, data.data(),
+                             static_cast<int>(data.size())) == 1 &&
+                EVP_CipherFinal_ex(ctx.get(), out.data() + n, &tail) == 1,
+            name);
+    out.resize(static_cast<size_t>(n + tail));
     return out;
 }
 
 Bytes Sm4Cbc(const Bytes& key, const Bytes& iv, const Bytes& data) {
-    return Sm4("SM4-CBC", key, iv, data);
+    return Cipher("SM4-CBC", key, iv, data, true);
 }
 
 Bytes SecureMac(const Bytes& macKey, const Bytes& challenge, const Bytes& command) {
     Bytes iv = challenge;
     iv.resize(16, 0);
-    const Bytes cbc = Sm4("SM4-CBC", macKey, iv, Pad(command));
+    const Bytes cbc = Cipher("SM4-CBC", macKey, iv, Pad(command), true);
     return Bytes(cbc.end() - 16, cbc.end() - 12);
 }
 
 Bytes SecureEncrypt(const Bytes& encKey, const Bytes& plaintext) {
-    return Sm4("SM4-ECB", encKey, {}, Pad(plaintext));
+    return Cipher("SM4-ECB", encKey, {}, Pad(plaintext), true);
 }
 
-Bytes Sm4Ecb(const Bytes& key, const Bytes& block) { return Sm4("SM4-ECB", key, {}, block); }
+Bytes Sm4Ecb(const Bytes& key, const Bytes& block) {
+    return Cipher("SM4-ECB", key, {}, block, true);
+}
 
-bool Sm2Verify(const Bytes& pub, const Bytes& digest, const Bytes& signature) {
-    Require(pub.size() == 64 && signature.size() == 64, "SM2 sizes");
-    Bld bld(OSSL_PARAM_BLD_new());
-    Bytes point{0x04};
-    point.insert(point.end(), pub.begin(), pub.end());
-    static char group[] = "SM2";
-    OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME, group, 0);
-    OSSL_PARAM_BLD_push_octet_string(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(),
-                                     point.size());
-    const Pkey key = FromData("SM2", bld);
+namespace {
+
+Bytes DerSignature(const Bytes& signature) {
+    Require(signature.size() == 64, "SM2 signature size");
     const Sig sig(ECDSA_SIG_new());
     Bn r = ToBn(signature.data(), 32);
     Bn s = ToBn(signature.data() + 32, 32);
-    Require(ECDSA_SIG_set0(sig.get(), r.release(), s.release()) == 1, "sig");
+    Require(sig && ECDSA_SIG_set0(sig.get(), r.release(), s.release()) == 1, "sig");
     unsigned char* der = nullptr;
     const int derLength = i2d_ECDSA_SIG(sig.get(), &der);
-    const PkeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
-    const bool ok = ctx && EVP_PKEY_verify_init(ctx.get()) == 1 &&
-                    EVP_PKEY_verify(ctx.get(), der, static_cast<size_t>(derLength), digest.data(),
-                                    digest.size()) == 1;
+    Require(derLength > 0, "sig");
+    Bytes out(der, der + derLength);
     OPENSSL_free(der);
-    return ok;
+    return out;
+}
+
+}  // namespace
+
+bool Sm2Verify(const Bytes& pub, const Bytes& digest, const Bytes& signature) {
+    const Pkey key = Sm2PublicKey(pub);
+    const Bytes der = DerSignature(signature);
+    const PkeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
+    return ctx && EVP_PKEY_verify_init(ctx.get()) == 1 &&
+           EVP_PKEY_verify(ctx.get(), der.data(), der.size(), digest.data(), digest.size()) == 1;
+}
+
+bool Sm2VerifyMessage(const Bytes& pub, const Bytes& message, const Bytes& signature) {
+    const Pkey key = Sm2PublicKey(pub);
+    const Bytes der = DerSignature(signature);
+    static const char kId[] = "1234567812345678";
+    // The digest context borrows the key context: it must go first.
+    const PkeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
+    const std::unique_ptr<EVP_MD_CTX, Free<EVP_MD_CTX, EVP_MD_CTX_free>> md(EVP_MD_CTX_new());
+    Require(md && ctx && EVP_PKEY_CTX_set1_id(ctx.get(), kId, sizeof kId - 1) == 1, "SM2 id");
+    EVP_MD_CTX_set_pkey_ctx(md.get(), ctx.get());
+    return EVP_DigestVerifyInit(md.get(), nullptr, EVP_sm3(), nullptr, key.get()) == 1 &&
+           EVP_DigestVerify(md.get(), der.data(), der.size(), message.data(), message.size()) == 1;
 }
 
 Bytes RsaPublicRaw(const Bytes& modulus, const Bytes& exponent, const Bytes& input) {
@@ -161,6 +208,46 @@ Bytes RsaPublicRaw(const Bytes& modulus, const Bytes& exponent, const Bytes& inp
             "RSA");
     out.resize(length);
     return out;
+}
+
+Sm2Pair Sm2Generate() {
+    const Pkey key(EVP_PKEY_Q_keygen(nullptr, nullptr, "SM2"));
+    Require(key != nullptr, "SM2 key generation");
+    Bytes point(65);
+    size_t length = 0;
+    Require(EVP_PKEY_get_octet_string_param(key.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(),
+                                            point.size(), &length) == 1 &&
+                length == 65,
+            "SM2 public key");
+    return {BnParam(key.get(), OSSL_PKEY_PARAM_PRIV_KEY, 32),
+            Bytes(point.begin() + 1, point.end())};
+}
+
+Bytes Sm2Encrypt(const Bytes& pub, const Bytes& message) {
+    const Pkey key = Sm2PublicKey(pub);
+    const PkeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
+    size_t length = 0;
+    Require(ctx && EVP_PKEY_encrypt_init(ctx.get()) == 1 &&
+                EVP_PKEY_encrypt(ctx.get(), nullptr, &length, message.data(), message.size()) == 1,
+            "SM2 encryption");
+    Bytes out(length);
+    Require(EVP_PKEY_encrypt(ctx.get(), out.data(), &length, message.data(), message.size()) == 1,
+            "SM2 encryption");
+    out.resize(length);
+    return out;
+}
+
+RsaPair RsaGenerate(unsigned bits) {
+    const Pkey key(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits)));
+    Require(key != nullptr, "RSA key generation");
+    const size_t half = bits / 16;
+    return {BnParam(key.get(), OSSL_PKEY_PARAM_RSA_N, bits / 8),
+            BnParam(key.get(), OSSL_PKEY_PARAM_RSA_E, 4),
+            BnParam(key.get(), OSSL_PKEY_PARAM_RSA_FACTOR1, half),
+            BnParam(key.get(), OSSL_PKEY_PARAM_RSA_FACTOR2, half),
+            BnParam(key.get(), OSSL_PKEY_PARAM_RSA_EXPONENT1, half),
+            BnParam(key.get(), OSSL_PKEY_PARAM_RSA_EXPONENT2, half),
+            BnParam(key.get(), OSSL_PKEY_PARAM_RSA_COEFFICIENT1, half)};
 }
 
 }  // namespace host

@@ -24,7 +24,29 @@ Bytes SecureEncrypt(const Bytes& encKey, const Bytes& plaintext);
 Bytes Sm4Ecb(const Bytes& key, const Bytes& block);
 // SM2 signature r || s over a 32-byte digest, public key x || y.
 bool Sm2Verify(const Bytes& pub, const Bytes& digest, const Bytes& signature);
+// The same over a message: the digest is SM3(Z || message), Z from the
+// default identity 1234567812345678.
+bool Sm2VerifyMessage(const Bytes& pub, const Bytes& message, const Bytes& signature);
 // Raw RSA public operation with modulus and exponent.
 Bytes RsaPublicRaw(const Bytes& modulus, const Bytes& exponent, const Bytes& input);
+
+// Any digest or unpadded block cipher OpenSSL knows by name ("SHA1",
+// "DES-EDE3-CBC", ...); an empty iv for ECB modes.
+Bytes Digest(const char* name, const Bytes& data);
+Bytes Cipher(const char* name, const Bytes& key, const Bytes& iv, const Bytes& data, bool encrypt);
+
+// Fresh key pairs made on the host, in the forms the key loading commands take.
+struct Sm2Pair {
+    Bytes priv;  // d, 32 bytes
+    Bytes pub;   // x || y
+};
+Sm2Pair Sm2Generate();
+// OpenSSL's SM2 ciphertext (DER) of message under x || y.
+Bytes Sm2Encrypt(const Bytes& pub, const Bytes& message);
+struct RsaPair {
+    Bytes modulus, exponent;   // exponent in 4 bytes
+    Bytes p, q, dp, dq, qinv;  // bits/16 bytes each
+};
+RsaPair RsaGenerate(unsigned bits);
 
 }  // namespace host

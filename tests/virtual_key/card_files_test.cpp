@@ -8,6 +8,7 @@
 
 #include "device/seal_application.h"
 #include "host_crypto.h"
+#include "secure_channel.h"
 #include "support/card_callbacks.h"
 #include "virtual_key_fixture.h"
 
@@ -20,51 +21,7 @@ using Percents = std::vector<uint32_t>;
 using test::kTransports;
 using test::WithTransport;
 
-constexpr uint32_t kCallbackFailure = 0xBAD0CA11u;
 constexpr uint16_t kPinMarkerFile = 0x1011;
-
-// The application's side of secure messaging, in the key's documented
-// scheme: SM4-ECB cryptograms, SM4-CBC MACs over the challenge.
-struct SecureChannel {
-    Bytes macKey = host::Hex("11223344556677889900AABBCCDDEEFF");
-    Bytes encKey = host::Hex("0F1E2D3C4B5A69788796A5B4C3D2E1F0");
-    int spoilMacOf = -1;  // the MAC of this piece (0 = first) gets a bit flipped
-    int macs = 0;
-    std::vector<Bytes> challenges;
-
-    uintptr_t User() { return reinterpret_cast<uintptr_t>(this); }
-};
-
-uint32_t QAV_CALLBACK Encrypt(const uint8_t* challenge, uint32_t challengeLength,
-                              const uint8_t* plain, uint32_t plainLength, uint8_t* out,
-                              uint32_t* outLength, uintptr_t user1, uintptr_t) {
-    auto* channel = reinterpret_cast<SecureChannel*>(user1);
-    try {
-        channel->challenges.emplace_back(challenge, challenge + challengeLength);
-        const Bytes cryptogram = host::SecureEncrypt(channel->encKey, {plain, plain + plainLength});
-        if (cryptogram.size() > *outLength) return kCallbackFailure;
-        std::copy(cryptogram.begin(), cryptogram.end(), out);
-        *outLength = static_cast<uint32_t>(cryptogram.size());
-        return QAV_OK;
-    } catch (const std::exception&) {
-        return kCallbackFailure;
-    }
-}
-
-uint32_t QAV_CALLBACK Mac(const uint8_t* challenge, uint32_t challengeLength,
-                          const uint8_t* command, uint32_t commandLength, uint8_t* mac,
-                          uintptr_t user1, uintptr_t) {
-    auto* channel = reinterpret_cast<SecureChannel*>(user1);
-    try {
-        Bytes value = host::SecureMac(channel->macKey, {challenge, challenge + challengeLength},
-                                      {command, command + commandLength});
-        if (channel->macs++ == channel->spoilMacOf) value[0] ^= 0x01;
-        std::copy(value.begin(), value.end(), mac);
-        return QAV_OK;
-    } catch (const std::exception&) {
-        return kCallbackFailure;
-    }
-}
 
 // Bytes that differ from their neighbours and from zero-filled files.
 Bytes Pattern(size_t length, uint8_t first) {
@@ -87,8 +44,8 @@ protected:
     }
     uint32_t WriteSecured(uint32_t offset, const Bytes& data, uint32_t challengeLength) {
         return WriteCardFile(Device(handle), kPinMarkerFile, offset, data.data(),
-                             static_cast<uint32_t>(data.size()), challengeLength, Encrypt, Mac,
-                             nullptr, channel.User(), 0);
+                             static_cast<uint32_t>(data.size()), challengeLength,
+                             test::ChannelEncrypt, test::ChannelMac, nullptr, channel.User(), 0);
     }
     uint32_t SelectById(uint16_t fid) {
         uint8_t control[64];
@@ -102,7 +59,7 @@ protected:
     }
 
     QAV_HANDLE handle = 0;
-    SecureChannel channel;
+    test::SecureChannel channel;
     test::CallbackLog log;
 };
 
@@ -112,7 +69,7 @@ TEST_F(KeyCardTest, SecuredWriteInTheKeysSchemeLandsWithoutThePin) {
     const Bytes data = Pattern(600, 3);
     for (const uint32_t challengeLength : {4u, 8u, 16u}) {
         InsertAndOpen();
-        channel = SecureChannel{};
+        channel = test::SecureChannel{};
         ASSERT_EQ(WriteSecured(0x0010, data, challengeLength), QAV_OK) << challengeLength;
 
         const Bytes now = FileNow(kPinMarkerFile);
@@ -149,7 +106,7 @@ TEST_F(KeyCardTest, ShortSecuredWritesFitTheRoomTheCallbackIsGiven) {
     // which keeps to the room it is told, needs a block beyond the plaintext.
     for (const size_t length : {1u, 14u, 15u, 16u, 31u}) {
         InsertAndOpen();
-        channel = SecureChannel{};
+        channel = test::SecureChannel{};
         const Bytes data = Pattern(length, static_cast<uint8_t>(length));
         ASSERT_EQ(WriteSecured(0x40, data, 8), QAV_OK) << length;
         Bytes back(length);
