@@ -1,8 +1,8 @@
 // The fourteen key, cipher, hash and certificate commands both card classes
 // carry in the same order (identity card positions 10 to 23, seal card 8 to
-// 21). They are written once here; a card whose command differs overrides
-// it. Until they are built each answers QAV_E_NOT_SUPPORTED and sends
-// nothing.
+// 21). They are written once here, as the identity card sends them; a card
+// that differs in a detail answers a hook below, and one whose command is
+// another altogether overrides it.
 #pragma once
 
 #include <cstdint>
@@ -64,6 +64,20 @@ public:
                                     uint32_t variant, uint32_t fileF1, uint32_t fileF2,
                                     uint32_t fileF3, uint32_t option, const uint8_t* data,
                                     uint32_t dataLength, uint32_t reserved);
+
+protected:
+    // P1 of the RSA public- and private-key operations before the piece
+    // position is added.
+    virtual uint8_t RsaCalcP1Base() const noexcept { return 0x40; }
+    // Whether WriteSM2Key without a MAC callback goes out unsecured (80 C2)
+    // rather than being refused.
+    virtual bool LoadsSm2KeyWithoutMac() const noexcept { return false; }
+
+private:
+    uint32_t RsaKeyCalc(uint8_t ins, uint32_t bits, uint32_t file, const uint8_t* input,
+                        uint32_t inputLength, uint8_t* out, uint32_t* outLength);
+    uint32_t Sm2KeyCalc(uint8_t ins, uint32_t operation, uint32_t file, const uint8_t* input,
+                        uint32_t inputLength, uint8_t* out, uint32_t* outLength);
 };
 
 }  // namespace qav

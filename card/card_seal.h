@@ -100,6 +100,10 @@ public:
     virtual uint32_t ExportAppAuthKey(uint32_t keyIndex, uint8_t* out, uint32_t* outLength,
                                       uint32_t reserved);
 
+protected:
+    uint8_t RsaCalcP1Base() const noexcept override { return 0xC0; }
+    bool LoadsSm2KeyWithoutMac() const noexcept override { return true; }
+
 private:
     // Sends a PIN command (header, then data as Lc and body) and maps its
     // status through the PIN table.

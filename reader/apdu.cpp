@@ -82,7 +82,9 @@ void CApdu::Build() {
 
     // A short Le of 00 lets the card send 256 bytes, one more than the
     // format's room: a file length query on a large file gets them all.
-    const bool fullShortAnswer = sendLe && le == 0 && width == 1;
+    // Under T=0 the Le of a command with data stays home, but the card's
+    // 6100 still fetches 256 bytes.
+    const bool fullShortAnswer = le == 0 && width == 1;
     const uint32_t room = fullShortAnswer ? std::max(format.responseCapacity, kFullShortAnswer)
                                           : format.responseCapacity;
     WipeAndRelease(response_);
