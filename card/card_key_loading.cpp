@@ -99,13 +99,14 @@ uint32_t CheckSm2KeyLoad(const Sm2KeyLoad& r) noexcept {
 }
 
 uint8_t Sm2KeyP1(const Sm2KeyLoad& r) noexcept {
-    uint8_t p1 = static_cast<uint8_t>(r.variant & 0x0F);
-    if (r.flag == 1) p1 |= 0x40;
+    // Added, not or-ed: variant 1 and the low key index's 01 make 02.
+    uint32_t p1 = r.variant & 0x0F;
+    if (r.flag == 1) p1 += 0x40;
     if (r.encrypted == 1) {
-        p1 |= kEncryptedBit;
-        if ((r.keyIndex & 0x0F) < 2) p1 |= 0x01;
+        p1 += kEncryptedBit;
+        if ((r.keyIndex & 0x0F) < 2) p1 += 0x01;
     }
-    return p1;
+    return static_cast<uint8_t>(p1);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-30}
 [ $# -gt 0 ] && shift
-targets=${*:-fuzz_tlv fuzz_unpad fuzz_hex fuzz_card_answers fuzz_ber fuzz_seal_zel_answers}
+targets=${*:-fuzz_tlv fuzz_unpad fuzz_hex fuzz_card_answers fuzz_ber fuzz_seal_zel_answers fuzz_key_answers}
 build="$root/build-fuzz"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DQAV_BUILD_FUZZ=ON \
