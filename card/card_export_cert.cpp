@@ -76,8 +76,8 @@ uint32_t CCardKeyCommands::ExportPublicKey(uint32_t mode, int32_t publicFile, ui
                 ParseSingleElement(step1.Response(), step1.ResponseLength(), tag::kBlock, &block)) {
             return rc;
         }
-        if (const uint32_t rc = DeliverOutput(block.data(), static_cast<uint32_t>(block.size()),
-                                              blockOut, blockOutLength)) {
+        if (const uint32_t rc = HandOut(block.data(), static_cast<uint32_t>(block.size()), blockOut,
+                                        blockOutLength)) {
             return rc;
         }
         if (blockOut == nullptr) return QAV_OK;
@@ -91,7 +91,7 @@ uint32_t CCardKeyCommands::ExportPublicKey(uint32_t mode, int32_t publicFile, ui
                 ? ParseSingleElement(step2.Response(), step2.ResponseLength(), kAnyTag, &key)
                 : ParseRsaPublicKey(step2.Response(), step2.ResponseLength(), &key);
         if (rc != QAV_OK) return rc;
-        return DeliverOutput(key.data(), static_cast<uint32_t>(key.size()), keyOut, keyOutLength);
+        return HandOut(key.data(), static_cast<uint32_t>(key.size()), keyOut, keyOutLength);
     }
     return sendRc;
 }

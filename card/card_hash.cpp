@@ -79,7 +79,7 @@ uint32_t CCardKeyCommands::CardHash(uint32_t mode, uint32_t algorithm, const uin
             cursor.Advance();
         }
     }
-    return DeliverOutput(digest.data(), static_cast<uint32_t>(digest.size()), out, outLength);
+    return HandOut(digest.data(), static_cast<uint32_t>(digest.size()), out, outLength);
 }
 
 }  // namespace qav

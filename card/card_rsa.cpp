@@ -42,9 +42,7 @@ uint32_t CCardKeyCommands::GenRSAKeyPair(uint32_t bits, uint32_t privateFile, ui
     if (size == nullptr) return QAV_E_BAD_LENGTH;
     if (privateFile > kMaxFileId || publicFile > kMaxFileId) return QAV_E_ID_TOO_LARGE;
     const uint32_t keyLength = bits / 8 + kExponentLength;
-    if (uint32_t rc = QAV_OK; KeyPairOutputDecides(publicFile, out, outLength, keyLength, &rc)) {
-        return rc;
-    }
+    if (const auto stop = KeyPairOutputDecides(publicFile, out, outLength, keyLength)) return *stop;
 
     std::vector<uint8_t> answer;
     if (const uint32_t rc =
@@ -59,7 +57,7 @@ uint32_t CCardKeyCommands::GenRSAKeyPair(uint32_t bits, uint32_t privateFile, ui
         return rc;
     }
     if (key.size() != keyLength) return QAV_E_UNEXPECTED_DATA;
-    return DeliverOutput(key.data(), keyLength, out, outLength);
+    return HandOut(key.data(), keyLength, out, outLength);
 }
 
 uint32_t CCardKeyCommands::RSAPublicKeyCalc(uint32_t bits, uint32_t publicFile,
@@ -81,7 +79,7 @@ uint32_t CCardKeyCommands::RsaKeyCalc(uint8_t ins, uint32_t bits, uint32_t file,
     const RsaSize* size = FindRsaSize(bits);
     if (const uint32_t rc = CheckCalc(size, file, input, inputLength, outLength)) return rc;
     const uint32_t resultLength = bits / 8;
-    if (uint32_t rc = QAV_OK; OutputRuleDecides(out, outLength, resultLength, &rc)) return rc;
+    if (const auto stop = SizeQueryOrTooSmall(out, outLength, resultLength)) return *stop;
 
     KeyCommandData data;
     data.AddFile(calc.fileTag, file);
@@ -99,7 +97,7 @@ uint32_t CCardKeyCommands::RsaKeyCalc(uint8_t ins, uint32_t bits, uint32_t file,
         return rc;
     }
     if (result.size() != resultLength) return QAV_E_UNEXPECTED_DATA;
-    return DeliverOutput(result.data(), resultLength, out, outLength);
+    return HandOut(result.data(), resultLength, out, outLength);
 }
 
 }  // namespace qav

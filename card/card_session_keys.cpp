@@ -173,7 +173,7 @@ uint32_t CCardKeyCommands::ExportSessionKey(uint32_t keyIndex, uint32_t wrapped,
             ParseSingleElement(apdu.Response(), apdu.ResponseLength(), tag::kBlock, &key)) {
         return rc;
     }
-    return DeliverOutput(key.data(), static_cast<uint32_t>(key.size()), out, outLength);
+    return HandOut(key.data(), static_cast<uint32_t>(key.size()), out, outLength);
 }
 
 uint32_t CCardKeyCommands::ImportSessionKey(uint32_t mode, uint32_t wrapped, uint32_t algorithm,
@@ -221,8 +221,8 @@ uint32_t CCardKeyCommands::SessionKeyCipher(uint32_t direction, uint32_t keyInde
         if (ivLength == 0 || ivLength > kMaxIvLength) return QAV_E_BAD_LENGTH;
     }
     if (input == nullptr || outputLength == nullptr) return QAV_E_NULL_POINTER;
+    if (const auto stop = SizeQueryOrTooSmall(output, outputLength, inputLength)) return *stop;
     uint32_t rc = QAV_OK;
-    if (OutputRuleDecides(output, outputLength, inputLength, &rc)) return rc;
 
     const CipherRequest request{direction, keyIndex, withIv == 1 ? iv : nullptr, ivLength};
     CChunkCursor cursor(inputLength, kCipherPieceSize);

@@ -48,9 +48,8 @@ uint32_t CCardKeyCommands::GenSM2KeyPair(uint32_t variant, uint32_t privateFile,
                                          uint32_t) {
     if (variant > 1) return QAV_E_BAD_SELECTOR;
     if (privateFile > kMaxFileId || publicFile > kMaxFileId) return QAV_E_ID_TOO_LARGE;
-    if (uint32_t rc = QAV_OK;
-        KeyPairOutputDecides(publicFile, out, outLength, kSm2PublicKeyLength, &rc)) {
-        return rc;
+    if (const auto stop = KeyPairOutputDecides(publicFile, out, outLength, kSm2PublicKeyLength)) {
+        return *stop;
     }
 
     std::vector<uint8_t> answer;
@@ -66,7 +65,7 @@ uint32_t CCardKeyCommands::GenSM2KeyPair(uint32_t variant, uint32_t privateFile,
         return rc;
     }
     if (key.size() != kSm2PublicKeyLength) return QAV_E_UNEXPECTED_DATA;
-    return DeliverOutput(key.data(), kSm2PublicKeyLength, out, outLength);
+    return HandOut(key.data(), kSm2PublicKeyLength, out, outLength);
 }
 
 uint32_t CCardKeyCommands::SM2PublicKeyCalc(uint32_t operation, uint32_t publicFile,
@@ -100,7 +99,7 @@ uint32_t CCardKeyCommands::Sm2KeyCalc(uint8_t ins, uint32_t operation, uint32_t 
                      : CApdu::WithDataExpecting(Format(), header, data.Data(), data.Length(), 0);
     if (const uint32_t rc = SendApdu(&apdu)) return rc;
     if (verifies) return QAV_OK;
-    return DeliverOutput(apdu.Response(), apdu.ResponseLength(), out, outLength);
+    return HandOut(apdu.Response(), apdu.ResponseLength(), out, outLength);
 }
 
 }  // namespace qav

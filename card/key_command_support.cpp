@@ -26,21 +26,6 @@ const RsaSize* FindRsaSize(uint32_t bits) noexcept {
     return nullptr;
 }
 
-uint32_t DeliverOutput(const uint8_t* value, uint32_t length, uint8_t* out, uint32_t* outLength) {
-    uint32_t rc = QAV_OK;
-    if (OutputRuleDecides(out, outLength, length, &rc)) return rc;
-    std::copy_n(value, length, out);
-    *outLength = length;
-    return QAV_OK;
-}
-
-bool OutputRuleDecides(const uint8_t* out, uint32_t* outLength, uint32_t needed, uint32_t* rc) {
-    if (out != nullptr && *outLength >= needed) return false;
-    *rc = out == nullptr ? QAV_OK : QAV_E_BUFFER_TOO_SMALL;
-    *outLength = needed;
-    return true;
-}
-
 KeyCommandData::~KeyCommandData() { platform::SecureWipe(bytes_.data(), bytes_.capacity()); }
 
 void KeyCommandData::AddFile(uint8_t elementTag, uint32_t fid) {
@@ -91,14 +76,11 @@ uint32_t SendInPieces(CCard& card, const uint8_t* data, uint32_t length, uint32_
     return QAV_OK;
 }
 
-bool KeyPairOutputDecides(uint32_t publicFile, const uint8_t* out, uint32_t* outLength,
-                          uint32_t needed, uint32_t* rc) {
-    if (publicFile != 0) return false;
-    if (outLength == nullptr) {
-        *rc = QAV_E_NULL_POINTER;
-        return true;
-    }
-    return OutputRuleDecides(out, outLength, needed, rc);
+std::optional<uint32_t> KeyPairOutputDecides(uint32_t publicFile, const uint8_t* out,
+                                             uint32_t* outLength, uint32_t needed) {
+    if (publicFile != 0) return std::nullopt;
+    if (outLength == nullptr) return QAV_E_NULL_POINTER;
+    return SizeQueryOrTooSmall(out, outLength, needed);
 }
 
 uint32_t SendKeyPairGeneration(CCard& card, ApduHeader header, uint32_t publicFile,

@@ -6,9 +6,11 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "card/card.h"
+#include "card/card_output.h"
 #include "qavseal/qavseal.h"
 #include "reader/chunk_cursor.h"
 #include "reader/tlv.h"
@@ -40,14 +42,6 @@ struct RsaSize {
 };
 // Null for any other size.
 const RsaSize* FindRsaSize(uint32_t bits) noexcept;
-
-// Caller buffers: a null out asks for the size (0), a short one gets the
-// size and 0xE017003B, otherwise the value is copied and its length set.
-uint32_t DeliverOutput(const uint8_t* value, uint32_t length, uint8_t* out, uint32_t* outLength);
-// The same rule applied before sending, for outputs whose length is known:
-// true when it already decided the call (a size query or a short buffer),
-// with the result in *rc.
-bool OutputRuleDecides(const uint8_t* out, uint32_t* outLength, uint32_t needed, uint32_t* rc);
 
 // Command data of TLV elements, wiped when it goes: it may carry keys.
 class KeyCommandData {
@@ -95,10 +89,10 @@ uint32_t SendInPieces(CCard& card, const uint8_t* data, uint32_t length, uint32_
 
 // A key pair generated into privateFile and publicFile. Public file 0 keeps
 // the public key off the card: it is checked against the caller's buffer
-// before anything is sent (result in *rc when that decides the call), and
-// the card's answer lands in *answer.
-bool KeyPairOutputDecides(uint32_t publicFile, const uint8_t* out, uint32_t* outLength,
-                          uint32_t needed, uint32_t* rc);
+// before anything is sent (a result when that decides the call), and the
+// card's answer lands in *answer.
+std::optional<uint32_t> KeyPairOutputDecides(uint32_t publicFile, const uint8_t* out,
+                                             uint32_t* outLength, uint32_t needed);
 uint32_t SendKeyPairGeneration(CCard& card, ApduHeader header, uint32_t publicFile,
                                uint32_t privateFile, std::vector<uint8_t>* answer);
 
