@@ -130,7 +130,9 @@ uint32_t ParseSingleElement(const uint8_t* answer, uint32_t length, uint32_t exp
         return QAV_E_UNEXPECTED_DATA;
     }
     const TlvElement* element = list.Get(0);
-    if (expectedTag != kAnyTag && element->Tag() != expectedTag) return QAV_E_UNEXPECTED_DATA;
+    if (element == nullptr || (expectedTag != kAnyTag && element->Tag() != expectedTag)) {
+        return QAV_E_UNEXPECTED_DATA;
+    }
     value->assign(element->Value(), element->Value() + element->ValueLength());
     return QAV_OK;
 }
@@ -142,7 +144,8 @@ uint32_t ParseRsaPublicKey(const uint8_t* answer, uint32_t length, std::vector<u
     }
     const TlvElement* modulus = list.Get(0);
     const TlvElement* exponent = list.Get(1);
-    if (modulus->Tag() != tag::kModulus || exponent->Tag() != tag::kExponent) {
+    if (modulus == nullptr || exponent == nullptr || modulus->Tag() != tag::kModulus ||
+        exponent->Tag() != tag::kExponent) {
         return QAV_E_UNEXPECTED_DATA;
     }
     key->assign(modulus->Value(), modulus->Value() + modulus->ValueLength());
