@@ -104,22 +104,18 @@ uint32_t SendWithMac(CCard& card, ApduHeader header, const uint8_t* data, uint32
     if (const uint32_t rc = RequestChallenge(card, challenge.data(), mac.challengeLength)) {
         return rc;
     }
-
-    std::vector<uint8_t> secured(size_t{length} + kCommandMacLength, 0);
+    // Room for the MAC up front: the key material is never reallocated.
+    std::vector<uint8_t> secured;
     const platform::WipeOnExit wipeSecured(secured);
-    std::copy_n(data, length, secured.begin());
+    secured.reserve(size_t{length} + kCommandMacLength);
+    secured.assign(data, data + length);
     CApdu apdu(card.Format());
     apdu.SetHeader(header);
-    apdu.lc = length + kCommandMacLength;
-    apdu.SetData(data, length);
-    apdu.Build();
-    if (const uint32_t rc =
-            mac.mac(challenge.data(), mac.challengeLength, apdu.Command(), apdu.CommandLength(),
-                    secured.data() + length, mac.context1, mac.context2)) {
+    const SecureMessaging messaging{mac.challengeLength, nullptr, mac.mac, mac.context1,
+                                    mac.context2};
+    if (const uint32_t rc = AppendCommandMac(apdu, challenge.data(), messaging, &secured)) {
         return rc;
     }
-    apdu.SetData(secured.data(), static_cast<uint32_t>(secured.size()));
-    apdu.Build();
     return card.SendApdu(&apdu);
 }
 
