@@ -8,6 +8,7 @@
 #include <new>
 
 #include "device/device_manager.h"
+#include "platform/crash_dump.h"
 #include "qavseal/qavseal.h"
 
 namespace qav::api {
@@ -25,9 +26,11 @@ std::recursive_mutex& ProcessLock() noexcept;
 
 // Runs an export's body under the process lock. No exception leaves it:
 // running out of memory becomes QAV_E_NO_MEMORY, anything else
-// QAV_E_INTERNAL.
+// QAV_E_INTERNAL. A calling thread is also readied for the crash handler,
+// the one point where the library meets threads it did not create.
 template <typename Body>
 uint32_t RunExport(Body&& body) noexcept {
+    platform::PrepareCrashStack();
     try {
         const std::lock_guard<std::recursive_mutex> lock(ProcessLock());
         return body();

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   libpcsclite-dev pcscd vsmartcard-vpcd
-  libssl-dev
+  libssl-dev lldb
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   clang libclang-rt-14-dev

@@ -51,7 +51,8 @@ build() {  # build DIR CMAKE_ARGS...
 if step "build (Linux)" build build -DQAV_BUILD_TESTS=ON -DQAV_BUILD_BENCH=ON; then
   ctest_step "tests (Linux)" build
   step "valgrind (unit tests)" valgrind -q --leak-check=full --errors-for-leak-kinds=definite,indirect \
-    --error-exitcode=1 build/tests/unit/qavseal_unit_tests --gtest_brief=1
+    --error-exitcode=1 --suppressions=tests/unit/valgrind.supp \
+    build/tests/unit/qavseal_unit_tests --gtest_brief=1
   if [ -x build/tests/virtual_key/qavseal_virtual_key_tests ]; then
     step "valgrind (virtual key tests)" valgrind -q --leak-check=full \
       --errors-for-leak-kinds=definite,indirect --error-exitcode=1 \
@@ -61,11 +62,11 @@ if step "build (Linux)" build build -DQAV_BUILD_TESTS=ON -DQAV_BUILD_BENCH=ON; t
 fi
 
 if step "build (ASan/UBSan)" build build-asan -DQAV_BUILD_TESTS=ON -DQAV_SANITIZE=ON; then
-  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest_step "unit tests (ASan/UBSan)" build-asan -L unit
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest_step "unit and crash tests (ASan/UBSan)" build-asan -L 'unit|crash'
 fi
 
 if step "build (TSan)" build build-tsan -DQAV_BUILD_TESTS=ON -DQAV_SANITIZE_THREAD=ON -DQAV_BUILD_SIM=OFF; then
-  TSAN_OPTIONS=halt_on_error=1 ctest_step "unit tests (TSan)" build-tsan -L unit
+  TSAN_OPTIONS=halt_on_error=1 ctest_step "unit and crash tests (TSan)" build-tsan -L 'unit|crash'
 fi
 
 if step "build (Windows i686 DLL)" build build-win \

@@ -1,0 +1,18 @@
+// Crash dumps of the host process: installed by the library's load hook.
+#pragma once
+
+namespace qav::platform {
+
+// Makes an unhandled crash anywhere in the process leave a numbered dump in
+// the console user's data folder. Leaves handlers the process already has.
+void InstallCrashHandler() noexcept;
+
+// Undoes InstallCrashHandler where its handlers are still in place, before
+// the library's code goes away.
+void RemoveCrashHandler() noexcept;
+
+// Gives the calling thread a separate stack for the crash handler when it
+// has none, so a stack overflow in it can still be dumped. Cheap to repeat.
+void PrepareCrashStack() noexcept;
+
+}  // namespace qav::platform

@@ -1,0 +1,25 @@
+// The minidump of this process, written by its crashing thread with kernel
+// calls and stack buffers only.
+#pragma once
+
+#include <cstdint>
+
+#include "diag/minidump_format.h"
+
+namespace qav::platform {
+
+struct CrashContext {
+    uint32_t threadId = 0;
+    int signal = 0;
+    int code = 0;          // si_code
+    uint64_t address = 0;  // the faulting address; 0 for a signal sent by a process
+    diag::CpuContext cpu;
+};
+
+// Writes the dump into `fd` (at offset 0): system and process facts, every
+// thread with the stack the handler can reach, the exception, the loaded
+// modules with their build ids, and the process's maps, status, command line
+// and auxiliary vector. False when a write failed.
+bool WriteMinidump(int fd, const CrashContext& crash) noexcept;
+
+}  // namespace qav::platform
