@@ -57,12 +57,6 @@ public:
                                  bytes_.begin() + static_cast<long>(at + size))
                    : std::string();
     }
-    std::string Ascii(uint32_t rva) const {  // an ASCII string record
-        std::string text;
-        for (uint32_t i = 0; i < U32(rva) / 2; ++i)
-            text += static_cast<char>(Get<uint16_t>(rva + 4 + 2 * i));
-        return text;
-    }
     size_t StreamCount() const { return streams_.size(); }
 
 private:
