@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The whole test suite: unit and integration tests, the same unit tests under
-# ASan/UBSan, TSan and valgrind, the Windows DLL's export check, short fuzz runs.
-# Ends with one line "tests: N passed, N failed".
+# ASan/UBSan, TSan and valgrind, the Windows DLL's export check, the unit tests
+# as Windows programs under Wine, short fuzz runs.
+# Ends with one line "tests: N passed, N failed"; what could not run is listed
+# on a "skipped:" line before it, and never counted as passed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -11,6 +13,12 @@ scripts/install-deps.sh || { echo "tests: 0 passed, 1 failed"; exit 1; }
 
 passed=0
 failed=0
+skipped=0
+skip_reasons=()
+skip() {  # skip NAME REASON
+  echo "=== $1 SKIPPED: $2"
+  skipped=$((skipped + 1)); skip_reasons+=("$1 ($2)")
+}
 step() {  # step NAME COMMAND...
   local name=$1; shift
   echo "=== $name"
@@ -69,14 +77,78 @@ if step "build (TSan)" build build-tsan -DQAV_BUILD_TESTS=ON -DQAV_SANITIZE_THRE
   TSAN_OPTIONS=halt_on_error=1 ctest_step "unit and crash tests (TSan)" build-tsan -L 'unit|crash'
 fi
 
-if step "build (Windows i686 DLL)" build build-win \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.toolchain.cmake"; then
-  ctest_step "DLL export check" build-win
+# A Wine run counts the test program's own tests, read from its GoogleTest
+# summary: the exit status alone proves nothing (a 32-bit program under a
+# 64-bit-only Wine prints nothing and exits 0).
+sum_of() {  # sum_of REGEX FILE: the numbers in the matches added up, or nothing
+  grep -oE "$1" "$2" | grep -oE '[0-9]+' | awk '{ s += $1 } END { if (NR) print s }'
+}
+wine_step() {  # wine_step NAME BUILD_DIR
+  local name=$1 dir=$2
+  echo "=== $name"
+  local log
+  log=$(mktemp)
+  (cd "$dir" && ctest -V -L wine) 2>&1 | grep -E '^[0-9]+: |tests passed|Test #' | tee "$log"
+  local ran ok bad left ctest_ok
+  ran=$(sum_of '\[==========\] [0-9]+ tests? from' "$log")
+  ok=$(sum_of '\[  PASSED  \] [0-9]+' "$log")
+  bad=$(sum_of '\[  FAILED  \] [0-9]+ tests?, listed below' "$log")
+  left=$(sum_of 'not run under Wine: [0-9]+' "$log")
+  ctest_ok=$(grep -c '100% tests passed' "$log")
+  rm -f "$log"
+  if [ -z "$ran" ]; then
+    echo "=== $name: no GoogleTest summary, the program did not run"; failed=$((failed + 1)); return
+  fi
+  passed=$((passed + ${ok:-0})); failed=$((failed + ${bad:-0}))
+  if [ "$ctest_ok" -eq 0 ] && [ -z "$bad" ]; then failed=$((failed + 1)); fi
+  if [ -n "$left" ]; then
+    skipped=$((skipped + left)); skip_reasons+=("$left tests left out of $name")
+  fi
+  echo "=== $name: $ran tests ran, ${ok:-0} passed"
+}
+
+# One Wine prefix per run, made before the first Windows test program runs.
+export WINEPREFIX="$root/build-win64/wineprefix" WINEDEBUG=-all WINEARCH=win64
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+wine_prefix() {
+  rm -rf "$WINEPREFIX" && mkdir -p "$(dirname "$WINEPREFIX")" &&
+    env -u DISPLAY /usr/lib/wine/wine64 wineboot --init && wineserver -w
+}
+
+# The 32-bit suite runs where wine32 is there and this machine runs 32-bit
+# code (the 32-bit loader is itself such a program).
+win32_why_not=
+if [ ! -x /usr/lib/wine/wine ]; then
+  win32_why_not="wine32 is not installed"
+elif ! out=$(/usr/lib/wine/wine --version 2>&1); then
+  win32_why_not="this machine cannot run 32-bit code: ${out:-no output}"
 fi
+win_started=$SECONDS
+if step "build (Windows i686 DLL)" build build-win \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.toolchain.cmake" \
+    -DQAV_BUILD_WINDOWS_TESTS="$([ -z "$win32_why_not" ] && echo ON || echo OFF)"; then
+  ctest_step "DLL export check" build-win -LE wine
+  win_built=ok
+fi
+if step "build (Windows x86-64 unit tests)" build build-win64 \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.toolchain.cmake" -DQAV_BUILD_WINDOWS_TESTS=ON &&
+  step "Wine prefix" wine_prefix; then
+  wine_step "unit tests (Windows x86-64, Wine)" build-win64
+  if [ -n "$win32_why_not" ]; then
+    skip "unit tests (Windows i686, Wine)" "$win32_why_not"
+  elif [ -n "${win_built:-}" ]; then
+    wine_step "unit tests (Windows i686, Wine)" build-win
+  fi
+fi
+wineserver -k 2>/dev/null || true
+echo "=== Windows steps took $((SECONDS - win_started)) s"
 
 if [ -x scripts/run-fuzz.sh ]; then
   step "fuzzing" scripts/run-fuzz.sh "${QAV_FUZZ_SECONDS:-30}"
 fi
 
+if [ "$skipped" -gt 0 ]; then
+  echo "skipped: $skipped ($(IFS=';'; echo "${skip_reasons[*]}"))"
+fi
 echo "tests: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+
 #include "fake_pcsc/fake_card.h"
 
 namespace qav {
@@ -11,7 +13,7 @@ namespace {
 using fake::Bytes;
 using fake::FromHex;
 
-long Offset(const Bytes& data, uint16_t tag) {
+std::ptrdiff_t Offset(const Bytes& data, uint16_t tag) {
     const uint8_t* found = FindBerTag(data.data(), static_cast<uint32_t>(data.size()), tag);
     return found == nullptr ? -1 : found - data.data();
 }
@@ -43,11 +45,11 @@ TEST(FindBerTagTest, NeverReadsPastTheEnd) {
     // structure's answer or null, and ASan sees no out-of-bounds read.
     const Bytes full = FromHex("70 81 08 5F 20 02 41 42 9F 36 01 07 57 01 99");
     for (size_t n = 0; n <= full.size(); ++n) {
-        const Bytes prefix(full.begin(), full.begin() + static_cast<long>(n));
+        const Bytes prefix(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n));
         // Copy to an exact-size heap block so a read past it is caught.
-        const long at = Offset(prefix, 0x57);
+        const auto at = Offset(prefix, 0x57);
         EXPECT_TRUE(at == -1 || at == 12) << n;
-        const long twoByte = Offset(prefix, 0x9F36);
+        const auto twoByte = Offset(prefix, 0x9F36);
         EXPECT_TRUE(twoByte == -1 || twoByte == 8) << n;
     }
 }

@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
 #include "platform/registry.h"
 #include "support/service_fixture.h"
 
@@ -90,13 +87,6 @@ TEST_F(CardDatabaseTest, EntryWithoutAtrHidesTheEntriesAfterIt) {
     ASSERT_EQ(RegistryKey::Create(EntryPath("Card_B"), &broken), platform::kRegSuccess);
     EXPECT_EQ(IsCardRegistered(early.data(), 2), 1u);
     EXPECT_EQ(IsCardRegistered(late.data(), 2), 0u);
-}
-
-TEST_F(CardDatabaseTest, RegisterReportsTheStoreError) {
-    // A file where the database folder should be: the store cannot create it.
-    std::filesystem::create_directories(StorePath("SOFTWARE\\Microsoft\\Cryptography\\Calais"));
-    { std::ofstream(StorePath(kCardDatabaseKey)) << "x"; }
-    EXPECT_NE(Register("Card_00", {0x00}), 0u);
 }
 
 }  // namespace

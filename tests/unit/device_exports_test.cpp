@@ -68,7 +68,7 @@ TEST_F(DeviceExportsTest, FailedDisconnectKeepsTheDeviceOpenButALostServiceDoesN
     pcsc.Inject(Call::Disconnect, 0x8010000Bu);  // sharing violation
     EXPECT_EQ(QAV_CloseDevice(handle, 0), 0x8010000Bu);
     EXPECT_EQ(pcsc.OpenHandles(), 1u);
-    pcsc.Inject(Call::Disconnect, 0x8010001Du);  // the service is gone
+    pcsc.Inject(Call::Disconnect, fake::kServiceGone);
     EXPECT_EQ(QAV_CloseDevice(handle, 0), QAV_OK);
     EXPECT_EQ(QAV_CloseDevice(handle, 0), QAV_E_INVALID_HANDLE);
 }

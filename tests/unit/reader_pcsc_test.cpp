@@ -118,15 +118,15 @@ TEST_F(ReaderPcscTest, TransmitRetryRule) {
         int transmits, reconnects;
         size_t sleeps;
     };
-    const std::vector<uint32_t> fiftyLost(60, platform::kScardNoService);
+    const std::vector<uint32_t> fiftyLost(60, fake::kServiceGone);
     const Case cases[] = {
         // Lost contexts: a new one and a pause each, none after the last try.
-        {{platform::kScardCommError, platform::kScardInvalidHandle}, 0, 3, 0, 2},
+        {{fake::kServiceCutOff, platform::kScardInvalidHandle}, 0, 3, 0, 2},
         // Reset or removed: reconnect and repeat at once.
         {{platform::kScardResetCard, platform::kScardRemovedCard}, 0, 3, 2, 0},
         // A client/daemon version mismatch is not retried.
         {{platform::kScardServiceStopped}, platform::kScardServiceStopped, 1, 0, 0},
-        {fiftyLost, platform::kScardNoService, 50, 0, 49},  // last: ten stay injected
+        {fiftyLost, fake::kServiceGone, 50, 0, 49},  // last: ten stay injected
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];

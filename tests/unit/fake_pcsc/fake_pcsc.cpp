@@ -1,5 +1,13 @@
 #include "fake_pcsc/fake_pcsc.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// The library calls WinSCard by its A names, which winscard.h maps the names
+// below to; the calling convention matters on 32-bit Windows.
+#define FAKE_API WINAPI
+#else
+#define FAKE_API
+#endif
 #include <winscard.h>
 
 #include <algorithm>
@@ -14,13 +22,30 @@ FakePcsc* g_current = nullptr;
 
 FakePcsc::FakePcsc() {
     if (g_current != nullptr) throw std::logic_error("one FakePcsc at a time");
+#ifdef _WIN32
+    startedEvent_ = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    if (startedEvent_ == nullptr) throw std::runtime_error("CreateEvent failed");
+#endif
     g_current = this;
 }
 
 FakePcsc::~FakePcsc() {
     for (auto& [block, size] : allocations) std::free(const_cast<void*>(block));
+#ifdef _WIN32
+    CloseHandle(startedEvent_);
+#endif
     g_current = nullptr;
 }
+
+#ifdef _WIN32
+void FakePcsc::SetServiceStarted(bool started) {
+    if (started) {
+        SetEvent(startedEvent_);
+    } else {
+        ResetEvent(startedEvent_);
+    }
+}
+#endif
 
 FakePcsc* FakePcsc::Current() { return g_current; }
 
@@ -160,7 +185,7 @@ LONG CardOf(FakePcsc* fake, FakePcsc::Handle* handle, FakePcsc::Reader** reader)
 
 extern "C" {
 
-LONG SCardEstablishContext(DWORD, LPCVOID, LPCVOID, LPSCARDCONTEXT phContext) {
+LONG FAKE_API SCardEstablishContext(DWORD, LPCVOID, LPCVOID, LPSCARDCONTEXT phContext) {
     FAKE_ENTER(Call::EstablishContext);
     if (!fake->running) return SCARD_E_NO_SERVICE;
     const uintptr_t id = fake->nextId++;
@@ -169,7 +194,7 @@ LONG SCardEstablishContext(DWORD, LPCVOID, LPCVOID, LPSCARDCONTEXT phContext) {
     return SCARD_S_SUCCESS;
 }
 
-LONG SCardReleaseContext(SCARDCONTEXT hContext) {
+LONG FAKE_API SCardReleaseContext(SCARDCONTEXT hContext) {
     FAKE_ENTER(Call::ReleaseContext);
     if (const LONG rc = CheckContext(fake, hContext)) return rc;
     fake->contexts[static_cast<uintptr_t>(hContext)] = false;
@@ -180,7 +205,8 @@ LONG SCardReleaseContext(SCARDCONTEXT hContext) {
     return SCARD_S_SUCCESS;
 }
 
-LONG SCardListReaders(SCARDCONTEXT hContext, LPCSTR, LPSTR mszReaders, LPDWORD pcchReaders) {
+LONG FAKE_API SCardListReaders(SCARDCONTEXT hContext, LPCSTR, LPSTR mszReaders,
+                               LPDWORD pcchReaders) {
     FAKE_ENTER(Call::ListReaders);
     if (const LONG rc = CheckContext(fake, hContext)) return rc;
     if (pcchReaders == nullptr) return SCARD_E_INVALID_PARAMETER;
@@ -195,16 +221,16 @@ LONG SCardListReaders(SCARDCONTEXT hContext, LPCSTR, LPSTR mszReaders, LPDWORD p
         *reinterpret_cast<char**>(mszReaders) = block;
     } else if (mszReaders != nullptr) {
         if (*pcchReaders < list.size()) {
-            *pcchReaders = list.size();
+            *pcchReaders = static_cast<DWORD>(list.size());
             return SCARD_E_INSUFFICIENT_BUFFER;
         }
         std::memcpy(mszReaders, list.data(), list.size());
     }
-    *pcchReaders = list.size();
+    *pcchReaders = static_cast<DWORD>(list.size());
     return SCARD_S_SUCCESS;
 }
 
-LONG SCardFreeMemory(SCARDCONTEXT, LPCVOID pvMem) {
+LONG FAKE_API SCardFreeMemory(SCARDCONTEXT, LPCVOID pvMem) {
     FAKE_ENTER(Call::FreeMemory);
     const auto found = fake->allocations.find(pvMem);
     if (found == fake->allocations.end()) return SCARD_E_INVALID_PARAMETER;
@@ -213,7 +239,8 @@ LONG SCardFreeMemory(SCARDCONTEXT, LPCVOID pvMem) {
     return SCARD_S_SUCCESS;
 }
 
-LONG SCardGetStatusChange(SCARDCONTEXT hContext, DWORD, SCARD_READERSTATE* states, DWORD count) {
+LONG FAKE_API SCardGetStatusChange(SCARDCONTEXT hContext, DWORD, SCARD_READERSTATE* states,
+                                   DWORD count) {
     FAKE_ENTER(Call::GetStatusChange);
     if (const LONG rc = CheckContext(fake, hContext)) return rc;
     for (DWORD i = 0; i < count; ++i) {
@@ -224,7 +251,7 @@ LONG SCardGetStatusChange(SCARDCONTEXT hContext, DWORD, SCARD_READERSTATE* state
         std::memset(state.rgbAtr, 0, sizeof state.rgbAtr);
         if (reader->card) {
             const qav::fake::Bytes atr = reader->card->Atr();
-            state.cbAtr = std::min<DWORD>(atr.size(), sizeof state.rgbAtr);
+            state.cbAtr = static_cast<DWORD>(std::min(atr.size(), sizeof state.rgbAtr));
             std::memcpy(state.rgbAtr, atr.data(), state.cbAtr);
             state.dwEventState = SCARD_STATE_PRESENT | SCARD_STATE_CHANGED;
         } else {
@@ -234,8 +261,8 @@ LONG SCardGetStatusChange(SCARDCONTEXT hContext, DWORD, SCARD_READERSTATE* state
     return SCARD_S_SUCCESS;
 }
 
-LONG SCardConnect(SCARDCONTEXT hContext, LPCSTR szReader, DWORD, DWORD, LPSCARDHANDLE phCard,
-                  LPDWORD pdwActiveProtocol) {
+LONG FAKE_API SCardConnect(SCARDCONTEXT hContext, LPCSTR szReader, DWORD, DWORD,
+                           LPSCARDHANDLE phCard, LPDWORD pdwActiveProtocol) {
     FAKE_ENTER(Call::Connect);
     if (const LONG rc = CheckContext(fake, hContext)) return rc;
     const FakePcsc::Reader* reader = fake->FindReader(szReader);
@@ -251,8 +278,8 @@ LONG SCardConnect(SCARDCONTEXT hContext, LPCSTR szReader, DWORD, DWORD, LPSCARDH
     return SCARD_S_SUCCESS;
 }
 
-LONG SCardReconnect(SCARDHANDLE hCard, DWORD, DWORD, DWORD dwInitialization,
-                    LPDWORD pdwActiveProtocol) {
+LONG FAKE_API SCardReconnect(SCARDHANDLE hCard, DWORD, DWORD, DWORD dwInitialization,
+                             LPDWORD pdwActiveProtocol) {
     FAKE_ENTER(Call::Reconnect);
     FakePcsc::Handle* handle = nullptr;
     if (const LONG rc = CheckHandle(fake, hCard, &handle)) return rc;
@@ -268,7 +295,7 @@ LONG SCardReconnect(SCARDHANDLE hCard, DWORD, DWORD, DWORD dwInitialization,
     return SCARD_S_SUCCESS;
 }
 
-LONG SCardDisconnect(SCARDHANDLE hCard, DWORD) {
+LONG FAKE_API SCardDisconnect(SCARDHANDLE hCard, DWORD) {
     FAKE_ENTER(Call::Disconnect);
     FakePcsc::Handle* handle = nullptr;
     if (const LONG rc = CheckHandle(fake, hCard, &handle)) return rc;
@@ -276,9 +303,9 @@ LONG SCardDisconnect(SCARDHANDLE hCard, DWORD) {
     return SCARD_S_SUCCESS;
 }
 
-LONG SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci, LPCBYTE pbSendBuffer,
-                   DWORD cbSendLength, SCARD_IO_REQUEST*, LPBYTE pbRecvBuffer,
-                   LPDWORD pcbRecvLength) {
+LONG FAKE_API SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci,
+                            LPCBYTE pbSendBuffer, DWORD cbSendLength, SCARD_IO_REQUEST*,
+                            LPBYTE pbRecvBuffer, LPDWORD pcbRecvLength) {
     FAKE_ENTER(Call::Transmit);
     FakePcsc::Handle* handle = nullptr;
     if (const LONG rc = CheckHandle(fake, hCard, &handle)) return rc;
@@ -302,15 +329,15 @@ LONG SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci, LPCBYT
         return SCARD_W_REMOVED_CARD;
     }
     if (answer.size() > *pcbRecvLength) {
-        *pcbRecvLength = answer.size();
+        *pcbRecvLength = static_cast<DWORD>(answer.size());
         return SCARD_E_INSUFFICIENT_BUFFER;
     }
     std::memcpy(pbRecvBuffer, answer.data(), answer.size());
-    *pcbRecvLength = answer.size();
+    *pcbRecvLength = static_cast<DWORD>(answer.size());
     return SCARD_S_SUCCESS;
 }
 
-LONG SCardBeginTransaction(SCARDHANDLE hCard) {
+LONG FAKE_API SCardBeginTransaction(SCARDHANDLE hCard) {
     FAKE_ENTER(Call::BeginTransaction);
     FakePcsc::Handle* handle = nullptr;
     if (const LONG rc = CheckHandle(fake, hCard, &handle)) return rc;
@@ -318,12 +345,37 @@ LONG SCardBeginTransaction(SCARDHANDLE hCard) {
     return CardOf(fake, handle, &reader);
 }
 
-LONG SCardEndTransaction(SCARDHANDLE hCard, DWORD) {
+LONG FAKE_API SCardEndTransaction(SCARDHANDLE hCard, DWORD) {
     FAKE_ENTER(Call::EndTransaction);
     FakePcsc::Handle* handle = nullptr;
     if (const LONG rc = CheckHandle(fake, hCard, &handle)) return rc;
     FakePcsc::Reader* reader = nullptr;
     return CardOf(fake, handle, &reader);
 }
+
+#ifdef _WIN32
+HANDLE WINAPI SCardAccessStartedEvent() {
+    FakePcsc* fake = FakePcsc::Current();
+    if (fake == nullptr) {
+        SetLastError(static_cast<DWORD>(SCARD_E_NO_SERVICE));
+        return nullptr;
+    }
+    std::lock_guard<std::recursive_mutex> guard(fake->Lock());
+    fake->Counted(Call::AccessStartedEvent);
+    uint32_t injected = 0;
+    if (fake->TakeInjected(Call::AccessStartedEvent, &injected)) {
+        SetLastError(injected);
+        return nullptr;
+    }
+    return fake->StartedEvent();
+}
+
+void WINAPI SCardReleaseStartedEvent() {
+    if (FakePcsc* fake = FakePcsc::Current()) {
+        std::lock_guard<std::recursive_mutex> guard(fake->Lock());
+        fake->Counted(Call::ReleaseStartedEvent);
+    }
+}
+#endif
 
 }  // extern "C"

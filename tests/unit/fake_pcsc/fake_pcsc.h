@@ -16,6 +16,17 @@
 
 namespace qav::fake {
 
+// How a vanished service answers on this platform: Windows error 6 there;
+// on pcsc-lite no service (a dead socket) or a communication error (a read
+// cut off).
+#ifdef _WIN32
+inline constexpr uint32_t kServiceGone = 6;
+inline constexpr uint32_t kServiceCutOff = 6;
+#else
+inline constexpr uint32_t kServiceGone = 0x8010001Du;
+inline constexpr uint32_t kServiceCutOff = 0x80100013u;
+#endif
+
 enum class Call {
     EstablishContext,
     ReleaseContext,
@@ -28,6 +39,8 @@ enum class Call {
     Transmit,
     BeginTransaction,
     EndTransaction,
+    AccessStartedEvent,  // Windows only, as the two below
+    ReleaseStartedEvent,
 };
 
 class FakePcsc {
@@ -49,6 +62,12 @@ public:
     void DropAllContexts();
     // While stopped, new contexts are refused with "no service".
     void SetServiceRunning(bool running);
+#ifdef _WIN32
+    // The service's started event (set from the start); an injected
+    // AccessStartedEvent result makes it unavailable, with that error.
+    void SetServiceStarted(bool started);
+    void* StartedEvent() const { return startedEvent_; }
+#endif
 
     int Count(Call call) const;
     void ResetCounts();
@@ -93,6 +112,9 @@ private:
     mutable std::recursive_mutex lock_;
     std::map<Call, std::deque<uint32_t>> injected_;
     std::map<Call, int> counts_;
+#ifdef _WIN32
+    void* startedEvent_ = nullptr;
+#endif
 };
 
 }  // namespace qav::fake

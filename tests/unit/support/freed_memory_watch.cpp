@@ -23,7 +23,11 @@ void InspectBeforeFree(void* block) noexcept {
     g_hooksRan.store(true, std::memory_order_relaxed);
     if (block == nullptr || !g_armed.load(std::memory_order_acquire)) return;
     const auto* begin = static_cast<const uint8_t*>(block);
+#ifdef _WIN32
+    const uint8_t* end = begin + _msize(block);
+#else
     const uint8_t* end = begin + malloc_usable_size(block);
+#endif
     if (std::search(begin, end, g_pattern, g_pattern + g_patternLength) != end) {
         g_hits.fetch_add(1, std::memory_order_relaxed);
     }

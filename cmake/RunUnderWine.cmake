@@ -1,0 +1,35 @@
+# Runs a GoogleTest program under Wine. The exit status alone proves nothing
+# (a 32-bit program under a 64-bit-only Wine prints nothing and exits 0), so
+# the run passes only when the program's own summary says every test passed.
+if(NOT WINE OR NOT EXISTS "${WINE}")
+  message(FATAL_ERROR "no Wine loader for this architecture (${WINE})")
+endif()
+if("$ENV{WINEPREFIX}" STREQUAL "")
+  set(ENV{WINEPREFIX} "${DEFAULT_PREFIX}")
+endif()
+set(ENV{WINEDEBUG} "-all")
+set(ENV{WINEDLLOVERRIDES} "mscoree,mshtml=;winemenubuilder.exe=d")
+unset(ENV{DISPLAY})
+
+set(filter "")
+if(LEFT_OUT)
+  set(filter "--gtest_filter=-${LEFT_OUT}")
+  string(REPLACE ":" ";" names "${LEFT_OUT}")
+  list(LENGTH names skipped)
+  message("not run under Wine: ${skipped} tests (${LEFT_OUT})")
+endif()
+execute_process(COMMAND ${WINE} ${PROGRAM} --gtest_brief=1 ${filter}
+  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+message("${out}${err}")
+
+string(REGEX MATCH "\\[==========\\] ([0-9]+) tests? from [0-9]+ test suites? ran" ran "${out}")
+set(total "${CMAKE_MATCH_1}")
+string(REGEX MATCH "\\[  PASSED  \\] ([0-9]+) tests?" ok "${out}")
+set(passed "${CMAKE_MATCH_1}")
+if(total STREQUAL "")
+  message(FATAL_ERROR "no GoogleTest summary from ${PROGRAM} (exit status ${rc}): it did not run")
+endif()
+if(NOT passed STREQUAL total OR total EQUAL 0 OR NOT rc EQUAL 0)
+  message(FATAL_ERROR "under Wine: ${passed}/${total} tests passed, exit status ${rc}")
+endif()
+message("under Wine: ${passed} of ${total} tests passed")
