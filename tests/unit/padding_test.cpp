@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <random>
 #include <vector>
 
@@ -186,16 +187,19 @@ TEST(UnpadTest, Pkcs1Blocks) {
                   c.result);
         if (c.result != QAV_OK) continue;
         EXPECT_EQ(length, c.dataLength);
-        EXPECT_EQ(out, std::vector<uint8_t>(c.block.end() - c.dataLength, c.block.end()));
+        EXPECT_EQ(out,
+                  std::vector<uint8_t>(c.block.end() - static_cast<std::ptrdiff_t>(c.dataLength),
+                                       c.block.end()));
 
         // In place: the data moves to the front and the rest is cleared.
         std::vector<uint8_t> inPlace = c.block;
         length = c.blockSize;
         ASSERT_EQ(Unpad(c.mode, c.blockSize, inPlace.data(), c.blockSize, inPlace.data(), &length),
                   QAV_OK);
-        EXPECT_EQ(std::vector<uint8_t>(inPlace.begin(), inPlace.begin() + length), out);
-        EXPECT_EQ(std::count(inPlace.begin() + length, inPlace.end(), 0),
-                  static_cast<long>(c.blockSize - length));
+        const auto used = static_cast<std::ptrdiff_t>(length);
+        EXPECT_EQ(std::vector<uint8_t>(inPlace.begin(), inPlace.begin() + used), out);
+        EXPECT_EQ(std::count(inPlace.begin() + used, inPlace.end(), 0),
+                  static_cast<std::ptrdiff_t>(c.blockSize - length));
     }
 }
 
