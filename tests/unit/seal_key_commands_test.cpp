@@ -3,6 +3,7 @@
 // of the argument checks.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -35,7 +36,9 @@ uint32_t QAV_CALLBACK Cryptogram(const uint8_t* challenge, uint32_t length, uint
 
 class SealKeyCommandsTest : public ::testing::Test {
 protected:
-    std::vector<uint8_t> Out() const { return {out.begin(), out.begin() + outLength}; }
+    std::vector<uint8_t> Out() const {
+        return {out.begin(), out.begin() + static_cast<std::ptrdiff_t>(outLength)};
+    }
     uint32_t Cipher(uint32_t direction, uint32_t operation, const std::vector<uint8_t>& data,
                     const uint8_t* iv = nullptr, const uint8_t* key = nullptr) {
         return card.CipherData(0, direction, operation, iv, 16, key, 16, key != nullptr ? 1 : 0,
