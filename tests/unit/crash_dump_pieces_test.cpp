@@ -3,6 +3,7 @@
 // /proc and the line reader are pinned by the writer's in-process test.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -106,7 +107,8 @@ std::vector<uint8_t> Note(uint32_t type, const char* name, std::vector<uint8_t> 
     const uint32_t head[] = {nameSize, static_cast<uint32_t>(desc.size()), type};
     std::memcpy(note.data(), head, 12);
     std::memcpy(note.data() + 12, name, nameSize);
-    std::copy(desc.begin(), desc.end(), note.begin() + 12 + ((nameSize + 3) & ~3u));
+    std::copy(desc.begin(), desc.end(),
+              note.begin() + 12 + static_cast<std::ptrdiff_t>((nameSize + 3) & ~3u));
     return note;
 }
 
