@@ -1,11 +1,18 @@
 #!/bin/sh
-# The shared library must export the QAV_* functions and nothing else.
+# The shared library must export exactly the functions the .def file names:
+# every one of them, and nothing else.
 set -eu
 lib="$1"
-syms=$(nm -D --defined-only "$lib" | awk '{print $3}')
-[ -n "$syms" ] || { echo "no exported symbols in $lib"; exit 1; }
-bad=$(printf '%s\n' "$syms" | grep -v '^QAV_' || true)
-if [ -n "$bad" ]; then
-  echo "unexpected exports in $lib:"; printf '%s\n' "$bad"; exit 1
-fi
-echo "$(printf '%s\n' "$syms" | wc -l) exports, all QAV_*"
+def="$2"
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+nm -D --defined-only "$lib" | awk '{print $3}' | sort -u > "$dir/exported"
+sed -n 's/^[[:space:]]*\(QAV_[A-Za-z0-9_]*\).*/\1/p' "$def" | sort -u > "$dir/expected"
+[ -s "$dir/exported" ] || { echo "no exported symbols in $lib"; exit 1; }
+[ -s "$dir/expected" ] || { echo "no exports listed in $def"; exit 1; }
+missing=$(comm -23 "$dir/expected" "$dir/exported")
+unexpected=$(comm -13 "$dir/expected" "$dir/exported")
+[ -z "$missing" ] || { echo "missing from $lib:"; printf '  %s\n' $missing; }
+[ -z "$unexpected" ] || { echo "unexpected in $lib:"; printf '  %s\n' $unexpected; }
+[ -z "$missing$unexpected" ] || exit 1
+echo "$(wc -l < "$dir/exported") exports, as listed in $(basename "$def")"

@@ -350,6 +350,583 @@ QAV_EXPORT uint32_t QAV_API QAV_GetSealDeviceAbility(QAV_HANDLE handle, uint32_t
  */
 QAV_EXPORT uint32_t QAV_API QAV_GetAbilityInfo(QAV_HANDLE handle, uint8_t* info, uint32_t reserved);
 
+/* ---- Card operations ---------------------------------------------------
+ *
+ * Every function below first checks that the library is initialised
+ * (QAV_E_NOT_INITIALIZED) and that the handle is an open device
+ * (QAV_E_INVALID_HANDLE), then its own arguments in the order listed, and
+ * sends nothing when a check fails. Most then make sure the seal
+ * application is the card's current one, which may send a SELECT; its
+ * failure is returned unchanged. Every function may also return:
+ *   QAV_CARD_STATUS(sw)  a status word the operation does not handle itself
+ *                        (for example QAV_CARD_STATUS(0x6982) when the PIN
+ *                        has not been verified);
+ *   a PC/SC error        from the smart-card service, such as 0x80100069
+ *                        (card removed);
+ *   QAV_E_NO_MEMORY, QAV_E_INTERNAL;
+ *   QAV_E_NOT_SUPPORTED  when the card operation is not available.
+ * Those four are not repeated below.
+ */
+
+/* Verifies the user PIN.
+ *
+ * pin        [in]  the PIN as text, 4..16 digits; not read and may be null
+ *                  when flags is not 0.
+ * triesLeft  [out] required; written only when the card tells the tries
+ *                  left (a wrong or blocked PIN, or the PIN-pad query).
+ * flags      [in]  0: verify pin; otherwise the PIN is entered on the
+ *                  reader's PIN pad and nothing is sent with the command.
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER (pin null with flags 0, a character
+ * that is not a digit, triesLeft null); QAV_E_PIN_LENGTH; QAV_E_PIN_WRONG
+ * (*triesLeft set); QAV_E_PIN_BLOCKED (*triesLeft 0);
+ * QAV_E_PIN_NOT_ACCEPTED; QAV_E_PIN_REFUSED.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_VerifyPIN(QAV_HANDLE handle, const char* pin, uint32_t* triesLeft,
+                                          uint32_t flags);
+
+/* Changes the user PIN, verifies the new one at once and marks the change
+ * on the card (QAV_GetState kind 1 answers 1 afterwards).
+ *
+ * oldPin, newPin [in]  the PINs as text, 4..16 characters (hexadecimal
+ *                      digits pass); not read when flags is not 0.
+ * triesLeft      [out] required; the tries left after a wrong old PIN.
+ * flags          [in]  0: the PINs given; otherwise the PIN pad.
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_PIN_UNCHANGED (the same two
+ * strings, nothing sent); QAV_E_PIN_LENGTH; QAV_E_CONVERSION (a character
+ * that is not a hexadecimal digit); QAV_E_PIN_WRONG; QAV_E_PIN_BLOCKED;
+ * QAV_E_PIN_NOT_ACCEPTED; QAV_E_PIN_REFUSED. A failure after the change
+ * itself (verifying the new PIN, writing the mark) leaves the PIN changed.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_ChangePIN(QAV_HANDLE handle, const char* oldPin, const char* newPin,
+                                          uint32_t* triesLeft, uint32_t flags);
+
+/* Unblocks the PIN with a new one. The command carries a MAC over a fresh
+ * card challenge; with encrypt the PIN block also travels encrypted.
+ *
+ * challengeLength [in]  4, 8 or 16.
+ * encrypt         [in]  may be null (the PIN block goes in plain); its
+ *                       result is read as a truth value (non-zero = done).
+ * mac             [in]  computes the command's MAC.
+ * newPin          [in]  the new PIN as text, 4..16 characters.
+ * triesLeft       [out] required.
+ * user1, user2    [in]  handed to the callbacks.
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER (newPin, mac or triesLeft null);
+ * QAV_E_BAD_LENGTH (challenge length); QAV_E_PIN_LENGTH; QAV_E_CONVERSION
+ * (encrypt failed, or a character that is not a hexadecimal digit); the MAC
+ * callback's own non-zero result; QAV_E_PIN_WRONG; QAV_E_PIN_BLOCKED;
+ * QAV_E_PIN_NOT_ACCEPTED; QAV_E_PIN_REFUSED.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_ReloadPIN(QAV_HANDLE handle, uint32_t challengeLength,
+                                          QAV_EncryptCallback encrypt, QAV_MacCallback mac,
+                                          const char* newPin, uint32_t* triesLeft, uintptr_t user1,
+                                          uintptr_t user2);
+
+/* Random bytes from the card, 16 per card challenge.
+ *
+ * out    [out] length bytes.
+ * length [in]  any length above 0 (17 bytes cost two challenges).
+ * skip   [in]  1: the seal application is taken to be current (no SELECT).
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_GenRandom(QAV_HANDLE handle, uint8_t* out, uint32_t length,
+                                          uint32_t skip);
+
+/* Reads a card file in pieces.
+ *
+ * fid      [in]  the file identifier (at most 0xFFFF).
+ * offset   [in]  where to start (at most 0xFFFF).
+ * out      [out] length bytes; null only asks whether the card can read
+ *                at offset.
+ * length   [in]  how many bytes to read; exactly this many come back.
+ * progress [in]  may be null; told 0, then the share done after each piece.
+ * user1    [in]  handed to progress.
+ * child    [in]  non-zero: the file is selected as a child of the current
+ *                one; 1 also leaves the application selection out.
+ *
+ * Returns QAV_OK; QAV_E_ID_TOO_LARGE; QAV_E_OFFSET_TOO_LARGE;
+ * QAV_E_BAD_LENGTH (the read runs past position 0xFFFF);
+ * QAV_E_UNEXPECTED_DATA (the file ends before the length).
+ */
+QAV_EXPORT uint32_t QAV_API QAV_ReadFile(QAV_HANDLE handle, uint32_t fid, uint32_t offset,
+                                         uint8_t* out, uint32_t length,
+                                         QAV_ProgressCallback progress, uintptr_t user1,
+                                         uint32_t child);
+
+/* Writes a card file in pieces; with mac, each piece is secured (CLA 04,
+ * a fresh challenge, the piece encrypted through encrypt and a MAC).
+ *
+ * fid, offset     [in] as for QAV_ReadFile.
+ * data            [in] dataLength bytes.
+ * challengeLength [in] 4, 8 or 16 when secured; not read otherwise.
+ * encrypt, mac    [in] both null: plain writes; mac set needs encrypt.
+ * progress        [in] may be null; told 0, then after each piece up to 100.
+ * user1, user2    [in] handed to the callbacks (progress gets user1).
+ *
+ * Returns QAV_OK; QAV_E_ID_TOO_LARGE; QAV_E_OFFSET_TOO_LARGE;
+ * QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH; the callbacks' errors. A failing
+ * piece ends the write; earlier pieces stay written.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_WriteFile(QAV_HANDLE handle, uint32_t fid, uint32_t offset,
+                                          const uint8_t* data, uint32_t dataLength,
+                                          uint32_t challengeLength, QAV_EncryptCallback encrypt,
+                                          QAV_MacCallback mac, QAV_ProgressCallback progress,
+                                          uintptr_t user1, uintptr_t user2);
+
+/* Hashes data on the card.
+ *
+ * mode       [in]  0: the data; 1: the SM2 key of file 3000 alone (its Z
+ *                  value); 2: the data with the key's Z value before it.
+ * algorithm  [in]  1 SM3, 2 SHA-1, 3 SHA-256.
+ * data       [in]  dataLength bytes (modes 0 and 2), sent in pieces.
+ * out        [out] the digest; null asks for the size.
+ * outLength  [in,out] capacity / length.
+ * keyFile    [in]  not read: file 3000 is always named.
+ *
+ * Returns QAV_OK; QAV_E_BAD_SELECTOR (mode); QAV_E_BAD_ALGORITHM;
+ * QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH; QAV_E_BUFFER_TOO_SMALL.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_Hash(QAV_HANDLE handle, uint32_t mode, uint32_t algorithm,
+                                     const uint8_t* data, uint32_t dataLength, uint8_t* out,
+                                     uint32_t* outLength, uint32_t keyFile);
+
+/* Internal authentication: the card encrypts 16 bytes with its key.
+ *
+ * keyReference [in]     the card key.
+ * data         [in]     dataLength bytes, exactly 16.
+ * out          [out]    the 16-byte answer; null asks for the size.
+ * outLength    [in,out] capacity / length.
+ * skip         [in]     1: no application selection.
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH;
+ * QAV_E_BUFFER_TOO_SMALL; QAV_E_UNEXPECTED_DATA (an answer of another
+ * length).
+ */
+QAV_EXPORT uint32_t QAV_API QAV_InternalAuth(QAV_HANDLE handle, uint32_t keyReference,
+                                             const uint8_t* data, uint32_t dataLength, uint8_t* out,
+                                             uint32_t* outLength, uint32_t skip);
+
+/* External authentication: a card challenge of challengeLength bytes,
+ * encrypted by the application's cryptogram callback, proves the caller
+ * to the card.
+ *
+ * keyReference    [in]  the card key (at most 255).
+ * challengeLength [in]  4, 8 or 16.
+ * cryptogram      [in]  computes the cryptogram (up to 255 bytes).
+ * triesLeft       [out] required; the tries left after a failure.
+ * user1, user2    [in]  handed to cryptogram.
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER (also a key reference above 255);
+ * QAV_E_BAD_LENGTH; the callback's own non-zero result; QAV_E_PIN_WRONG
+ * (*triesLeft set); QAV_E_PIN_BLOCKED (*triesLeft 0).
+ */
+QAV_EXPORT uint32_t QAV_API QAV_ExternalAuth(QAV_HANDLE handle, uint32_t keyReference,
+                                             uint32_t challengeLength,
+                                             QAV_CryptogramCallback cryptogram, uint32_t* triesLeft,
+                                             uintptr_t user1, uintptr_t user2);
+
+/* Hands a key to the card under keyType/keyReference (after an external
+ * authentication). No application selection.
+ *
+ * keyType      [in] at most 255.
+ * keyReference [in] at most 255.
+ * key          [in] keyLength bytes (8, 16, ... 56); null sends nothing
+ *                   and answers QAV_OK.
+ *
+ * Returns QAV_OK; QAV_E_BAD_KEY (key type); QAV_E_ID_TOO_LARGE (key
+ * reference); QAV_E_BAD_LENGTH.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_DeliveryKey(QAV_HANDLE handle, uint32_t keyType,
+                                            uint32_t keyReference, const uint8_t* key,
+                                            uint32_t keyLength, uint32_t reserved);
+
+/* Asks the card for a token (16 random bytes it remembers for
+ * keyType/keyReference). No application selection.
+ *
+ * keyType      [in]     its low five bits 6, 7, 8 or 24..27.
+ * keyReference [in]     at most 255.
+ * out          [out]    the token; null asks for the size (16).
+ * outLength    [in,out] capacity / length.
+ *
+ * Returns QAV_OK; QAV_E_BAD_KEY; QAV_E_ID_TOO_LARGE; QAV_E_NULL_POINTER;
+ * QAV_E_BUFFER_TOO_SMALL; QAV_E_UNEXPECTED_DATA.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_GenerateToken1(QAV_HANDLE handle, uint32_t keyType,
+                                               uint32_t keyReference, uint8_t* out,
+                                               uint32_t* outLength, uint32_t reserved);
+
+/* Makes the card derive a session key from the token of the same
+ * keyType/keyReference and data. No application selection.
+ *
+ * keyType, keyReference [in] as for QAV_GenerateToken1.
+ * data                  [in] 32 bytes, or null.
+ *
+ * Returns QAV_OK; QAV_E_BAD_KEY; QAV_E_ID_TOO_LARGE; QAV_E_BAD_LENGTH;
+ * QAV_E_NOT_FOUND (the card made no key).
+ */
+QAV_EXPORT uint32_t QAV_API QAV_GenerateSK(QAV_HANDLE handle, uint32_t keyType,
+                                           uint32_t keyReference, const uint8_t* data,
+                                           uint32_t dataLength, uint32_t reserved);
+
+/* Exports application authentication key keyIndex (0..14), encrypted by
+ * the card. No application selection.
+ *
+ * out       [out]    the encrypted key; null asks for the size (16).
+ * outLength [in,out] capacity / length.
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_KEY_INDEX;
+ * QAV_E_BUFFER_TOO_SMALL.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_ExportAppAuthKey(QAV_HANDLE handle, uint32_t keyIndex, uint8_t* out,
+                                                 uint32_t* outLength, uint32_t reserved);
+
+/* SM4 on the card with the card's cipher key or a key sent along:
+ * encryption, decryption, and a 4-byte MAC. No application selection.
+ *
+ * iv        [in]     ivLength bytes; null for none (not chained).
+ * key       [in]     keyLength bytes (16), read when keyMode is 1.
+ * keyMode   [in]     0: the card's cipher key; 1: key. The MAC needs 1.
+ * data      [in]     dataLength bytes, a multiple of 16, sent in pieces.
+ * out       [out]    the result (dataLength bytes, or 4 for the MAC);
+ *                    null asks for the size.
+ * outLength [in,out] capacity / length.
+ *
+ * Returns QAV_OK; QAV_E_BAD_CIPHER_MODE (keyMode); QAV_E_NULL_POINTER;
+ * QAV_E_BAD_LENGTH (key length, data length, an iv of length 0);
+ * QAV_E_BUFFER_TOO_SMALL.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_CipherDataEncrypt(QAV_HANDLE handle, const uint8_t* iv,
+                                                  uint32_t ivLength, const uint8_t* key,
+                                                  uint32_t keyLength, uint32_t keyMode,
+                                                  const uint8_t* data, uint32_t dataLength,
+                                                  uint8_t* out, uint32_t* outLength,
+                                                  uint32_t reserved);
+QAV_EXPORT uint32_t QAV_API QAV_CipherDataDecrypt(QAV_HANDLE handle, const uint8_t* iv,
+                                                  uint32_t ivLength, const uint8_t* key,
+                                                  uint32_t keyLength, uint32_t keyMode,
+                                                  const uint8_t* data, uint32_t dataLength,
+                                                  uint8_t* out, uint32_t* outLength,
+                                                  uint32_t reserved);
+QAV_EXPORT uint32_t QAV_API QAV_CipherDataMac(QAV_HANDLE handle, const uint8_t* iv,
+                                              uint32_t ivLength, const uint8_t* key,
+                                              uint32_t keyLength, const uint8_t* data,
+                                              uint32_t dataLength, uint8_t* out,
+                                              uint32_t* outLength, uint32_t reserved);
+
+/* ---- Seals ------------------------------------------------------------- */
+
+/* Loads seal data onto the card and checks the card's 32-byte digest of it
+ * (SM3) against the caller's. No application selection.
+ *
+ * data     [in] dataLength bytes, sent in pieces.
+ * expected [in] expectedLength bytes: the digest the caller expects.
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH;
+ * QAV_E_UNEXPECTED_DATA (the digests differ: the data is loaded all the
+ * same).
+ */
+QAV_EXPORT uint32_t QAV_API QAV_SealWrite(QAV_HANDLE handle, const uint8_t* data,
+                                          uint32_t dataLength, const uint8_t* expected,
+                                          uint32_t expectedLength, uint32_t reserved);
+
+/* Signs a hash with the seal key of a container (SM2, over the hash bytes
+ * as given).
+ *
+ * containerName   [in]     the container.
+ * hash            [in]     hashLength bytes (32).
+ * text            [in]     may be null; text signed along.
+ * signature       [out]    r || s, 64 bytes; null asks for the size.
+ * signatureLength [in,out] capacity / length. A capacity of 0 is refused
+ *                          (QAV_E_NULL_POINTER); one below 64 gives
+ *                          QAV_E_BUFFER_TOO_SMALL and stays as it was.
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH; QAV_E_NO_CONTAINER;
+ * QAV_E_UNEXPECTED_DATA (an answer of another form);
+ * QAV_E_BUFFER_TOO_SMALL.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_SealSign(QAV_HANDLE handle, const char* containerName,
+                                         const uint8_t* hash, uint32_t hashLength, const char* text,
+                                         uint8_t* signature, uint32_t* signatureLength,
+                                         uint32_t reserved);
+
+/* Reads a seal picture (a PNG image). No application selection.
+ *
+ * pictureRef [in]     which picture (1, 2, ...).
+ * out        [out]    the picture; null asks for its size.
+ * outLength  [in,out] capacity / the picture's size. A capacity too small
+ *                     gives QAV_E_BUFFER_TOO_SMALL with the size written.
+ *                     It must not be 0 on entry, even with out null
+ *                     (QAV_E_NULL_POINTER).
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_BUFFER_TOO_SMALL;
+ * QAV_E_UNEXPECTED_DATA (an answer of another form, or a picture shorter
+ * than reported).
+ */
+QAV_EXPORT uint32_t QAV_API QAV_GetSealPic(QAV_HANDLE handle, uint32_t pictureRef, uint8_t* out,
+                                           uint32_t* outLength, uint32_t reserved);
+
+/* Has the card draw a seal picture watermarked with the hash, its signature
+ * by the container's key and the text, and reads it.
+ *
+ * containerName [in]     the container whose key signs.
+ * pictureRef    [in]     which picture.
+ * hash          [in]     hashLength bytes (32).
+ * text          [in]     may be null.
+ * out           [out]    the picture; null asks for its size.
+ * outLength     [in,out] capacity / the picture's size; not 0 on entry.
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH; QAV_E_NO_CONTAINER;
+ * QAV_E_BUFFER_TOO_SMALL; QAV_E_UNEXPECTED_DATA.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_GetSealWaterMarkPic(QAV_HANDLE handle, const char* containerName,
+                                                    uint32_t pictureRef, const uint8_t* hash,
+                                                    uint32_t hashLength, const char* text,
+                                                    uint8_t* out, uint32_t* outLength,
+                                                    uint32_t reserved);
+
+/* The account number of the payment application on the same card: its
+ * track data up to the field separator, as upper-case hexadecimal text.
+ * No seal application selection.
+ *
+ * out       [out]    the number, NUL-terminated; null asks for the size.
+ * outLength [in,out] capacity / the size, the NUL counted.
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_BUFFER_TOO_SMALL;
+ * QAV_E_NOT_FOUND (a record without track data); the result of the last
+ * failed selection when no payment application answers.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_GetCardNumber(QAV_HANDLE handle, char* out, uint32_t* outLength,
+                                              uint32_t reserved);
+
+/* ---- Containers and keys ------------------------------------------------
+ *
+ * A container is a named key slot on the card: a key type (1 RSA-1024,
+ * 2 RSA-2048, 0x20 RSA-1280, 4 SM2, 8 SM2 second kind) and the card files of
+ * its certificate, private key and public key. Functions that name a
+ * container answer QAV_E_NO_CONTAINER when none has that exact name, and
+ * QAV_E_NOT_FOUND when it lacks the file they need.
+ */
+
+/* The names of the card's containers, in table order.
+ *
+ * names [out] a library-owned array of NUL-terminated names, valid until the
+ *             device closes or the last QAV_Finalize; do not free it. Each
+ *             call gives a new array.
+ * count [out] the number of names (0 for a card without containers).
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_GetContainerList(QAV_HANDLE handle, char*** names, uint32_t* count,
+                                                 uint32_t reserved);
+
+/* Reads a container's certificate (DER).
+ *
+ * out       [out]    the certificate; null asks for its size.
+ * outLength [in,out] capacity / the certificate's size. A file that does not
+ *                    begin with a DER element in long length form gives 0.
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_NO_CONTAINER; QAV_E_NOT_FOUND;
+ * QAV_E_BUFFER_TOO_SMALL (size written, nothing copied).
+ */
+QAV_EXPORT uint32_t QAV_API QAV_ReadCert(QAV_HANDLE handle, const char* containerName, uint8_t* out,
+                                         uint32_t* outLength, uint32_t reserved);
+
+/* Generates a key pair on the card into a container's key files.
+ *
+ * keyType [in] 1, 2 or 0x20 (RSA), 4 or 8 (SM2). The container's own key
+ *              type is not changed.
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_BAD_ALGORITHM (key type);
+ * QAV_E_NO_CONTAINER; QAV_E_NOT_FOUND.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_GenKeyPair(QAV_HANDLE handle, const char* containerName,
+                                           uint32_t keyType, uint32_t reserved);
+
+/* Exports the public key of a container (key type 1 or 4).
+ *
+ * mode           [in]     the card's export mode; 1 reads wrapSelector.
+ * wrapSelector   [in]     with mode 1: 1 or 3.
+ * keyOut         [out]    the public key (RSA: modulus || exponent; SM2:
+ *                         x || y); keyOutLength [in,out] capacity / length.
+ * blockOut       [out]    the card's first answer (key type, size and SM3
+ *                         of the key); null asks only its size, and the key
+ *                         is then not read.
+ * blockOutLength [in,out] capacity / length; required.
+ * mode           [in]     0 or 1 (QAV_E_BAD_SELECTOR otherwise).
+ *
+ * Returns QAV_OK; QAV_E_BAD_ALGORITHM (wrapSelector, or a container of key
+ * type 2, 0x20 or 8); QAV_E_NULL_POINTER; QAV_E_NO_CONTAINER;
+ * QAV_E_NOT_FOUND; QAV_E_BAD_SELECTOR; QAV_E_BUFFER_TOO_SMALL;
+ * QAV_E_UNEXPECTED_DATA.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_ExportPublicKey(QAV_HANDLE handle, uint32_t mode,
+                                                const char* containerName, uint32_t wrapSelector,
+                                                uint8_t* keyOut, uint32_t* keyOutLength,
+                                                uint8_t* blockOut, uint32_t* blockOutLength,
+                                                uint32_t reserved);
+
+/* A session key, created by the library for one device and owned by it:
+ * valid until QAV_DelSessionKey, the device's closing or the last
+ * QAV_Finalize. */
+typedef struct QAV_SessionKey QAV_SessionKey;
+
+/* Loads one component of a key into a container's public-key file
+ * (QAV_WritePublicKey) or private-key file (QAV_WritePrivateKey). The
+ * command carries a MAC over a fresh challenge.
+ *
+ * keyType         [in] 1, 2, 0x20 (RSA) or 4, 8 (SM2).
+ * component       [in] RSA, counted from 1: modulus, exponent (public); p,
+ *                      q, dp, dq, qinv (private). Not read for SM2.
+ * value           [in] valueLength bytes.
+ * key             [in] may be null; a session key under which value is
+ *                      encrypted.
+ * challengeLength [in] 4, 8 or 16.
+ * mac             [in] computes the MAC; context1, context2 handed to it.
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH; QAV_E_BAD_KEY (key
+ * not of this device); QAV_E_NO_CONTAINER; QAV_E_BAD_ALGORITHM (key type);
+ * QAV_E_BAD_SELECTOR (component); the MAC callback's error.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_WritePublicKey(QAV_HANDLE handle, const char* containerName,
+                                               uint32_t keyType, uint32_t component,
+                                               const uint8_t* value, uint32_t valueLength,
+                                               QAV_SessionKey* key, uint32_t challengeLength,
+                                               QAV_MacCallback mac, uintptr_t context1,
+                                               uintptr_t context2);
+QAV_EXPORT uint32_t QAV_API QAV_WritePrivateKey(QAV_HANDLE handle, const char* containerName,
+                                                uint32_t keyType, uint32_t component,
+                                                const uint8_t* value, uint32_t valueLength,
+                                                QAV_SessionKey* key, uint32_t challengeLength,
+                                                QAV_MacCallback mac, uintptr_t context1,
+                                                uintptr_t context2);
+
+/* A calculation with a container's public key (QAV_PublicKeyCalc) or
+ * private key (QAV_PrivateKeyCalc, after the PIN).
+ *
+ * RSA containers: mode not 0 pads input (PKCS #1 v1.5, public: block type
+ * 2, private: block type 1; at most modulus - 11 bytes) and hands over the
+ * whole result; mode 0 takes input as one modulus-long block and removes
+ * the other block type's padding from the result.
+ * SM2 containers: public mode not 0 encrypts, 0 verifies (input = hash ||
+ * r || s); private mode 0 decrypts, not 0 signs.
+ *
+ * input     [in]     inputLength bytes.
+ * out       [out]    the result; null asks for the size (RSA with padding).
+ * outLength [in,out] capacity / length.
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH (mode 0 and an input
+ * that is not one modulus long); QAV_E_NO_CONTAINER; QAV_E_NOT_FOUND;
+ * QAV_E_BAD_ALGORITHM (key type); QAV_E_PADDING; QAV_E_BUFFER_TOO_SMALL.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_PublicKeyCalc(QAV_HANDLE handle, const char* containerName,
+                                              uint32_t mode, const uint8_t* input,
+                                              uint32_t inputLength, uint8_t* out,
+                                              uint32_t* outLength, uint32_t reserved);
+QAV_EXPORT uint32_t QAV_API QAV_PrivateKeyCalc(QAV_HANDLE handle, const char* containerName,
+                                               uint32_t mode, const uint8_t* input,
+                                               uint32_t inputLength, uint8_t* out,
+                                               uint32_t* outLength, uint32_t reserved);
+
+/* Has the card check a certificate: container A's key pair, B's public key
+ * (its key type choosing RSA or SM2), C's certificate and key files.
+ *
+ * algorithm [in] 1 or 3.
+ * data      [in] dataLength bytes: the certificate.
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_NO_CONTAINER; QAV_E_NOT_FOUND;
+ * QAV_E_BAD_ALGORITHM; QAV_E_BAD_LENGTH; QAV_CARD_STATUS(0x6A80) (the
+ * signature does not hold). The PIN-change mark of QAV_GetState kind 1 is
+ * kept.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_VerifyCertData(QAV_HANDLE handle, const char* containerA,
+                                               const char* containerB, const char* containerC,
+                                               uint32_t algorithm, const uint8_t* data,
+                                               uint32_t dataLength, uint32_t reserved);
+
+/* ---- Session keys ------------------------------------------------------ */
+
+/* Loads a session key onto the card.
+ *
+ * algorithm     [in]  1 (SM4), 4 (AES-128), 8 (DES), 16 (2-key 3DES),
+ *                     32 (3-key 3DES), 64 (SM4).
+ * key           [in]  keyLength bytes: the key, or with containerName the
+ *                     key wrapped under the container's public key.
+ * containerName [in]  may be null; a container of key type 1, 0x20 or 4.
+ * keyOut        [out] the new session key.
+ *
+ * Returns QAV_OK; QAV_E_BAD_ALGORITHM (algorithm, checked first, or the
+ * container's key type); QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH;
+ * QAV_E_NO_CONTAINER; QAV_E_NOT_FOUND.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_ImportSessionKey(QAV_HANDLE handle, uint32_t algorithm,
+                                                 const uint8_t* key, uint32_t keyLength,
+                                                 const char* containerName, QAV_SessionKey** keyOut,
+                                                 uint32_t reserved);
+
+/* Reads a session key off the card, plain or wrapped under a container's
+ * public key (key type 1, 2 or 4).
+ *
+ * key           [in]     a session key of this device.
+ * containerName [in]     may be null (plain).
+ * out           [out]    the key; outLength [in,out] capacity / length.
+ *
+ * Returns QAV_OK; QAV_E_BAD_KEY; QAV_E_NO_CONTAINER; QAV_E_NOT_FOUND;
+ * QAV_E_BAD_ALGORITHM; QAV_E_NULL_POINTER; QAV_E_BUFFER_TOO_SMALL.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_ExportSessionKey(QAV_HANDLE handle, QAV_SessionKey* key,
+                                                 const char* containerName, uint8_t* out,
+                                                 uint32_t* outLength, uint32_t reserved);
+
+/* A session key for the card's own cipher key (SM4); nothing is sent.
+ *
+ * keyOut [out] a new handle at each call.
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_GetEnDeKeyHandle(QAV_HANDLE handle, QAV_SessionKey** keyOut,
+                                                 uint32_t reserved);
+
+/* Deletes a session key on the card and frees its handle. When the card
+ * refuses, the handle stays valid.
+ *
+ * Returns QAV_OK; QAV_E_BAD_KEY.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_DelSessionKey(QAV_HANDLE handle, QAV_SessionKey* key,
+                                              uint32_t reserved);
+
+/* Encrypts / decrypts with a session key on the card.
+ *
+ * key         [in]     a session key of this device.
+ * withIv      [in]     1: chained (CBC) with iv; 0: ECB.
+ * padding     [in]     0 none (input a whole number of blocks); 1: 80 then
+ *                      zeros; 2: n bytes of value n. Encrypt adds it,
+ *                      decrypt removes it.
+ * iv          [in]     ivLength bytes, the cipher's block (16, or 8 for the
+ *                      DES family) when withIv is 1.
+ * input       [in]     inputLength bytes (decrypt: whole blocks).
+ * out         [out]    the result; outLength [in,out] capacity / length.
+ *
+ * Returns QAV_OK; QAV_E_BAD_KEY; QAV_E_BAD_LENGTH (input not whole blocks;
+ * decrypt checks it before the iv); QAV_E_IV_LENGTH; QAV_E_BAD_SELECTOR
+ * (padding); QAV_E_PADDING (decrypted data not padded so);
+ * QAV_E_NULL_POINTER; QAV_E_BUFFER_TOO_SMALL.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_SessionKeyEncrypt(QAV_HANDLE handle, QAV_SessionKey* key,
+                                                  uint32_t withIv, uint32_t padding,
+                                                  const uint8_t* iv, uint32_t ivLength,
+                                                  const uint8_t* input, uint32_t inputLength,
+                                                  uint8_t* out, uint32_t* outLength,
+                                                  uint32_t reserved);
+QAV_EXPORT uint32_t QAV_API QAV_SessionKeyDecrypt(QAV_HANDLE handle, QAV_SessionKey* key,
+                                                  uint32_t withIv, uint32_t padding,
+                                                  const uint8_t* iv, uint32_t ivLength,
+                                                  const uint8_t* input, uint32_t inputLength,
+                                                  uint8_t* out, uint32_t* outLength,
+                                                  uint32_t reserved);
+
 #ifdef __cplusplus
 }
 #endif
