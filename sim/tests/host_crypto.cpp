@@ -237,9 +237,10 @@ Bytes Sm2Encrypt(const Bytes& pub, const Bytes& message) {
     return out;
 }
 
-RsaPair RsaGenerate(unsigned bits) {
-    const Pkey key(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits)));
-    Require(key != nullptr, "RSA key generation");
+RsaPair RsaParts(const Bytes& der, unsigned bits) {
+    const unsigned char* p = der.data();
+    const Pkey key(d2i_PrivateKey(EVP_PKEY_RSA, nullptr, &p, static_cast<long>(der.size())));
+    Require(key != nullptr && EVP_PKEY_get_bits(key.get()) == static_cast<int>(bits), "RSA key");
     const size_t half = bits / 16;
     return {BnParam(key.get(), OSSL_PKEY_PARAM_RSA_N, bits / 8),
             BnParam(key.get(), OSSL_PKEY_PARAM_RSA_E, 4),

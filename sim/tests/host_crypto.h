@@ -35,18 +35,19 @@ Bytes RsaPublicRaw(const Bytes& modulus, const Bytes& exponent, const Bytes& inp
 Bytes Digest(const char* name, const Bytes& data);
 Bytes Cipher(const char* name, const Bytes& key, const Bytes& iv, const Bytes& data, bool encrypt);
 
-// Fresh key pairs made on the host, in the forms the key loading commands take.
+// Key pairs in the forms the key loading commands take.
 struct Sm2Pair {
     Bytes priv;  // d, 32 bytes
     Bytes pub;   // x || y
 };
-Sm2Pair Sm2Generate();
+Sm2Pair Sm2Generate();  // a fresh one
 // OpenSSL's SM2 ciphertext (DER) of message under x || y.
 Bytes Sm2Encrypt(const Bytes& pub, const Bytes& message);
 struct RsaPair {
     Bytes modulus, exponent;   // exponent in 4 bytes
     Bytes p, q, dp, dq, qinv;  // bits/16 bytes each
 };
-RsaPair RsaGenerate(unsigned bits);
+// The parts of a PKCS #1 RSAPrivateKey (DER) of the given size.
+RsaPair RsaParts(const Bytes& der, unsigned bits);
 
 }  // namespace host
