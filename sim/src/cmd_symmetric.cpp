@@ -190,7 +190,8 @@ Answer CardEngine::SessionKeyCipher(const Apdu& apdu, bool first) {
     const Bytes piece(apdu.data.begin() + static_cast<std::ptrdiff_t>(at), apdu.data.end());
     const size_t block = BlockSize(chain_.cipher);
     if (piece.empty() || piece.size() % block != 0) return Status(sw::kWrongLength);
-    const bool encrypt = (chain_.p2 & 0x80) != 0;
+    // Bit 80 asks for decryption, as in the cipher command's 40.
+    const bool encrypt = (chain_.p2 & 0x80) == 0;
     const Bytes out = BlockCipher(chain_.cipher, chain_.key, chain_.iv, piece, encrypt);
     if (!chain_.iv.empty()) chain_.iv = LastBlock(encrypt ? out : piece, block);
     if (apdu.p1 == 0 || apdu.p1 == 3) chain_.Clear();

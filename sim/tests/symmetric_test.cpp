@@ -32,25 +32,25 @@ TEST_F(CardTest, SessionKeyImportCipherAndDelete) {
 
     const Bytes plain = Range(32, 1);
     const Bytes request = Hex("00000000") + plain;
-    EXPECT_EQ(Hex(Send(Cmd("80FA00C0", request, true))),
+    EXPECT_EQ(Hex(Send(Cmd("80FA0040", request, true))),
               Hex(host::Sm4Ecb(kSessionKey, plain)) + "9000");
 
     // 416 bytes with an IV in two pieces equal one CBC pass.
     const Bytes iv = Range(16, 0x90);
     const Bytes big = Range(416, 1);
     const Bytes first = Hex("00000000") + iv + Bytes(big.begin(), big.begin() + 208);
-    const Bytes part1 = Data(Send(Cmd("80FA01C1", first)));
+    const Bytes part1 = Data(Send(Cmd("80FA0141", first)));
     const Bytes part2 = Data(Send(Cmd("80FA0300", Bytes(big.begin() + 208, big.end()), true)));
     EXPECT_EQ(part1 + part2, host::Sm4Cbc(kSessionKey, iv, big));
 
     EXPECT_EQ(SendHex("804AFF0100"), "9000");
-    EXPECT_EQ(Sw(Send(Cmd("80FA00C0", request, true))), 0x6A88);
+    EXPECT_EQ(Sw(Send(Cmd("80FA0040", request, true))), 0x6A88);
     EXPECT_EQ(SendHex("804AFF0100"), "6A88");
 }
 
 TEST_F(CardTest, FixedKeySixIsTheCardCipherKey) {
     const Bytes plain = Range(16, 1);
-    EXPECT_EQ(Hex(Send(Cmd("80FA0080", Hex("00000006") + plain, true))),
+    EXPECT_EQ(Hex(Send(Cmd("80FA0000", Hex("00000006") + plain, true))),
               Hex(host::Sm4Ecb(kCipherKey, plain)) + "9000");
 }
 

@@ -53,6 +53,7 @@ protected:
         out.resize(rc == QAV_OK ? length : 0);
         return out;
     }
+    // direction 0 encrypts, 1 decrypts, as the session-key exports pass them.
     fake::Bytes SessionCipher(uint32_t direction, uint32_t index, const fake::Bytes& iv,
                               const fake::Bytes& in) {
         return Output(in.size(), [&](uint8_t* out, uint32_t* length) {

@@ -168,9 +168,9 @@ TEST_F(KeyCryptoTest, SessionKeyCiphersEqualOpenSsl) {
         const Bytes iv = Pattern(c.block, 0x99);
         const uint32_t index = ImportPlain(c.algorithm, sessionKey);
 
-        EXPECT_EQ(H(SessionCipher(1, index, iv, plain)),
+        EXPECT_EQ(H(SessionCipher(0, index, iv, plain)),
                   H(host::Cipher(c.cbc, sessionKey, iv, plain, true)));
-        EXPECT_EQ(H(SessionCipher(0, index, {}, host::Cipher(c.ecb, sessionKey, {}, plain, true))),
+        EXPECT_EQ(H(SessionCipher(1, index, {}, host::Cipher(c.ecb, sessionKey, {}, plain, true))),
                   H(plain));
         EXPECT_EQ(H(Output(c.keyLength,
                            [&](uint8_t* out, uint32_t* length) {
@@ -192,7 +192,7 @@ TEST_F(KeyCryptoTest, WrappedSessionKeysTravelUnderTheCardsPublicKeys) {
                                       U32(wrapped.size()), &index, 0),
               QAV_OK);
     const Bytes plain = Pattern(32, 0x10);
-    EXPECT_EQ(H(SessionCipher(1, index, {}, plain)),
+    EXPECT_EQ(H(SessionCipher(0, index, {}, plain)),
               H(host::Cipher("SM4-ECB", sessionKey, {}, plain, true)));
 
     // Out: wrapped by the card under the RSA-1024 public key, opened with the

@@ -76,10 +76,10 @@ TEST_F(SealCryptoTest, CipherAndKeyCommandsEqualOpenSsl) {
     ASSERT_EQ(card().GenerateSK(0x26, 0x01, extra.data(), 32, 0), QAV_OK);
     const Bytes digest = host::Sm3(Concat(Concat(delivered, token), extra));
     const Bytes sessionKey(digest.begin(), digest.begin() + 16);
-    EXPECT_EQ(H(SessionCipher(1, 5, {}, data)),
+    EXPECT_EQ(H(SessionCipher(0, 5, {}, data)),
               H(host::Cipher("SM4-ECB", sessionKey, {}, data, true)));
     // The card's fixed cipher key under its fixed index.
-    EXPECT_EQ(H(SessionCipher(1, 6, {}, data)),
+    EXPECT_EQ(H(SessionCipher(0, 6, {}, data)),
               H(host::Cipher("SM4-ECB", test::kCardCipherKey, {}, data, true)));
 }
 
