@@ -677,6 +677,8 @@ QAV_EXPORT uint32_t QAV_API QAV_GetSealPic(QAV_HANDLE handle, uint32_t pictureRe
  * text          [in]     may be null.
  * out           [out]    the picture; null asks for its size.
  * outLength     [in,out] capacity / the picture's size; not 0 on entry.
+ *                        Each call signs anew, so the size may differ a
+ *                        little from one call to the next: leave room.
  *
  * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH; QAV_E_NO_CONTAINER;
  * QAV_E_BUFFER_TOO_SMALL; QAV_E_UNEXPECTED_DATA.
