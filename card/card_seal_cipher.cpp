@@ -155,7 +155,8 @@ struct SessionCipherRequest {
 };
 
 // The key index is not bounded by the card's five session keys (the fixed
-// key 6 is one too) but must fit its byte.
+// key 6 is one too) but must fit its byte; empty input is refused, as for
+// CipherData.
 uint32_t CheckSessionCipher(const SessionCipherRequest& request,
                             const uint32_t* outputLength) noexcept {
     if (request.direction > 1) return QAV_E_BAD_SELECTOR;
