@@ -7,6 +7,7 @@
 
 #include "card/card_output.h"
 #include "card/card_seal.h"
+#include "card/key_command_support.h"
 #include "platform/secure_memory.h"
 #include "reader/chunk_cursor.h"
 
@@ -14,7 +15,6 @@ namespace qav {
 
 namespace {
 
-constexpr uint8_t kProprietaryClass = 0x80;
 constexpr uint8_t kCipherIns = 0xFA;
 constexpr uint32_t kMaxCommandData = 255;  // one-byte Lc
 constexpr uint32_t kBlock = 16;
@@ -48,7 +48,7 @@ uint32_t FirstPieceSize(const CipherChain& chain) noexcept {
 CApdu EncodeCipherPiece(const CApduFormat* format, const CipherChain& chain, ChunkPosition position,
                         bool opens, const std::vector<uint8_t>& data) {
     const bool closes = position == ChunkPosition::kOnly || position == ChunkPosition::kLast;
-    const ApduHeader header{kProprietaryClass, kCipherIns, static_cast<uint8_t>(position),
+    const ApduHeader header{kKeyCommandClass, kCipherIns, static_cast<uint8_t>(position),
                             opens ? chain.firstP2 : chain.laterP2};
     const auto length = static_cast<uint32_t>(data.size());
     return chain.leOnLast && closes

@@ -4,12 +4,12 @@
 
 #include "card/card_output.h"
 #include "card/card_seal.h"
+#include "card/key_command_support.h"
 
 namespace qav {
 
 namespace {
 
-constexpr uint8_t kProprietaryClass = 0x80;
 constexpr uint32_t kMaxByte = 0xFF;
 constexpr uint32_t kTokenLength = 16;
 constexpr uint32_t kDerivationDataLength = 32;
@@ -35,7 +35,7 @@ uint32_t CheckTokenKey(uint32_t keyType, uint32_t keyReference) noexcept {
 
 // Every command of this family names its key in P1 P2.
 ApduHeader KeyHeader(uint8_t ins, uint32_t p1, uint32_t p2) noexcept {
-    return {kProprietaryClass, ins, static_cast<uint8_t>(p1), static_cast<uint8_t>(p2)};
+    return {kKeyCommandClass, ins, static_cast<uint8_t>(p1), static_cast<uint8_t>(p2)};
 }
 
 // The card says in its first answer byte whether it derived the key.
