@@ -18,7 +18,6 @@ using host::Hex;
 // The secure-messaging keys of the default image, as sim/README.md gives them.
 inline const Bytes kMacKey = Hex("11223344556677889900AABBCCDDEEFF");
 inline const Bytes kEncKey = Hex("0F1E2D3C4B5A69788796A5B4C3D2E1F0");
-inline const Bytes kCipherKey = Hex("0123456789ABCDEFFEDCBA9876543210");
 
 const std::string& DefaultImageJson();
 

@@ -6,6 +6,7 @@ namespace vcard_test {
 namespace {
 
 TEST_F(CardTest, AccessRulesSelectionsAndTheCurrentFile) {
+    EXPECT_EQ(SendHex("80D8000210"), "6982") << "application-key export needs the PIN";
     VerifyPin();
     EXPECT_EQ(Sw(ReadFile(0x2101, 32)), 0x6982);
     ASSERT_EQ(Sw(SelectFile(0x4000)), 0x9000);
@@ -75,14 +76,6 @@ TEST_F(CardTest, ExternalAuthenticationOpensKeyDeliveryAndCountsFailures) {
     EXPECT_EQ(Hex(Send(Cmd("00820001", host::Sm4Ecb(key, challenge)))), "9000");
     EXPECT_EQ(SendHex("801A0601080102030405060708"), "9000");
     EXPECT_EQ(SendHex("801A06010C010203040506070809101112"), "6700");
-}
-
-TEST_F(CardTest, InternalAuthenticationEncryptsWithTheKeyOfP2) {
-    const Bytes data = Hex("000102030405060708090A0B0C0D0E0F");
-    const Bytes expected = host::Sm4Ecb(Hex("505152535455565758595A5B5C5D5E5F"), data);
-    EXPECT_EQ(SendHex("0088000110000102030405060708090A0B0C0D0E0F"), Hex(expected) + "9000");
-    EXPECT_EQ(SendHex("0088000210000102030405060708090A0B0C0D0E0F"), "6A88");
-    EXPECT_EQ(SendHex("00880001020001"), "6700");
 }
 
 TEST_F(CardTest, PaymentApplicationHoldsTheTrackRecord) {

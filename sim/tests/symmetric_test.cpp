@@ -1,5 +1,5 @@
-// Session keys, the cipher and MAC command, card hashing, tokens and the
-// application-key export.
+// Session keys and their cipher, card hashing and tokens (the cipher and MAC
+// command with the card key is checked through the library).
 #include "card_fixture.h"
 #include "crypto.h"
 
@@ -48,12 +48,6 @@ TEST_F(CardTest, SessionKeyImportCipherAndDelete) {
     EXPECT_EQ(SendHex("804AFF0100"), "6A88");
 }
 
-TEST_F(CardTest, FixedKeySixIsTheCardCipherKey) {
-    const Bytes plain = Range(16, 1);
-    EXPECT_EQ(Hex(Send(Cmd("80FA0000", Hex("00000006") + plain, true))),
-              Hex(host::Sm4Ecb(kCipherKey, plain)) + "9000");
-}
-
 TEST_F(CardTest, SessionKeyExportPlainAndWrappedRoundTrip) {
     ASSERT_EQ(SendHex("804A010012C110" + Hex(kSessionKey) + "00"), "009000");
     EXPECT_EQ(SendHex("80D8010012"), "C110" + Hex(kSessionKey) + "9000");
@@ -68,22 +62,6 @@ TEST_F(CardTest, SessionKeyExportPlainAndWrappedRoundTrip) {
     VerifyPin();
     EXPECT_EQ(Hex(Send(Cmd("804A0183", load, true))), "029000");
     EXPECT_EQ(SendHex("80D8010212"), "C110" + Hex(kSessionKey) + "9000");
-}
-
-TEST_F(CardTest, CipherDataWithCardKeyCarriedKeyAndMac) {
-    const Bytes data = Range(32, 1);
-    const Bytes encrypted = host::Sm4Ecb(kCipherKey, data);
-    EXPECT_EQ(Hex(Send(Cmd("80FA0000", data))), Hex(encrypted) + "9000");
-    EXPECT_EQ(Hex(Send(Cmd("80FA0040", encrypted))), Hex(data) + "9000");
-
-    const Bytes key = Range(16, 1);
-    const Bytes withKey = key + data;
-    EXPECT_EQ(Hex(Send(Cmd("80FA0001", withKey))), Hex(host::Sm4Ecb(key, data)) + "9000");
-
-    const Bytes cbc = host::Sm4Cbc(key, Bytes(16, 0), data);
-    EXPECT_EQ(Hex(Send(Cmd("80FA00C1", withKey))),
-              Hex(Bytes(cbc.end() - 16, cbc.end() - 12)) + "9000");
-    EXPECT_EQ(Sw(Send(Cmd("80FA0000", Range(24, 1)))), 0x6700) << "whole blocks only";
 }
 
 TEST_F(CardTest, CardHashInPiecesAndWithSignerPreprocessing) {
@@ -116,14 +94,6 @@ TEST_F(CardTest, TokenThenSessionKeyGeneration) {
     EXPECT_EQ(SendHex("803A0602 01"), "009000") << "token of another key";
     EXPECT_EQ(Hex(Send(Cmd("803A0601", Range(32, 1)))), "019000");
     EXPECT_EQ(Hex(Send(Cmd("803A0601", Range(32, 1)))), "6985") << "the token is used up";
-}
-
-TEST_F(CardTest, ApplicationKeyExportNeedsPinAndComesEncrypted) {
-    EXPECT_EQ(SendHex("80D8000210"), "6982");
-    VerifyPin();
-    const Bytes key = Hex("808182838485868788898A8B8C8D8E8F");
-    EXPECT_EQ(SendHex("80D8000210"), Hex(host::Sm4Ecb(kEncKey, key)) + "9000");
-    EXPECT_EQ(SendHex("80D8000F10"), "6A88");
 }
 
 }  // namespace
