@@ -63,24 +63,6 @@ TEST(ApduBuildTest, EncodingsUnderBothProtocols) {
     EXPECT_EQ(Encoded(extended), "00 00 00 00 00 00 00 03 D1 D2 D3 01 10");
 }
 
-// The four ISO cases, built as they come from their factories.
-TEST(ApduBuildTest, FactoriesEncodeEachCase) {
-    const std::vector<uint8_t> data = Bytes("D1 D2");
-    const ApduHeader header{0x80, 0xCA, 0x01, 0x02};
-    for (const uint32_t protocol : {kProtocolT0, kProtocolT1}) {
-        ScriptedReader reader{protocol};
-        const CApduFormat format{255, 0, 1, &reader};
-        const bool t1 = protocol == kProtocolT1;
-        EXPECT_EQ(Encoded(CApdu::HeaderOnly(&format, header)), "80 CA 01 02");
-        EXPECT_EQ(Encoded(CApdu::Expecting(&format, header, 0x10)), "80 CA 01 02 10");
-        EXPECT_EQ(Encoded(CApdu::WithData(&format, header, data.data(), 2)),
-                  "80 CA 01 02 02 D1 D2");
-        EXPECT_EQ(Encoded(CApdu::WithData(&format, header, nullptr, 0)), "80 CA 01 02 00");
-        EXPECT_EQ(Encoded(CApdu::WithDataExpecting(&format, header, data.data(), 2, 0)),
-                  t1 ? "80 CA 01 02 02 D1 D2 00" : "80 CA 01 02 02 D1 D2");
-    }
-}
-
 TEST(ApduBuildTest, EachBuildMakesRoomForAFullAnswer) {
     ScriptedReader t1{kProtocolT1};
     const CApduFormat format{255, 0, 1, &t1};
