@@ -44,10 +44,10 @@ TEST_F(ZelCardTest, SelectsByIdentifierOrName) {
 }
 
 // The checks themselves are shared with the seal card and tested there.
-TEST_F(ZelCardTest, SelectChecksItsSelectorFirstAndSendsNothing) {
-    const uint8_t name[1] = {0xA0};
+TEST_F(ZelCardTest, SelectChecksItsSelectorFirstThenTheSharedChecks) {
     EXPECT_EQ(card.SelectFile(2, nullptr, 0, 0x10000, nullptr, nullptr, 0), QAV_E_BAD_SELECTOR);
-    EXPECT_EQ(card.SelectFile(1, name, 0, 0x10000, nullptr, nullptr, 0), QAV_E_BAD_LENGTH);
+    // What was passed is checked before the form: the identifier, then the name.
+    EXPECT_EQ(card.SelectFile(1, nullptr, 0, 0x10000, nullptr, nullptr, 0), QAV_E_ID_TOO_LARGE);
     EXPECT_EQ(card.SelectFile(1, nullptr, 5, 0, nullptr, nullptr, 0), QAV_E_NULL_POINTER);
     EXPECT_EQ(reader.Sent(), 0u);
 }
