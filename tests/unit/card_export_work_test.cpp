@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <numeric>
 #include <string>
 
@@ -104,7 +105,7 @@ TEST_F(CardExportWorkTest, RsaPaddingAroundTheCardCalculation) {
     ASSERT_EQ(QAV_PublicKeyCalc(handle, "RSA1024", 0, block.data(), 128, out.data(), &outLength, 0),
               QAV_OK);
     EXPECT_EQ(seen, block);
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + outLength), data);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(outLength)), data);
 
     // A too-small buffer, and a block that is not one modulus long (nothing
     // reaches the card).
@@ -279,7 +280,8 @@ TEST_F(CardExportWorkTest, SessionKeyCipherPadsAndUnpads) {
     ASSERT_EQ(QAV_SessionKeyDecrypt(handle, key, 1, 1, iv16.data(), 8, input.data(), 8, out.data(),
                                     &outLength, 0),
               QAV_OK);
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + outLength), Counting(5));
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(outLength)),
+              Counting(5));
 }
 
 TEST(CardNumberTest, TrackDataUpToTheSeparator) {

@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <vector>
@@ -37,7 +38,7 @@ public:
         const Bytes& file = files[current_];
         if (out == nullptr) return QAV_OK;
         if (offset + *length > file.size()) return QAV_E_UNEXPECTED_DATA;
-        std::copy_n(file.begin() + offset, *length, out);
+        std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(offset), *length, out);
         return QAV_OK;
     }
     uint32_t UpdateBinary(uint32_t offset, const uint8_t* data, uint32_t length, uint32_t,
@@ -45,7 +46,7 @@ public:
                           uintptr_t) override {
         Bytes& file = files[current_];
         file.resize(std::max<size_t>(file.size(), offset + length));
-        std::copy_n(data, length, file.begin() + offset);
+        std::copy_n(data, length, file.begin() + static_cast<std::ptrdiff_t>(offset));
         return QAV_OK;
     }
 
