@@ -46,6 +46,9 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_CloseDevice(QAV_HANDLE handle, uint32
     return RunDeviceExport(handle, [&](CDevice& device) {
         qav::CDeviceManager* manager = Manager();
         if (const uint32_t rc = manager->Factory().Close(&device, 0)) return rc;
+        // Calls waiting for the device's lock find it closed; the device
+        // itself goes when the last of them has seen that.
+        device.closed = true;
         manager->UnregisterDevice(handle);
         return QAV_OK;
     });

@@ -1,15 +1,38 @@
 #include "api/frame.h"
 
 namespace qav::api {
+namespace {
+
+thread_local const ExportScope* t_scope = nullptr;
+
+}  // namespace
 
 LibraryState& State() noexcept {
     static LibraryState state;
     return state;
 }
 
-std::recursive_mutex& ProcessLock() noexcept {
-    static std::recursive_mutex lock;
+std::mutex& StateLock() noexcept {
+    static std::mutex lock;
     return lock;
+}
+
+ExportScope::ExportScope() : previous_(t_scope) {
+    {
+        const std::lock_guard<std::mutex> lock(StateLock());
+        manager_ = State().manager;
+    }
+    t_scope = this;
+}
+
+ExportScope::~ExportScope() { t_scope = previous_; }
+
+CDeviceManager* ExportScope::Held() const noexcept { return manager_.get(); }
+
+CDeviceManager* Manager() noexcept {
+    if (t_scope != nullptr) return t_scope->Held();
+    const std::lock_guard<std::mutex> lock(StateLock());
+    return State().manager.get();
 }
 
 uint32_t CheckDevice(QAV_HANDLE handle, CDevice** device) noexcept {

@@ -1,5 +1,11 @@
-// What every export shares: the process-wide state, the lock, the one
-// exception boundary and the common prologue.
+// What every export shares: the process-wide state, the one exception
+// boundary, the common prologue and the locks.
+//
+// Locks: the state below has a short lock of its own; the manager and the
+// factory lock their own tables; an export on a device holds that device's
+// lock while it talks to the card, and lets go of it around a caller's
+// callback. Lock order: a device's lock before any table lock; no table
+// lock is held across a service call, a pause or a callback.
 #pragma once
 
 #include <cstdint>
@@ -9,30 +15,45 @@
 
 #include "device/device_manager.h"
 #include "platform/crash_dump.h"
+#include "platform/releasable_lock.h"
 #include "qavseal/qavseal.h"
 
 namespace qav::api {
 
 struct LibraryState {
-    std::unique_ptr<CDeviceManager> manager;  // initialised exactly when set
+    std::shared_ptr<CDeviceManager> manager;  // initialised exactly when set
     uint32_t usageCount = 0;
 };
 
+// Read and change only under StateLock().
 LibraryState& State() noexcept;
+std::mutex& StateLock() noexcept;
 
-// Serialises the exports (and, per poll, the device-change watches), so the
-// manager, the factory and the master reader never see two threads at once.
-std::recursive_mutex& ProcessLock() noexcept;
+// Keeps the manager of the moment alive for one export on this thread, so
+// a QAV_Finalize on another thread cannot pull it away mid-call.
+class ExportScope {
+public:
+    ExportScope();
+    ~ExportScope();
+    ExportScope(const ExportScope&) = delete;
+    ExportScope& operator=(const ExportScope&) = delete;
 
-// Runs an export's body under the process lock. No exception leaves it:
-// running out of memory becomes QAV_E_NO_MEMORY, anything else
-// QAV_E_INTERNAL. A calling thread is also readied for the crash handler,
-// the one point where the library meets threads it did not create.
+    CDeviceManager* Held() const noexcept;
+
+private:
+    std::shared_ptr<CDeviceManager> manager_;
+    const ExportScope* previous_;
+};
+
+// Runs an export's body. No exception leaves it: running out of memory
+// becomes QAV_E_NO_MEMORY, anything else QAV_E_INTERNAL. A calling thread
+// is also readied for the crash handler, the one point where the library
+// meets threads it did not create.
 template <typename Body>
 uint32_t RunExport(Body&& body) noexcept {
     platform::PrepareCrashStack();
     try {
-        const std::lock_guard<std::recursive_mutex> lock(ProcessLock());
+        const ExportScope scope;
         return body();
     } catch (const std::bad_alloc&) {
         return QAV_E_NO_MEMORY;
@@ -41,19 +62,26 @@ uint32_t RunExport(Body&& body) noexcept {
     }
 }
 
-// Prologue step 1: the manager exists.
-inline CDeviceManager* Manager() noexcept { return State().manager.get(); }
+// Prologue step 1: the manager exists (the one the running export holds).
+CDeviceManager* Manager() noexcept;
 
 // Prologue steps 1 and 2: initialised, then a registered handle. On success
-// *device is the open device.
+// *device is the open device; only RunDeviceExport keeps it alive and
+// locked.
 uint32_t CheckDevice(QAV_HANDLE handle, CDevice** device) noexcept;
 
-// An export on one open device: the prologue, then the body with the device.
+// An export on one open device: the prologue, then the body with the
+// device, under the device's lock. A device closed by another thread while
+// this call waited for the lock is an unknown handle.
 template <typename Body>
 uint32_t RunDeviceExport(QAV_HANDLE handle, Body&& body) noexcept {
-    return RunExport([&] {
-        CDevice* device = nullptr;
-        if (const uint32_t rc = CheckDevice(handle, &device)) return rc;
+    return RunExport([&]() -> uint32_t {
+        CDeviceManager* manager = Manager();
+        if (manager == nullptr) return QAV_E_NOT_INITIALIZED;
+        const std::shared_ptr<CDevice> device = manager->AcquireDevice(handle);
+        if (!device) return QAV_E_INVALID_HANDLE;
+        const platform::ReleasableLock lock(device->io);
+        if (device->closed) return QAV_E_INVALID_HANDLE;
         return body(*device);
     });
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/releasable_lock.h"
 #include "platform/secure_memory.h"
 #include "reader/chunk_cursor.h"
 #include "reader/iso_commands.h"
@@ -57,7 +58,8 @@ uint32_t SendSecuredPiece(CCard& card, const ChallengeSource& challenge, const B
 }  // namespace
 
 void ProgressReport::Percent(uint32_t percent) const {
-    if (callback_ != nullptr) callback_(percent, user_, 0);
+    if (callback_ == nullptr) return;
+    platform::WithLockReleased([&] { return callback_(percent, user_, 0); });
 }
 
 void ProgressReport::Done(uint32_t done, uint32_t total) const {

@@ -6,6 +6,7 @@
 #include "card/pin_block.h"
 #include "card/pin_status.h"
 #include "card/secured_command.h"
+#include "platform/releasable_lock.h"
 #include "platform/secure_memory.h"
 #include "reader/iso_commands.h"
 
@@ -50,9 +51,11 @@ uint32_t EncodeReloadData(uint32_t mode, const uint8_t* challenge, const SecureM
     data->assign(kCryptogramArea, 0);
     uint32_t produced = kCryptogramArea;
     // This callback reports success as non-zero.
-    if (messaging.encrypt(challenge, messaging.challengeLength, plain.data(),
-                          static_cast<uint32_t>(plain.size()), data->data(), &produced,
-                          messaging.user1, messaging.user2) == 0) {
+    if (platform::WithLockReleased([&] {
+            return messaging.encrypt(challenge, messaging.challengeLength, plain.data(),
+                                     static_cast<uint32_t>(plain.size()), data->data(), &produced,
+                                     messaging.user1, messaging.user2);
+        }) == 0) {
         return QAV_E_CONVERSION;
     }
     if (produced > kMaxSecuredCryptogram) return QAV_E_CONVERSION;

@@ -1,8 +1,12 @@
-// Owns the PC/SC master reader; lists readers and creates devices.
+// Owns the PC/SC master reader; lists readers and creates devices. Exports
+// and device-change watches use one factory from several threads: a short
+// lock guards the started flag and the master, and no service call is made
+// under it (a listing runs on a copy of the master).
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "device/device.h"
 #include "reader/reader_pcsc.h"
@@ -25,24 +29,27 @@ public:
     uint32_t Stop(uint32_t reserved);
     uint32_t List(uint32_t filter, char* buffer, uint32_t* length, uint32_t reserved);
 
-    // Connects the master to the reader and builds the device: a copy of the
-    // master as its reader (a polling variant for some identity-card
-    // readers) and the card object of the factory's family. When the objects
-    // cannot be made, the connection is released again.
+    // Builds the device: a reader of its own (a polling variant for some
+    // identity-card readers) with its own context, connected to the named
+    // reader, and the card object of the factory's family. Nothing of the
+    // master is shared, so a listing cannot disturb an open device, and a
+    // device waiting for the card's transaction keeps no other device
+    // waiting in the service. When the objects cannot be made, nothing is
+    // left behind.
     uint32_t Open(const char* name, std::unique_ptr<CDevice>* device, uint32_t reserved);
     // Disconnects the device's card. A failure leaves the device open, except
     // a lost service: the connection is gone with it, so the device counts as
     // closed. The caller destroys the device after success.
     uint32_t Close(CDevice* device, uint32_t reserved);
 
-    bool Started() const noexcept { return started_; }
-    uint32_t CardFamily() const noexcept { return cardFamily_; }
-    CReaderPCSC* MasterReader() noexcept { return masterReader_.get(); }
+    bool Started() const;
+    uint32_t CardFamily() const;
 
 private:
+    mutable std::mutex lock_;
     bool started_ = false;
     uint32_t cardFamily_ = kCardFamilySeal;
-    std::unique_ptr<CReaderPCSC> masterReader_;
+    std::shared_ptr<CReaderPCSC> masterReader_;  // shared with a Stop in progress
 };
 
 }  // namespace qav

@@ -1,15 +1,20 @@
 // Everything the exports share between calls: the factory, the device list
-// handed out last, and one record per open device.
+// handed out last, one record per open device and the device-change
+// watches. Its tables have one short lock of their own, never held across
+// a service call, a pause or a caller's callback.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "device/container_record.h"
 #include "device/device.h"
 #include "device/device_factory.h"
 #include "device/device_record.h"
+#include "device/device_watch.h"
 #include "device/name_list.h"
 #include "qavseal/qavseal.h"
 
@@ -30,7 +35,9 @@ public:
     // it. An unknown handle changes nothing.
     void UnregisterDevice(QAV_HANDLE handle);
     uint32_t ValidateDevice(QAV_HANDLE handle) const;
-    DeviceRecord* FindRecord(QAV_HANDLE handle) const;
+    // The open device, kept alive for the caller even if another thread
+    // closes it meanwhile; null for an unknown handle.
+    std::shared_ptr<CDevice> AcquireDevice(QAV_HANDLE handle) const;
 
     // Builds the new device list from a double-NUL-terminated multi-string
     // of the given size; with showAll 0 only "ADM..." and "DZYZ..." names.
@@ -48,16 +55,30 @@ public:
                                                       const SessionKeyHandle* key);
     uint32_t CheckKeyHandle(QAV_HANDLE handle, const SessionKeyHandle* key) const;
 
+    void AddWatch(std::shared_ptr<CDeviceWatch> watch);
+    // Unlists the watches a cancel stops: with `all` every watch, otherwise
+    // the oldest one started by `owner` (none if it started none).
+    std::vector<std::shared_ptr<CDeviceWatch>> TakeWatches(bool all, std::thread::id owner);
+    // Stops and joins every watch; the caller holds no lock.
+    void StopWatches();
+    size_t WatchCount() const;
+
     // Disconnects every open device (errors ignored: the devices go anyway).
+    // Each device's lock is taken in turn, so a call still running on one
+    // finishes first.
     void DisconnectAll();
     void ClearAll();
 
-    size_t RecordCount() const noexcept { return records_.size(); }
+    size_t RecordCount() const;
 
 private:
+    DeviceRecord* FindRecord(QAV_HANDLE handle) const;  // tables_ held
+
     CDeviceFactory factory_;
+    mutable std::mutex tables_;
     std::unique_ptr<NameList> lastDeviceList_;
     std::vector<std::unique_ptr<DeviceRecord>> records_;  // index 0 = oldest
+    std::vector<std::shared_ptr<CDeviceWatch>> watches_;  // index 0 = oldest
 };
 
 }  // namespace qav

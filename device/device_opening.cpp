@@ -22,19 +22,21 @@ std::unique_ptr<T> TryMake(Args&&... args) noexcept {
     }
 }
 
-std::unique_ptr<CReader> MakeReader(uint32_t family, const CReaderPCSC& master) noexcept {
+// The class follows the reader's name, so the device's own reader can be
+// made before it connects and its Transmit serves the probe.
+std::unique_ptr<CReaderPCSC> MakeReader(uint32_t family, const char* name) noexcept {
     if (family == kCardFamilyIdentity) {
-        switch (master.Kind()) {
+        switch (ClassifyReader(name)) {
             case ReaderKind::kZhiFuTong:
-                return TryMake<CReaderZhiFuTong>(master);
+                return TryMake<CReaderZhiFuTong>();
             case ReaderKind::kDongLian:
             case ReaderKind::kZelOther:
-                return TryMake<CReaderDongLian>(master);
+                return TryMake<CReaderDongLian>();
             default:
                 break;
         }
     }
-    return TryMake<CReaderPCSC>(master);
+    return TryMake<CReaderPCSC>();
 }
 
 std::unique_ptr<CCard> MakeCard(uint32_t family, CReader* reader) noexcept {
@@ -47,21 +49,28 @@ std::unique_ptr<CCard> MakeCard(uint32_t family, CReader* reader) noexcept {
 
 uint32_t CDeviceFactory::Open(const char* name, std::unique_ptr<CDevice>* device,
                               uint32_t /*reserved*/) {
-    if (!started_) return QAV_E_NOT_INITIALIZED;
-    if (name == nullptr || device == nullptr) return QAV_E_NULL_POINTER;
-    if (cardFamily_ != kCardFamilySeal && cardFamily_ != kCardFamilyIdentity) {
-        return QAV_E_BAD_SELECTOR;
+    uint32_t family = 0;
+    {
+        const std::lock_guard<std::mutex> lock(lock_);
+        if (!started_) return QAV_E_NOT_INITIALIZED;
+        family = cardFamily_;
     }
-    if (const uint32_t rc = masterReader_->Connect(name, 0)) return rc;
+    if (name == nullptr || device == nullptr) return QAV_E_NULL_POINTER;
+    if (family != kCardFamilySeal && family != kCardFamilyIdentity) return QAV_E_BAD_SELECTOR;
 
-    std::unique_ptr<CReader> reader = MakeReader(cardFamily_, *masterReader_);
-    std::unique_ptr<CCard> card = MakeCard(cardFamily_, reader.get());
+    std::unique_ptr<CReaderPCSC> reader = MakeReader(family, name);
+    if (!reader) return QAV_E_READER_OBJECT;
+    // The service calls run without any lock: the connection may wait for
+    // another connection's transaction. The reader's destructor releases
+    // its context on every failure path.
+    if (const uint32_t rc = reader->EstablishContext(0)) return rc;
+    if (const uint32_t rc = reader->Connect(name, 0)) return rc;
+
+    std::unique_ptr<CCard> card = MakeCard(family, reader.get());
     auto opened = TryMake<CDevice>();
-    if (!card || !reader || !opened) {
-        // Nothing is left behind: the connection goes with the objects.
-        masterReader_->Disconnect(0);
-        if (!card) return QAV_E_CARD_OBJECT;
-        return !reader ? QAV_E_READER_OBJECT : QAV_E_NO_MEMORY;
+    if (!card || !opened) {
+        reader->Disconnect(0);
+        return !card ? QAV_E_CARD_OBJECT : QAV_E_NO_MEMORY;
     }
     opened->reader = std::move(reader);
     opened->card = std::move(card);
@@ -73,7 +82,7 @@ uint32_t CDeviceFactory::Open(const char* name, std::unique_ptr<CDevice>* device
 }
 
 uint32_t CDeviceFactory::Close(CDevice* device, uint32_t /*reserved*/) {
-    if (!started_) return QAV_E_NOT_INITIALIZED;
+    if (!Started()) return QAV_E_NOT_INITIALIZED;
     if (device == nullptr) return QAV_E_NULL_POINTER;
     const uint32_t rc = device->reader ? device->reader->Disconnect(0) : QAV_OK;
     if (rc != QAV_OK && !platform::IsLostContext(rc)) return rc;

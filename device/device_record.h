@@ -18,11 +18,13 @@ struct SessionKeyHandle {
 };
 
 struct DeviceRecord {
-    explicit DeviceRecord(std::unique_ptr<CDevice> opened) noexcept
+    explicit DeviceRecord(std::shared_ptr<CDevice> opened) noexcept
         : handle(opened.get()), device(std::move(opened)) {}
 
     CDevice* handle;
-    std::unique_ptr<CDevice> device;  // the open device lives as long as its record
+    // The open device lives as long as its record, and as long as a call
+    // that is still running on it.
+    std::shared_ptr<CDevice> device;
     std::vector<std::unique_ptr<NameList>> nameLists;
     std::vector<std::unique_ptr<SessionKeyHandle>> keyHandles;
 };

@@ -15,8 +15,10 @@ using PcscHandle = uintptr_t;
 // Service codes the library reacts to; identical values on both platforms.
 inline constexpr uint32_t kScardSuccess = 0;
 inline constexpr uint32_t kScardInternalError = 0x80100001u;
+inline constexpr uint32_t kScardCancelled = 0x80100002u;
 inline constexpr uint32_t kScardInvalidHandle = 0x80100003u;
 inline constexpr uint32_t kScardInsufficientBuffer = 0x80100008u;
+inline constexpr uint32_t kScardTimeout = 0x8010000Au;
 inline constexpr uint32_t kScardCommError = 0x80100013u;
 inline constexpr uint32_t kScardNoService = 0x8010001Du;
 inline constexpr uint32_t kScardServiceStopped = 0x8010001Eu;
@@ -25,6 +27,10 @@ inline constexpr uint32_t kScardResetCard = 0x80100068u;
 inline constexpr uint32_t kScardRemovedCard = 0x80100069u;
 
 inline constexpr uint32_t kStatePresent = 0x20;  // SCARD_STATE_PRESENT
+inline constexpr uint32_t kStateChanged = 0x02;  // SCARD_STATE_CHANGED
+
+// The pseudo-reader whose state changes when readers come or go.
+inline constexpr char kPnpNotificationReader[] = "\\\\?PnP?\\Notification";
 
 // The ATR field of the Windows reader-state record; pcsc-lite's is smaller.
 inline constexpr size_t kAtrCapacity = 36;
@@ -71,6 +77,22 @@ uint32_t ListReaders(PcscContext context, ServiceReaderList* list) noexcept;
 
 // One reader-state query: current state unknown, zero timeout.
 uint32_t GetReaderState(PcscContext context, const char* readerName, ReaderState* state) noexcept;
+
+// A reader and its state as the caller last saw it (`known`); a wait
+// returns once some reader's state differs from it and leaves the new state
+// in `seen`.
+struct WatchedReader {
+    const char* name = nullptr;
+    uint32_t known = 0;
+    uint32_t seen = 0;
+};
+
+// Waits up to timeoutMs for a change; kScardTimeout when none came,
+// kScardCancelled after CancelWait from another thread.
+uint32_t WaitForChange(PcscContext context, WatchedReader* readers, size_t count,
+                       uint32_t timeoutMs) noexcept;
+// Ends a wait of another thread on this context.
+uint32_t CancelWait(PcscContext context) noexcept;
 
 uint32_t Connect(PcscContext context, const char* readerName, PcscHandle* card,
                  uint32_t* activeProtocol) noexcept;

@@ -7,6 +7,7 @@
 #include <winscard.h>
 
 #include <cstring>
+#include <vector>
 
 #include "platform/pcsc.h"
 
@@ -83,6 +84,30 @@ uint32_t GetReaderState(PcscContext context, const char* readerName, ReaderState
     state->atr.fill(0);
     std::memcpy(state->atr.data(), record.rgbAtr, length);
     return rc;
+}
+
+uint32_t WaitForChange(PcscContext context, WatchedReader* readers, size_t count,
+                       uint32_t timeoutMs) noexcept {
+    std::vector<ServiceReaderState> records;
+    try {
+        records.resize(count);
+    } catch (...) {
+        return kScardInternalError;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        records[i].szReader = readers[i].name;
+        records[i].dwCurrentState = readers[i].known;
+    }
+    const uint32_t rc = Result(ServiceGetStatusChange(ToContext(context), timeoutMs, records.data(),
+                                                      static_cast<DWORD>(count)));
+    for (size_t i = 0; i < count; ++i) {
+        readers[i].seen = static_cast<uint32_t>(records[i].dwEventState);
+    }
+    return rc;
+}
+
+uint32_t CancelWait(PcscContext context) noexcept {
+    return Result(SCardCancel(ToContext(context)));
 }
 
 uint32_t Connect(PcscContext context, const char* readerName, PcscHandle* card,

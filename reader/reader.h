@@ -43,7 +43,6 @@ protected:
     CReader(const CReader&) = default;
     CReader& operator=(const CReader&) = default;
 
-    uint32_t marker_ = 0;
     uint32_t activeProtocol_ = 0;
 };
 

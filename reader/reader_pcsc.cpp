@@ -42,9 +42,16 @@ uint32_t HandOver(const std::vector<char>& result, char* buffer, uint32_t* lengt
     return QAV_OK;
 }
 
+// Names of 200 characters or more are cut to fit with their NUL.
+void CopyName(const char* name, std::array<char, CReaderPCSC::kReaderNameCapacity>* field) {
+    const size_t length = strnlen(name, CReaderPCSC::kReaderNameCapacity - 1);
+    field->fill('\0');
+    std::memcpy(field->data(), name, length);
+}
+
 }  // namespace
 
-CReaderPCSC::CReaderPCSC() { marker_ = 1; }
+CReaderPCSC::CReaderPCSC() = default;
 
 CReaderPCSC::CReaderPCSC(const CReaderPCSC& other)
     : CReader(other),
@@ -53,12 +60,27 @@ CReaderPCSC::CReaderPCSC(const CReaderPCSC& other)
       readerKind_(other.readerKind_),
       readerName_(other.readerName_) {}
 
-CReaderPCSC::~CReaderPCSC() = default;
+CReaderPCSC::~CReaderPCSC() {
+    if (ownsContext_) platform::ReleaseContext(context_);
+}
+
+CReaderPCSC::Operation::Operation(CReaderPCSC& reader) noexcept : reader_(reader) {
+    if (reader_.operationDepth_++ == 0) reader_.attemptsLeft_ = kMaxAttempts;
+}
+
+CReaderPCSC::Operation::~Operation() { --reader_.operationDepth_; }
+
+bool CReaderPCSC::TakeAttempt() noexcept {
+    if (attemptsLeft_ == 0) return false;
+    --attemptsLeft_;
+    return true;
+}
 
 template <typename Call>
 uint32_t CReaderPCSC::RetryPlain(Call&& call) {
+    TakeAttempt();
     uint32_t rc = call();
-    for (uint32_t attempt = 1; attempt < kMaxAttempts && platform::IsLostContext(rc); ++attempt) {
+    while (platform::IsLostContext(rc) && TakeAttempt()) {
         RecoverLostContext(false);
         rc = call();
     }
@@ -67,15 +89,17 @@ uint32_t CReaderPCSC::RetryPlain(Call&& call) {
 
 template <typename Call>
 uint32_t CReaderPCSC::RetryReconnecting(Call&& call) {
+    TakeAttempt();
     uint32_t rc = call();
-    for (uint32_t attempt = 1; attempt < kMaxAttempts; ++attempt) {
-        if (platform::IsLostContext(rc)) {
+    for (;;) {
+        const bool lost = platform::IsLostContext(rc);
+        if (!lost && rc != platform::kScardResetCard && rc != platform::kScardRemovedCard) break;
+        if (!TakeAttempt()) break;
+        if (lost) {
             RecoverLostContext(true);
-        } else if (rc == platform::kScardResetCard || rc == platform::kScardRemovedCard) {
+        } else {
             // Whether the reconnect worked shows in the repeated call.
             platform::Reconnect(cardHandle_, false, &activeProtocol_);
-        } else {
-            break;
         }
         rc = call();
     }
@@ -83,16 +107,44 @@ uint32_t CReaderPCSC::RetryReconnecting(Call&& call) {
 }
 
 void CReaderPCSC::RecoverLostContext(bool reconnect) {
-    // Every step goes through the virtual table, so a variant's own
-    // operations serve the recovery too. Their results show in the retry.
-    if (context_ != 0) ReleaseContext(0);
-    EstablishContext(0);
+    // Each step is a single service call: the loop around this is the only
+    // retry, so one operation's pauses stay within its budget. Only what
+    // this reader made is released; a shared context or handle is left to
+    // its owner. Results show in the repeated call.
+    if (ownsContext_) {
+        platform::ReleaseContext(context_);
+        ownsContext_ = false;
+    }
+    if (platform::EstablishContext(&context_) == QAV_OK) ownsContext_ = true;
     if (reconnect) {
-        const auto name = readerName_;  // Connect rewrites readerName_
+        const auto name = connectedReader_[0] != '\0' ? connectedReader_ : readerName_;
         Disconnect(0);
-        Connect(name.data(), 0);
+        if (platform::Connect(context_, name.data(), &cardHandle_, &activeProtocol_) == QAV_OK) {
+            ownsCard_ = true;
+            connectedReader_ = name;
+        }
     }
     platform::SleepMs(kLostContextPauseMs);
+}
+
+void CReaderPCSC::TakeRejectedFrom(const CReaderPCSC& master) {
+    rejectedAtrs_ = master.rejectedAtrs_;
+}
+
+void CReaderPCSC::TakeListingResults(CReaderPCSC& lister) {
+    for (const AtrBlock& block : lister.rejectedAtrs_) {
+        if (std::find(rejectedAtrs_.begin(), rejectedAtrs_.end(), block) == rejectedAtrs_.end()) {
+            rejectedAtrs_.push_back(block);
+        }
+    }
+    // The lister replaced the master's lost context: the master takes the
+    // new one over, unless another listing already did, and the lister
+    // takes the old one to release it when it goes.
+    if (lister.ownsContext_ && lister.context_ != context_) {
+        std::swap(context_, lister.context_);
+        lister.ownsContext_ = ownsContext_;
+        ownsContext_ = true;
+    }
 }
 
 uint32_t CReaderPCSC::QueryReaderState(const char* readerName, platform::ReaderState* state) {
@@ -101,16 +153,26 @@ uint32_t CReaderPCSC::QueryReaderState(const char* readerName, platform::ReaderS
 
 uint32_t CReaderPCSC::EstablishContext(uint32_t /*reserved*/) {
     if (const uint32_t rc = platform::WaitForServiceStart()) return rc;
-    return platform::EstablishContext(&context_);
+    if (ownsContext_) {
+        // A second context from one reader would otherwise never be released.
+        platform::ReleaseContext(context_);
+        ownsContext_ = false;
+    }
+    const uint32_t rc = platform::EstablishContext(&context_);
+    if (rc == QAV_OK) ownsContext_ = true;
+    return rc;
 }
 
 uint32_t CReaderPCSC::ReleaseContext(uint32_t /*reserved*/) {
-    return platform::ReleaseContext(context_);
+    const uint32_t rc = platform::ReleaseContext(context_);
+    if (rc == QAV_OK) ownsContext_ = false;
+    return rc;
 }
 
 uint32_t CReaderPCSC::ListReaders(char* buffer, uint32_t* length, uint32_t filter,
                                   uint32_t /*reserved*/) {
     if (length == nullptr) return QAV_E_NULL_POINTER;
+    const Operation operation(*this);
     std::vector<char> result;
     const uint32_t rc = filter == 1 ? ListUsableReaders(&result) : ListAllReaders(&result);
     if (rc != QAV_OK) return rc;
@@ -156,7 +218,9 @@ uint32_t CReaderPCSC::ListUsableReaders(std::vector<char>* result) {
         if (!usable && !IsRejected(state)) {
             usable = Connect(name, 0) == QAV_OK;
             if (!usable) rejectedAtrs_.push_back(state.atr);
-            Disconnect(0);
+            // A refused connection still counts as usable, without a handle:
+            // only a handle this probe made is given back.
+            if (ownsCard_) Disconnect(0);
         }
         if (usable) result->insert(result->end(), name, next);
         name = next;
@@ -177,6 +241,7 @@ bool CReaderPCSC::IsRejected(const platform::ReaderState& state) const {
 uint32_t CReaderPCSC::GetReaderATR(const char* readerName, uint8_t* atr, uint32_t* atrLength,
                                    uint32_t /*reserved*/) {
     if (readerName == nullptr || atrLength == nullptr) return QAV_E_NULL_POINTER;
+    const Operation operation(*this);
     platform::ReaderState state;
     if (const uint32_t rc = QueryReaderState(readerName, &state)) return rc;
     if (atr != nullptr) {
@@ -192,13 +257,21 @@ uint32_t CReaderPCSC::GetReaderATR(const char* readerName, uint8_t* atr, uint32_
 
 uint32_t CReaderPCSC::Connect(const char* readerName, uint32_t /*reserved*/) {
     if (readerName == nullptr) return QAV_E_NULL_POINTER;
+    const Operation operation(*this);
     platform::ReaderState state;
     if (const uint32_t rc = QueryReaderState(readerName, &state)) return rc;
     if ((state.eventState & platform::kStatePresent) == 0 || state.atrLength == 0) {
         return QAV_E_NO_DEVICE;
     }
     const auto connect = [&] {
-        return platform::Connect(context_, readerName, &cardHandle_, &activeProtocol_);
+        platform::PcscHandle made = 0;
+        const uint32_t rc = platform::Connect(context_, readerName, &made, &activeProtocol_);
+        if (rc == QAV_OK) {
+            cardHandle_ = made;
+            ownsCard_ = true;
+            CopyName(readerName, &connectedReader_);
+        }
+        return rc;
     };
     if (IsCardRegistered(state.atr.data(), state.atrLength) != 0) {
         if (const uint32_t rc = RetryPlain(connect)) return rc;
@@ -215,10 +288,7 @@ uint32_t CReaderPCSC::Connect(const char* readerName, uint32_t /*reserved*/) {
                      kCardProviderName, kCardModuleName);
     }
     readerKind_ = ClassifyReader(readerName);
-    // Names of 200 characters or more are cut to fit with their NUL.
-    const size_t nameLength = strnlen(readerName, kReaderNameCapacity - 1);
-    readerName_.fill('\0');
-    std::memcpy(readerName_.data(), readerName, nameLength);
+    CopyName(readerName, &readerName_);
     return QAV_OK;
 }
 
@@ -249,7 +319,18 @@ uint32_t CReaderPCSC::Probe(const char* readerName, const platform::ReaderState&
 }
 
 uint32_t CReaderPCSC::Disconnect(uint32_t /*reserved*/) {
-    return platform::Disconnect(cardHandle_);
+    // A handle shared with another reader is that reader's to disconnect.
+    if (!ownsCard_) {
+        cardHandle_ = 0;
+        return QAV_OK;
+    }
+    const uint32_t rc = platform::Disconnect(cardHandle_);
+    if (rc == QAV_OK || platform::IsLostContext(rc)) {
+        cardHandle_ = 0;
+        ownsCard_ = false;
+        connectedReader_.fill('\0');
+    }
+    return rc;
 }
 
 uint32_t CReaderPCSC::Transmit(const uint8_t* command, uint32_t commandLength, uint8_t* response,
@@ -258,6 +339,7 @@ uint32_t CReaderPCSC::Transmit(const uint8_t* command, uint32_t commandLength, u
     if (command == nullptr || responseLength == nullptr || statusWord == nullptr) {
         return QAV_E_NULL_POINTER;
     }
+    const Operation operation(*this);
     const uint32_t capacity = response != nullptr ? std::min(*responseLength, kMaxResponseData) : 0;
     std::vector<uint8_t> received(capacity + 2u, 0);
     // Answers may carry key material; nothing stays behind in freed memory.
@@ -292,10 +374,12 @@ uint32_t CReaderPCSC::ResetCard(uint32_t /*reserved*/) {
 }
 
 uint32_t CReaderPCSC::BeginTransaction(uint32_t /*reserved1*/, uint32_t /*reserved2*/) {
+    const Operation operation(*this);
     return RetryReconnecting([&] { return platform::BeginTransaction(cardHandle_); });
 }
 
 uint32_t CReaderPCSC::EndTransaction(uint32_t /*reserved*/) {
+    const Operation operation(*this);
     return RetryReconnecting([&] { return platform::EndTransaction(cardHandle_); });
 }
 

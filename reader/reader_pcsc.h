@@ -19,11 +19,13 @@ public:
     static constexpr size_t kReaderNameCapacity = 200;
 
     CReaderPCSC();
-    // The per-device copy: shares the context and card handle with its
-    // source (neither owns them), starts with no rejected ATRs.
+    // Shares the context and card handle with its source (owns neither) and
+    // starts with no rejected ATRs.
     CReaderPCSC(const CReaderPCSC& other);
     CReaderPCSC& operator=(const CReaderPCSC&) = delete;
-    // Neither disconnects nor releases the context: owners do that explicitly.
+    // Does not disconnect: closing a device does that explicitly. Releases
+    // a context this reader established itself and still holds (one made
+    // while recovering from a lost service), so none is left open.
     ~CReaderPCSC() override;
 
     uint32_t EstablishContext(uint32_t reserved) override;
@@ -44,15 +46,42 @@ public:
     const char* ReaderName() const noexcept { return readerName_.data(); }
     size_t RejectedAtrCount() const noexcept { return rejectedAtrs_.size(); }
 
+    // A listing runs on a copy of the master so that no lock is held while
+    // it waits in the service: the copy starts from the master's rejected
+    // ATRs, and afterwards the master keeps what the copy learnt (rejected
+    // ATRs, and a context the copy had to establish after the old one was
+    // lost; the copy then holds the old one, to release when it goes). No
+    // service call is made.
+    void TakeRejectedFrom(const CReaderPCSC& master);
+    void TakeListingResults(CReaderPCSC& lister);
+    // Forgets the context without releasing it (process exit: the service
+    // client may already be gone).
+    void AbandonContext() noexcept { ownsContext_ = false; }
+
 protected:
     // Retry rule: a lost context re-creates the context, pauses and repeats;
-    // the reconnecting form also reconnects the card by the stored reader
-    // name, and after a reset or removed card reconnects and repeats at
-    // once. Attempts are bounded; the last attempt's result is returned.
+    // the reconnecting form also reconnects the card, and after a reset or
+    // removed card reconnects and repeats at once. One public operation
+    // makes at most kMaxAttempts service calls under the rule in all,
+    // however its steps nest (a probe's Transmit inside a listing's
+    // Connect); the last attempt's result is returned.
     template <typename Call>
     uint32_t RetryPlain(Call&& call);
     template <typename Call>
     uint32_t RetryReconnecting(Call&& call);
+
+    // Opens a public operation's attempt budget, unless it runs inside
+    // another operation of this reader.
+    class Operation {
+    public:
+        explicit Operation(CReaderPCSC& reader) noexcept;
+        ~Operation();
+        Operation(const Operation&) = delete;
+        Operation& operator=(const Operation&) = delete;
+
+    private:
+        CReaderPCSC& reader_;
+    };
 
     uint32_t QueryReaderState(const char* readerName, platform::ReaderState* state);
 
@@ -63,10 +92,18 @@ private:
     uint32_t ListAllReaders(std::vector<char>* result);
     bool IsRejected(const platform::ReaderState& state) const;
     uint32_t Probe(const char* readerName, const platform::ReaderState& before);
+    bool TakeAttempt() noexcept;
     void RecoverLostContext(bool reconnect);
 
     platform::PcscContext context_ = 0;
+    bool ownsContext_ = false;  // established here, released here
     platform::PcscHandle cardHandle_ = 0;
+    bool ownsCard_ = false;  // connected here, so this reader may disconnect it
+    // The reader the own card handle is connected to, set as soon as the
+    // connection exists (a probe's recovery reconnects there).
+    std::array<char, kReaderNameCapacity> connectedReader_{};
+    uint32_t operationDepth_ = 0;
+    uint32_t attemptsLeft_ = kMaxAttempts;
     ReaderKind readerKind_ = ReaderKind::kGeneric;
     std::vector<AtrBlock> rejectedAtrs_;
     std::array<char, kReaderNameCapacity> readerName_{};

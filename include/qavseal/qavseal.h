@@ -29,12 +29,26 @@
  *
  * Threads
  * -------
- * Every QAV_* function runs under one process-wide lock, so the device
- * manager, the device factory and the PC/SC master reader are never used by
- * two threads at once. A call that waits on the card (a long transmit) holds
- * the lock for that time. QAV_Lock/QAV_Unlock are the PC/SC transaction on
- * the card and keep other processes and connections out, not other threads
- * of this process that use the same handle.
+ * Any QAV_* function may be called from any thread. The library's shared
+ * tables (devices, key handles, lists, watches) are guarded by short locks
+ * that are never held while the smart-card service is waited on, during a
+ * retry pause, or while an application callback runs; calls on one device
+ * handle are serialised by that device's own lock, so a call that waits on
+ * the card (a long command, a QAV_Lock waiting for another connection's
+ * transaction) holds up only other calls on the same handle. Callbacks
+ * (encryption, MAC, cryptogram, progress) run on the calling thread with
+ * the device's lock released: they may call the library, also on the same
+ * handle, but another thread's command on that handle may then reach the
+ * card between the challenge and the secured command. Device-change
+ * callbacks run on the watch's own thread with no lock held; they must not
+ * call QAV_Finalize or cancel with an odd scope expecting the watch to be
+ * joined (their own watch is then only told to stop). A device closed by
+ * one thread answers QAV_E_INVALID_HANDLE to calls other threads make
+ * afterwards. QAV_Finalize must not race the other calls: the last one
+ * stops every watch, then closes what is still open. QAV_Lock/QAV_Unlock
+ * are the PC/SC transaction on the card and keep other processes and
+ * connections out, not other threads of this process that use the same
+ * handle.
  *
  * Calling conventions
  * -------------------
@@ -928,6 +942,35 @@ QAV_EXPORT uint32_t QAV_API QAV_SessionKeyDecrypt(QAV_HANDLE handle, QAV_Session
                                                   const uint8_t* input, uint32_t inputLength,
                                                   uint8_t* out, uint32_t* outLength,
                                                   uint32_t reserved);
+/* ---- Device-change watches ------------------------------------------- */
+
+/* Starts a watch: a thread of the library's own that calls callback with
+ * (name, 1, userValue, 0) for every device (a reader holding a usable card,
+ * whatever its name) that arrives and (name, 0, userValue, 0) for every one
+ * that leaves. The first listing reports every device already present as
+ * arrived. Within one listing all arrivals come first, in reader order,
+ * then all removals. A listing that fails (the service gone) reports every
+ * known device as removed; the watch then restarts the device factory and
+ * reports them again when they are back. The watch waits in the service
+ * between listings, so an idle watch costs next to nothing; a change is
+ * reported about 30 ms plus one listing after it happened. A thread may
+ * start several watches.
+ *
+ * Returns QAV_OK; QAV_E_NOT_INITIALIZED; QAV_E_NULL_POINTER (no callback);
+ * QAV_E_THREAD.
+ */
+QAV_EXPORT uint32_t QAV_CDECL QAV_DetectDeviceChange(QAV_DeviceChangeCallback callback,
+                                                     uintptr_t userValue);
+
+/* Stops watches and waits until their threads have ended. scope 0: the
+ * oldest watch the calling thread started (none: nothing happens); an odd
+ * scope: every watch; an even scope other than 0: nothing. Called from a
+ * device-change callback, a cancel that meets the callback's own watch
+ * tells it to stop and does not wait for it.
+ *
+ * Returns QAV_OK; QAV_E_NOT_INITIALIZED.
+ */
+QAV_EXPORT uint32_t QAV_CDECL QAV_CancelDetectDeviceChange(uint32_t scope);
 
 #ifdef __cplusplus
 }

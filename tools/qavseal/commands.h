@@ -9,5 +9,6 @@ namespace qavtool {
 int Devices(std::vector<std::string> args);
 int Info(std::vector<std::string> args);
 int Apdu(std::vector<std::string> args);
+int Watch(std::vector<std::string> args);
 
 }  // namespace qavtool

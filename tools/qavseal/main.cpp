@@ -17,6 +17,8 @@ constexpr const char kUsage[] =
     "  info [--reader NAME]            open the key and show its reader, ATR,\n"
     "                                  abilities, ability data and states\n"
     "  apdu [--reader NAME] HEX...     send raw command APDUs, show the answers\n"
+    "  watch                           print devices as they arrive and leave,\n"
+    "                                  until interrupted\n"
     "  help                            show this text\n"
     "\n"
     "Without --reader, commands use the first seal key listed.\n";
@@ -33,6 +35,7 @@ int main(int argc, char** argv) {
     if (command == "devices") return qavtool::Devices(std::move(args));
     if (command == "info") return qavtool::Info(std::move(args));
     if (command == "apdu") return qavtool::Apdu(std::move(args));
+    if (command == "watch") return qavtool::Watch(std::move(args));
     std::fprintf(stderr, "qavseal: unknown command %s\n%s", command.c_str(), kUsage);
     return 2;
 }

@@ -11,9 +11,11 @@
 #include <winscard.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 namespace qav::fake {
 namespace {
@@ -48,6 +50,20 @@ void FakePcsc::SetServiceStarted(bool started) {
 #endif
 
 FakePcsc* FakePcsc::Current() { return g_current; }
+
+unsigned long FakePcsc::EventState(const std::string& name, Bytes* atr) {
+    atr->clear();
+    if (name == "\\\\?PnP?\\Notification") {
+        return static_cast<unsigned long>(readers.size()) << 16;
+    }
+    const Reader* reader = FindReader(name);
+    if (reader == nullptr) return 0;
+    // The upper half counts insertions, as pcsc-lite's event counter does.
+    const unsigned long counter = static_cast<unsigned long>(reader->insertion & 0xFFFF) << 16;
+    if (!reader->card) return counter | SCARD_STATE_EMPTY;
+    *atr = reader->card->Atr();
+    return counter | SCARD_STATE_PRESENT;
+}
 
 FakePcsc::Reader* FakePcsc::FindReader(const std::string& name) {
     const auto found = std::find_if(readers.begin(), readers.end(),
@@ -239,25 +255,54 @@ LONG FAKE_API SCardFreeMemory(SCARDCONTEXT, LPCVOID pvMem) {
     return SCARD_S_SUCCESS;
 }
 
-LONG FAKE_API SCardGetStatusChange(SCARDCONTEXT hContext, DWORD, SCARD_READERSTATE* states,
+LONG FAKE_API SCardGetStatusChange(SCARDCONTEXT hContext, DWORD timeout, SCARD_READERSTATE* states,
                                    DWORD count) {
-    FAKE_ENTER(Call::GetStatusChange);
-    if (const LONG rc = CheckContext(fake, hContext)) return rc;
-    for (DWORD i = 0; i < count; ++i) {
-        SCARD_READERSTATE& state = states[i];
-        const FakePcsc::Reader* reader = fake->FindReader(state.szReader);
-        if (reader == nullptr) return SCARD_E_UNKNOWN_READER;
-        state.cbAtr = 0;
-        std::memset(state.rgbAtr, 0, sizeof state.rgbAtr);
-        if (reader->card) {
-            const qav::fake::Bytes atr = reader->card->Atr();
-            state.cbAtr = static_cast<DWORD>(std::min(atr.size(), sizeof state.rgbAtr));
-            std::memcpy(state.rgbAtr, atr.data(), state.cbAtr);
-            state.dwEventState = SCARD_STATE_PRESENT | SCARD_STATE_CHANGED;
-        } else {
-            state.dwEventState = SCARD_STATE_EMPTY | SCARD_STATE_CHANGED;
+    // A wait (timeout > 0) is a poll of the fake's state until some reader
+    // differs from what the caller knows, the time is up or it is cancelled.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+    for (bool first = true;; first = false) {
+        {
+            FakePcsc* fake = FakePcsc::Current();
+            if (fake == nullptr) return SCARD_E_NO_SERVICE;
+            std::lock_guard<std::recursive_mutex> guard(fake->Lock());
+            if (first) {
+                fake->Counted(Call::GetStatusChange);
+                uint32_t injected = 0;
+                if (fake->TakeInjected(Call::GetStatusChange, &injected)) {
+                    return static_cast<LONG>(injected);
+                }
+            }
+            if (const LONG rc = CheckContext(fake, hContext)) return rc;
+            if (fake->cancelled.erase(static_cast<uintptr_t>(hContext)) != 0) {
+                return SCARD_E_CANCELLED;
+            }
+            bool changed = timeout == 0;
+            for (DWORD i = 0; i < count; ++i) {
+                SCARD_READERSTATE& state = states[i];
+                qav::fake::Bytes atr;
+                const DWORD event = fake->EventState(state.szReader, &atr);
+                if (event == 0) return SCARD_E_UNKNOWN_READER;
+                state.cbAtr = static_cast<DWORD>(std::min(atr.size(), sizeof state.rgbAtr));
+                std::memset(state.rgbAtr, 0, sizeof state.rgbAtr);
+                std::memcpy(state.rgbAtr, atr.data(), state.cbAtr);
+                const DWORD known = state.dwCurrentState & ~DWORD{SCARD_STATE_CHANGED};
+                state.dwEventState = event;
+                if (known != event) {
+                    state.dwEventState |= SCARD_STATE_CHANGED;
+                    changed = true;
+                }
+            }
+            if (changed) return SCARD_S_SUCCESS;
         }
+        if (std::chrono::steady_clock::now() >= deadline) return SCARD_E_TIMEOUT;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+LONG FAKE_API SCardCancel(SCARDCONTEXT hContext) {
+    FAKE_ENTER(Call::Cancel);
+    if (const LONG rc = CheckContext(fake, hContext)) return rc;
+    fake->cancelled.insert(static_cast<uintptr_t>(hContext));
     return SCARD_S_SUCCESS;
 }
 

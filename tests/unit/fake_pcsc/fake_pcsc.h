@@ -4,11 +4,14 @@
 // fixture; while none exists every call answers "no service".
 #pragma once
 
+#include <winscard.h>
+
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,6 +44,7 @@ enum class Call {
     EndTransaction,
     AccessStartedEvent,  // Windows only, as the two below
     ReleaseStartedEvent,
+    Cancel,
 };
 
 class FakePcsc {
@@ -102,11 +106,15 @@ public:
     uintptr_t nextId = 0x1000;
     std::map<uintptr_t, bool> contexts;  // id -> still valid
     std::map<uintptr_t, Handle> handles;
+    std::set<uintptr_t> cancelled;  // contexts whose next wait ends at once
     std::vector<Reader> readers;
     std::map<const void*, size_t> allocations;
     std::vector<Bytes> sent;
 
     Reader* FindReader(const std::string& name);
+    // A reader's state as the service reports it (its card's ATR into
+    // *atr), or 0 for an unknown reader.
+    unsigned long EventState(const std::string& name, Bytes* atr);
 
 private:
     mutable std::recursive_mutex lock_;
