@@ -49,5 +49,18 @@ expect_status "$status" 1 "info without a key"
 expect_line "$out" '\(0xE0170019\)$'
 echo insert >"$QAVSEAL_VCARD_CTL"
 
+# watch: the key present at the start, its removal and its return, until SIGINT.
+sleep 1
+"$tool" watch >"$QAVSEAL_BENCH_DIR/watch.out" 2>&1 &
+watcher=$!
+sleep 1
+echo remove >"$QAVSEAL_VCARD_CTL"; sleep 1
+echo insert >"$QAVSEAL_VCARD_CTL"; sleep 1
+kill -INT "$watcher"; wait "$watcher"; expect_status $? 0 "watch after SIGINT"
+out=$(cat "$QAVSEAL_BENCH_DIR/watch.out")
+echo "$out"
+expected=$(printf 'arrived: %s\nremoved: %s\narrived: %s' "$QAVSEAL_READER" "$QAVSEAL_READER" "$QAVSEAL_READER")
+[ "$out" = "$expected" ] || { echo "watch printed something else"; failures=$((failures + 1)); }
+
 [ "$failures" -eq 0 ] && echo "tool: all checks passed"
 exit $((failures > 0))
