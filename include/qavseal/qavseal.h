@@ -245,7 +245,8 @@ QAV_EXPORT uint32_t QAV_API QAV_Finalize(uint32_t reserved);
  *
  * Returns QAV_OK with count > 0; QAV_E_NO_DEVICE with count 0 when no reader
  * qualifies; QAV_E_NOT_INITIALIZED; QAV_E_NULL_POINTER; QAV_E_BUFFER_TOO_SMALL
- * when a reader appeared during the listing (call again); a PC/SC error.
+ * only when cards kept arriving through three listings in a row (call
+ * again); a PC/SC error.
  */
 QAV_EXPORT uint32_t QAV_API QAV_GetDeviceList(char*** names, uint32_t* count, uint32_t showAll);
 
