@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/crash_dump.h"
 #include "platform/thread.h"
 
 namespace qav {
@@ -83,6 +84,8 @@ std::vector<CDeviceWatch::Change> CDeviceWatch::Compare(const std::vector<std::s
 }
 
 void CDeviceWatch::Run() {
+    // The application's callback runs here: a stack overflow in it is dumped.
+    platform::PrepareCrashStack();
     std::vector<std::string> previous;
     bool restart = false;
     while (Running()) {
