@@ -99,11 +99,10 @@ private:
 
 // Puts an operation card in place of the open device's card.
 inline OperationCard& InstallOperationCard(QAV_HANDLE handle) {
-    DeviceRecord* record = api::State().manager->FindRecord(handle);
-    auto card =
-        std::make_unique<::testing::StrictMock<OperationCard>>(record->device->reader.get());
+    const std::shared_ptr<CDevice> device = api::State().manager->AcquireDevice(handle);
+    auto card = std::make_unique<::testing::StrictMock<OperationCard>>(device->reader.get());
     OperationCard& installed = *card;
-    record->device->card = std::move(card);
+    device->card = std::move(card);
     return installed;
 }
 
