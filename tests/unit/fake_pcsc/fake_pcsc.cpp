@@ -284,7 +284,7 @@ LONG FAKE_API SCardGetStatusChange(SCARDCONTEXT hContext, DWORD timeout, SCARD_R
                 if (event == 0) return SCARD_E_UNKNOWN_READER;
                 state.cbAtr = static_cast<DWORD>(std::min(atr.size(), sizeof state.rgbAtr));
                 std::memset(state.rgbAtr, 0, sizeof state.rgbAtr);
-                std::memcpy(state.rgbAtr, atr.data(), state.cbAtr);
+                if (!atr.empty()) std::memcpy(state.rgbAtr, atr.data(), state.cbAtr);
                 const DWORD known = state.dwCurrentState & ~DWORD{SCARD_STATE_CHANGED};
                 state.dwEventState = event;
                 if (known != event) {
