@@ -44,6 +44,7 @@ TEST_F(RecoveryBudgetTest, ServiceGoneIsReportedWithinOneRuleBudget) {
     EXPECT_LE(pcsc.Count(Call::EstablishContext), 50);
 }
 
+#ifndef _WIN32  // an unwritable card database is made through the file store's folder
 // The card cannot be entered in the card database, so every reconnection
 // would probe it again; each probe's Transmit fails and would recover anew.
 TEST_F(RecoveryBudgetTest, RecoveryOfAnUnregisteredCardDoesNotRecurse) {
@@ -58,6 +59,7 @@ TEST_F(RecoveryBudgetTest, RecoveryOfAnUnregisteredCardDoesNotRecurse) {
     EXPECT_LE(pcsc.Count(Call::Transmit), 50);
     EXPECT_LE(Sleeps().size(), 49u);
 }
+#endif
 
 TEST_F(RecoveryBudgetTest, RecoveredDeviceLeavesNoContextOpen) {
     const QAV_HANDLE handle = Open();
