@@ -4,11 +4,13 @@
 namespace qav::platform {
 
 // Makes an unhandled crash anywhere in the process leave a numbered dump in
-// the console user's data folder. Leaves handlers the process already has.
+// the console user's data folder. On POSIX it leaves signal handlers the
+// process already has; on Windows it becomes the process's unhandled-exception
+// filter, and whatever filter was there before is neither kept nor called.
 void InstallCrashHandler() noexcept;
 
 // Undoes InstallCrashHandler where its handlers are still in place, before
-// the library's code goes away.
+// the library's code goes away (POSIX; on Windows the filter stays).
 void RemoveCrashHandler() noexcept;
 
 // Gives the calling thread a separate stack for the crash handler when it
