@@ -12,6 +12,9 @@
 
 namespace qav {
 
+struct RsaCalc;
+struct Sm2Calc;
+
 class CCardKeyCommands : public CCard {
 public:
     using CCard::CCard;
@@ -74,10 +77,13 @@ protected:
     virtual bool LoadsSm2KeyWithoutMac() const noexcept { return false; }
 
 private:
-    uint32_t RsaKeyCalc(uint8_t ins, uint32_t bits, uint32_t file, const uint8_t* input,
+    // One body for each algorithm's public- and private-key operation; the
+    // entry says which.
+    uint32_t RsaKeyCalc(const RsaCalc& calc, uint32_t bits, uint32_t file, const uint8_t* input,
                         uint32_t inputLength, uint8_t* out, uint32_t* outLength);
-    uint32_t Sm2KeyCalc(uint8_t ins, uint32_t operation, uint32_t file, const uint8_t* input,
-                        uint32_t inputLength, uint8_t* out, uint32_t* outLength);
+    uint32_t Sm2KeyCalc(const Sm2Calc& calc, uint32_t operation, uint32_t file,
+                        const uint8_t* input, uint32_t inputLength, uint8_t* out,
+                        uint32_t* outLength);
 };
 
 }  // namespace qav

@@ -7,6 +7,12 @@
 
 namespace qav {
 
+struct RsaCalc {
+    uint8_t ins;
+    uint8_t fileTag;
+    uint32_t pieceSize;
+};
+
 namespace {
 
 constexpr uint8_t kGenRsaKeyPair = 0x42;
@@ -17,11 +23,6 @@ constexpr uint32_t kPrivateCalcPieceSize = 250;
 constexpr uint32_t kExponentLength = 4;
 constexpr PieceCodes kCalcPieceCodes = {0x00, 0x01, 0x02, 0x03};
 
-struct RsaCalc {
-    uint8_t ins;
-    uint8_t fileTag;
-    uint32_t pieceSize;
-};
 constexpr RsaCalc kPublicCalc = {kRsaPublicCalc, tag::kPublicFile, kPublicCalcPieceSize};
 constexpr RsaCalc kPrivateCalc = {kRsaPrivateCalc, tag::kPrivateFile, kPrivateCalcPieceSize};
 
@@ -63,19 +64,18 @@ uint32_t CCardKeyCommands::GenRSAKeyPair(uint32_t bits, uint32_t privateFile, ui
 uint32_t CCardKeyCommands::RSAPublicKeyCalc(uint32_t bits, uint32_t publicFile,
                                             const uint8_t* input, uint32_t inputLength,
                                             uint8_t* out, uint32_t* outLength, uint32_t) {
-    return RsaKeyCalc(kPublicCalc.ins, bits, publicFile, input, inputLength, out, outLength);
+    return RsaKeyCalc(kPublicCalc, bits, publicFile, input, inputLength, out, outLength);
 }
 
 uint32_t CCardKeyCommands::RSAPrivateKeyCalc(uint32_t bits, uint32_t privateFile,
                                              const uint8_t* input, uint32_t inputLength,
                                              uint8_t* out, uint32_t* outLength, uint32_t) {
-    return RsaKeyCalc(kPrivateCalc.ins, bits, privateFile, input, inputLength, out, outLength);
+    return RsaKeyCalc(kPrivateCalc, bits, privateFile, input, inputLength, out, outLength);
 }
 
-uint32_t CCardKeyCommands::RsaKeyCalc(uint8_t ins, uint32_t bits, uint32_t file,
+uint32_t CCardKeyCommands::RsaKeyCalc(const RsaCalc& calc, uint32_t bits, uint32_t file,
                                       const uint8_t* input, uint32_t inputLength, uint8_t* out,
                                       uint32_t* outLength) {
-    const RsaCalc& calc = ins == kRsaPublicCalc ? kPublicCalc : kPrivateCalc;
     const RsaSize* size = FindRsaSize(bits);
     if (const uint32_t rc = CheckCalc(size, file, input, inputLength, outLength)) return rc;
     const uint32_t resultLength = bits / 8;

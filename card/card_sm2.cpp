@@ -6,6 +6,13 @@
 
 namespace qav {
 
+// Operation 0 of each: verify with the public key, sign with the private one.
+struct Sm2Calc {
+    uint8_t ins;
+    uint8_t fileTag;
+    uint32_t firstOperationLength;
+};
+
 namespace {
 
 constexpr uint8_t kGenSm2KeyPair = 0x40;
@@ -17,12 +24,6 @@ constexpr uint32_t kSignInputLength = 32;    // digest
 // Data of one short command: the file element, then C1 82 xx xx.
 constexpr uint32_t kMaxCalcInput = 255 - 4 - 4;
 
-// Operation 0 of each: verify with the public key, sign with the private one.
-struct Sm2Calc {
-    uint8_t ins;
-    uint8_t fileTag;
-    uint32_t firstOperationLength;
-};
 constexpr Sm2Calc kPublicCalc = {kSm2PublicCalc, tag::kPublicFile, kVerifyInputLength};
 constexpr Sm2Calc kPrivateCalc = {kSm2PrivateCalc, tag::kPrivateFile, kSignInputLength};
 
@@ -71,19 +72,18 @@ uint32_t CCardKeyCommands::GenSM2KeyPair(uint32_t variant, uint32_t privateFile,
 uint32_t CCardKeyCommands::SM2PublicKeyCalc(uint32_t operation, uint32_t publicFile,
                                             const uint8_t* input, uint32_t inputLength,
                                             uint8_t* out, uint32_t* outLength, uint32_t) {
-    return Sm2KeyCalc(kPublicCalc.ins, operation, publicFile, input, inputLength, out, outLength);
+    return Sm2KeyCalc(kPublicCalc, operation, publicFile, input, inputLength, out, outLength);
 }
 
 uint32_t CCardKeyCommands::SM2PrivateKeyCalc(uint32_t operation, uint32_t privateFile,
                                              const uint8_t* input, uint32_t inputLength,
                                              uint8_t* out, uint32_t* outLength, uint32_t) {
-    return Sm2KeyCalc(kPrivateCalc.ins, operation, privateFile, input, inputLength, out, outLength);
+    return Sm2KeyCalc(kPrivateCalc, operation, privateFile, input, inputLength, out, outLength);
 }
 
-uint32_t CCardKeyCommands::Sm2KeyCalc(uint8_t ins, uint32_t operation, uint32_t file,
+uint32_t CCardKeyCommands::Sm2KeyCalc(const Sm2Calc& calc, uint32_t operation, uint32_t file,
                                       const uint8_t* input, uint32_t inputLength, uint8_t* out,
                                       uint32_t* outLength) {
-    const Sm2Calc& calc = ins == kSm2PublicCalc ? kPublicCalc : kPrivateCalc;
     if (const uint32_t rc = CheckCalc(calc, operation, file, input, inputLength, outLength)) {
         return rc;
     }
