@@ -10,7 +10,8 @@ namespace vcard {
 namespace {
 
 const Bytes kSealAid{0xA0, 0x00, 0x00, 0x04, 'S', 'K', 'M', 'P'};
-constexpr size_t kMaxFileSize = 0x8000;
+// Every position P1P2 can name.
+constexpr size_t kMaxFileSize = 0x10000;
 
 Bytes Name(const std::string& text) { return Bytes(text.begin(), text.end()); }
 

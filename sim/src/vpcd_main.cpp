@@ -40,6 +40,7 @@ struct Settings {
     std::string control;
     bool startRemoved = false;
     bool verbose = false;
+    bool save = true;
     bool atrSent = false;
     vcard::Options options;
 };
@@ -49,8 +50,10 @@ void Usage() {
         << "usage: qavseal-vcard [--image FILE.json] [--host HOST] [--port PORT | --slot N]\n"
            "                     [--control FIFO] [--removed] [--t0] [--atr HEX] [--fail-probe]\n"
            "                     [--vanish-after N] [--payment-needs-le] [--verbose]\n"
+           "                     [--no-save]\n"
            "  --image   card image; created with the default key when missing, saved after each "
            "change\n"
+           "  --no-save the image is read (or created) but changes are not written back\n"
            "  --slot N  vpcd port 35963 + N (default slot 0)\n"
            "  --control FIFO  lines 'insert', 'remove', 'quit' (SIGUSR2 / SIGUSR1 do the same)\n";
 }
@@ -76,6 +79,8 @@ bool ParseArgs(int argc, char** argv, Settings& s) {
             s.startRemoved = true;
         else if (arg == "--verbose")
             s.verbose = true;
+        else if (arg == "--no-save")
+            s.save = false;
         else if (arg == "--t0")
             s.options.transport = vcard::Transport::T0;
         else if (arg == "--atr")
@@ -167,7 +172,7 @@ bool Serve(Settings& s, vcard::SealCard& card, vcard::VpcdLink& link, const vcar
     const vcard::Bytes answer = card.Transmit(message);
     Log(s, "<", answer);
     if (answer.empty()) return false;  // the card vanished
-    if (card.Modified() && !s.image.empty()) {
+    if (card.Modified() && s.save && !s.image.empty()) {
         card.SaveJson(s.image);
         card.ClearModified();
     }

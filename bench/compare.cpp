@@ -1,0 +1,70 @@
+#include "compare.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdlib>
+#include <utility>
+
+namespace bench {
+namespace {
+
+double Median(std::vector<double>& samples) {
+    auto middle = samples.begin() + static_cast<std::ptrdiff_t>(samples.size() / 2);
+    std::nth_element(samples.begin(), middle, samples.end());
+    return *middle;
+}
+
+// The starting side rotates so that none always runs right after another.
+bool Compare(benchmark::State& state, const std::function<bool()>& library,
+             const std::vector<Baseline>& baselines) {
+    using Clock = std::chrono::steady_clock;
+    const size_t sides = baselines.size() + 1;
+    std::vector<std::vector<double>> seconds(sides);
+    size_t round = 0;
+    for (auto _ : state) {
+        for (size_t step = 0; step < sides; ++step) {
+            const size_t side = (round + step) % sides;
+            const auto start = Clock::now();
+            const bool ok = side == 0 ? library() : baselines[side - 1].call();
+            seconds[side].push_back(std::chrono::duration<double>(Clock::now() - start).count());
+            if (!ok) {
+                state.SkipWithError(side == 0 ? "the export failed"
+                                              : "a raw command failed or answered wrongly");
+                return false;
+            }
+        }
+        state.SetIterationTime(seconds[0].back());
+        ++round;
+    }
+    if (round == 0) return false;
+    const double library_us = Median(seconds[0]) * 1e6;
+    state.counters["qav_us"] = library_us;
+    for (size_t i = 0; i < baselines.size(); ++i) {
+        const std::string& name = baselines[i].name;
+        const double raw_us = Median(seconds[i + 1]) * 1e6;
+        state.counters[name.empty() ? "raw_us" : "raw_" + name + "_us"] = raw_us;
+        state.counters[name.empty() ? "ratio" : "ratio_" + name] = library_us / raw_us;
+    }
+    return true;
+}
+
+}  // namespace
+
+void RegisterComparison(const std::string& name, std::function<bool()> library,
+                        std::vector<Baseline> baselines, AfterCompare after) {
+    benchmark::RegisterBenchmark(name.c_str(),
+                                 [library = std::move(library), baselines = std::move(baselines),
+                                  after = std::move(after)](benchmark::State& state) {
+                                     if (Compare(state, library, baselines) && after) after(state);
+                                 })
+        ->UseManualTime()
+        ->Unit(benchmark::kMicrosecond);
+}
+
+bool Brief() {
+    const char* brief = std::getenv("QAV_BENCH_BRIEF");
+    return brief != nullptr && *brief != '\0' && *brief != '0';
+}
+
+}  // namespace bench

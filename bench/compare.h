@@ -1,0 +1,30 @@
+// Times an export and its raw counterparts call by call in the same loop, so
+// that load from other processes falls on both sides alike.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct Baseline {
+    std::string name;  // "" gives counters raw_us and ratio, "x" raw_x_us and ratio_x
+    std::function<bool()> call;
+};
+
+// Runs once the comparison ended without error, to add counters.
+using AfterCompare = std::function<void(benchmark::State&)>;
+
+// The benchmark's own time is the export's mean; the counters are medians
+// per call (qav_us, raw_us, ratio = export over raw), which a process
+// preempted now and then on a busy machine does not drag along.
+void RegisterComparison(const std::string& name, std::function<bool()> library,
+                        std::vector<Baseline> baselines, AfterCompare after = nullptr);
+
+// The brief mode CI runs: the fewest rounds that still exercise each path.
+bool Brief();
+
+}  // namespace bench

@@ -1,0 +1,42 @@
+#include "family_support.h"
+
+#include <memory>
+#include <utility>
+
+#include "compare.h"
+#include "service_calls.h"
+
+namespace bench {
+
+void RegisterFailure(const std::string& name, const std::string& why) {
+    benchmark::RegisterBenchmark(name.c_str(), [why](benchmark::State& state) {
+        for (auto _ : state) state.SkipWithError(why.c_str());
+    })->Iterations(1);
+}
+
+void RegisterFamily(Lines& lines, const std::string& name, const std::string& label,
+                    const RawCard& raw, std::function<bool()> call) {
+    const std::string benchmark = "Family/" + name;
+    Recording recording = RecordSteadyCall(call);
+    if (!recording.ok || recording.commands.empty()) {
+        RegisterFailure(benchmark, "the export failed while its commands were recorded");
+        return;
+    }
+    const ServiceCalls calls = recording.calls;
+    auto commands =
+        std::make_shared<const std::vector<RecordedCommand>>(std::move(recording.commands));
+    RegisterComparison(
+        benchmark, std::move(call), {{"", [&raw, commands] { return raw.Replay(*commands); }}},
+        [calls, apdus = commands->size()](benchmark::State& state) {
+            state.counters["apdus"] = static_cast<double>(apdus);
+            state.counters["status_queries"] = static_cast<double>(calls.statusQueries);
+            state.counters["transactions"] = static_cast<double>(calls.transactions);
+        });
+    lines.push_back({benchmark,
+                     "ratio",
+                     label + " / the same commands raw",
+                     {Goal::kAtMost, 1.02},
+                     {"qav_us", "raw_us", "apdus", "status_queries", "transactions"}});
+}
+
+}  // namespace bench

@@ -1,0 +1,20 @@
+// One export family against the commands it sends, replayed raw on the same
+// card: the library's steady-state call is recorded once at start-up.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "bench_setup.h"
+
+namespace bench {
+
+// Registers "Family/<name>" (or fails it when the export does not work) and
+// adds its summary line to lines.
+void RegisterFamily(Lines& lines, const std::string& name, const std::string& label,
+                    const RawCard& raw, std::function<bool()> call);
+
+// A benchmark that only reports why it could not run.
+void RegisterFailure(const std::string& name, const std::string& why);
+
+}  // namespace bench
