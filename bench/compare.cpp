@@ -62,6 +62,13 @@ void RegisterComparison(const std::string& name, std::function<bool()> library,
         ->Unit(benchmark::kMicrosecond);
 }
 
+void RegisterMeasurement(const std::string& name, std::function<void(benchmark::State&)> measure) {
+    benchmark::RegisterBenchmark(name.c_str(), std::move(measure))
+        ->Iterations(1)
+        ->Repetitions(1)
+        ->Unit(benchmark::kMillisecond);
+}
+
 bool Brief() {
     const char* brief = std::getenv("QAV_BENCH_BRIEF");
     return brief != nullptr && *brief != '\0' && *brief != '0';

@@ -24,6 +24,10 @@ using AfterCompare = std::function<void(benchmark::State&)>;
 void RegisterComparison(const std::string& name, std::function<bool()> library,
                         std::vector<Baseline> baselines, AfterCompare after = nullptr);
 
+// A measurement that times itself: run once, never repeated, its figures in
+// counters.
+void RegisterMeasurement(const std::string& name, std::function<void(benchmark::State&)> measure);
+
 // The brief mode CI runs: the fewest rounds that still exercise each path.
 bool Brief();
 

@@ -90,14 +90,17 @@ int Run(int argc, char** argv) {
                          key.device->Result());
             return 1;
         }
-        key.raw = std::make_unique<bench::RawCard>(context, key.reader);
+        key.raw = std::make_unique<bench::RawCard>(key.reader);
     }
 
     bench::Lines lines;
     if (keys == 1) {
         Append(lines, bench::RegisterFamilies(setup));
         Append(lines, bench::RegisterBulk(setup));
+        Append(lines, bench::RegisterMemory(setup));
     }
+    if (keys == 2) Append(lines, bench::RegisterWatch(setup));
+    if (keys == 8) Append(lines, bench::RegisterThreads(setup));
     Append(lines, bench::RegisterListing(setup));
     bench::SummaryReporter reporter(std::move(lines), bench::Env("QAV_BENCH_JSON"));
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -8,8 +8,8 @@ constexpr DWORD kAnswerCapacity = 258;
 
 }  // namespace
 
-RawCard::RawCard(const PcscContext& context, const std::string& reader)
-    : link_(context, reader),
+RawCard::RawCard(const std::string& reader)
+    : link_(context_, reader),
       card_(link_.Handle()),
       pci_(link_.Protocol() == SCARD_PROTOCOL_T0 ? SCARD_PCI_T0 : SCARD_PCI_T1),
       reader_(reader) {}

@@ -15,7 +15,9 @@ namespace bench {
 
 class RawCard {
 public:
-    RawCard(const PcscContext& context, const std::string& reader);
+    // A context of its own: pcsc-lite serialises the calls made in one
+    // context, and each key's thread must be free of the others.
+    explicit RawCard(const std::string& reader);
 
     // The answer's data length when the card ends with 9000, else -1. A 61xx
     // answer is fetched with GET RESPONSE, as the library does under T=0.
@@ -27,6 +29,7 @@ public:
     const std::string& Reader() const { return reader_; }
 
 private:
+    PcscContext context_;
     CardLink link_;
     SCARDHANDLE card_;
     const SCARD_IO_REQUEST* pci_;

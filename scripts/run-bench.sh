@@ -33,6 +33,15 @@ cpu=${QAV_BENCH_CPU-$(($(nproc) - 1))}
 pin=()
 [ -n "$cpu" ] && pin=(taskset -c "$cpu")
 
+# The machine, and its load before and after: other work on it shows in the
+# figures.
+machine() {
+  printf '{"cpu": "%s", "cpus": %s, "kernel": "%s", "load_before": "%s", "load_after": "%s", "pinned_cpu": "%s", "date": "%s"}\n' \
+    "$(lscpu | sed -n 's/^Model name: *//p' | head -1)" "$(nproc)" "$(uname -sr)" "$1" \
+    "$(cut -d' ' -f1-3 /proc/loadavg)" "$cpu" "$(date -u +%Y-%m-%dT%H:%MZ)" > "$results/machine.json"
+}
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+
 status=0
 for keys in 1 2 8; do
   echo "== $keys virtual key(s)"
@@ -51,5 +60,25 @@ for keys in 1 2 8; do
     status=1
   fi
 done
-echo "run-bench: figures in $results"
+# The memory sequence again under valgrind: its leak count. Shorter than the
+# timed run (valgrind slows every call down many times over).
+valgrind_calls=${QAV_BENCH_VALGRIND_CALLS:-100,2000}
+echo "== valgrind: the mixed export sequence, ${valgrind_calls#*,} calls"
+scripts/bench --keys 1 --image-dir build-bench/bench-images \
+  --vcard build-bench/sim/qavseal-vcard --vcard-args --no-save -- \
+  env QAV_BENCH_MEMORY_CALLS="$valgrind_calls" \
+  valgrind -q --leak-check=full --errors-for-leak-kinds=definite,indirect --error-exitcode=3 \
+  --log-file="$results/valgrind.log" build-bench/bench/qavseal_pcscd_bench \
+  --benchmark_filter=Memory > "$results/valgrind-bench.txt"
+run=$?
+lost() { sed -n "s/.*$1 lost: [0-9,]* bytes in \([0-9,]*\) blocks.*/\1/p" "$results/valgrind.log" | tr -d , | tail -1; }
+errors=$(sed -n 's/.*ERROR SUMMARY: \([0-9,]*\) errors.*/\1/p' "$results/valgrind.log" | tr -d , | tail -1)
+definite=$(lost definitely); indirect=$(lost indirectly)
+printf '{"calls": %s, "exit_status": %s, "definitely_lost_blocks": %s, "indirectly_lost_blocks": %s, "errors": %s}\n' \
+  "${valgrind_calls#*,}" "$run" "${definite:-0}" "${indirect:-0}" "${errors:-0}" > "$results/valgrind.json"
+echo "Valgrind: leaked blocks (definitely + indirectly lost): $((${definite:-0} + ${indirect:-0})) (goal 0), errors ${errors:-0}, status $run"
+[ "$run" -eq 0 ] || status=1
+
+machine "$load_before"
+echo "run-bench: figures in $results (scripts/plot-bench $results writes the table and the plot)"
 exit "$status"
