@@ -35,6 +35,14 @@ long RawCard::Command(const uint8_t* command, size_t length) const {
     return static_cast<long>(received - 2);
 }
 
+bool RawCard::CardPresent() const {
+    SCARD_READERSTATE state{};
+    state.szReader = reader_.c_str();
+    state.dwCurrentState = SCARD_STATE_UNAWARE;
+    return SCardGetStatusChange(context_.Handle(), 0, &state, 1) == SCARD_S_SUCCESS &&
+           (state.dwEventState & SCARD_STATE_PRESENT) != 0;
+}
+
 bool RawCard::Replay(const std::vector<RecordedCommand>& commands) const {
     for (const RecordedCommand& recorded : commands) {
         BYTE answer[kAnswerCapacity];

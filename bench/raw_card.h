@@ -26,6 +26,8 @@ public:
     // Sends the commands again; true when every answer has the recorded
     // status word and, when that is 9000, the recorded length.
     bool Replay(const std::vector<RecordedCommand>& commands) const;
+    // The reader's state, asked for as the library does before a card export.
+    bool CardPresent() const;
     const std::string& Reader() const { return reader_; }
 
 private:
