@@ -130,7 +130,9 @@ if step "build (Windows i686 DLL)" build build-win \
   ctest_step "DLL export check" build-win -LE wine
   win_built=ok
 fi
-if step "build (Windows x86-64 unit tests)" build build-win64 \
+# This tree is only a test program: built without optimisation or debug
+# information, it compiles in about half the time.
+if step "build (Windows x86-64 unit tests)" build build-win64 -DCMAKE_BUILD_TYPE=None \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.toolchain.cmake" -DQAV_BUILD_WINDOWS_TESTS=ON &&
   step "Wine prefix" wine_prefix; then
   wine_step "unit tests (Windows x86-64, Wine)" build-win64
