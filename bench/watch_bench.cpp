@@ -74,12 +74,14 @@ uint32_t QAV_CALLBACK IgnoreChange(const char*, uint32_t, uintptr_t, uint32_t) {
 class RawWatcher {
 public:
     RawWatcher(const std::string& reader, Changes& changes)
-        : thread_([this, reader, &changes] { Wait(reader, changes); }) {}
+        : thread_([this, reader, &changes] { Wait(reader, changes); }) {
+        // A change made before the first query would go unseen.
+        while (!ready_) std::this_thread::yield();
+    }
     RawWatcher(const RawWatcher&) = delete;
     RawWatcher& operator=(const RawWatcher&) = delete;
     ~RawWatcher() {
         stop_ = true;
-        while (!ready_) std::this_thread::yield();
         SCardCancel(context_.Handle());
         thread_.join();
     }
