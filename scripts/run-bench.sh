@@ -36,8 +36,9 @@ pin=()
 # The machine, and its load before and after: other work on it shows in the
 # figures.
 machine() {
-  printf '{"cpu": "%s", "cpus": %s, "kernel": "%s", "load_before": "%s", "load_after": "%s", "pinned_cpu": "%s", "date": "%s"}\n' \
-    "$(lscpu | sed -n 's/^Model name: *//p' | head -1)" "$(nproc)" "$(uname -sr)" "$1" \
+  printf '{"cpu": "%s", "cpus": %s, "hypervisor": "%s", "kernel": "%s", "load_before": "%s", "load_after": "%s", "pinned_cpu": "%s", "date": "%s"}\n' \
+    "$(lscpu | sed -n 's/^Model name: *//p' | head -1)" "$(nproc)" \
+    "$(lscpu | sed -n 's/^Hypervisor vendor: *//p' | head -1)" "$(uname -sr)" "$1" \
     "$(cut -d' ' -f1-3 /proc/loadavg)" "$cpu" "$(date -u +%Y-%m-%dT%H:%MZ)" > "$results/machine.json"
 }
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
