@@ -70,7 +70,7 @@ scripts/bench --keys 1 --image-dir build-bench/bench-images \
   env QAV_BENCH_MEMORY_CALLS="$valgrind_calls" \
   valgrind -q --leak-check=full --errors-for-leak-kinds=definite,indirect --error-exitcode=3 \
   --log-file="$results/valgrind.log" build-bench/bench/qavseal_pcscd_bench \
-  --benchmark_filter=Memory > "$results/valgrind-bench.txt"
+  --benchmark_filter='Memory/mixed_exports/' > "$results/valgrind-bench.txt"
 run=$?
 lost() { sed -n "s/.*$1 lost: [0-9,]* bytes in \([0-9,]*\) blocks.*/\1/p" "$results/valgrind.log" | tr -d , | tail -1; }
 errors=$(sed -n 's/.*ERROR SUMMARY: \([0-9,]*\) errors.*/\1/p' "$results/valgrind.log" | tr -d , | tail -1)
