@@ -1,7 +1,9 @@
 #include "reader/card_database.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -10,17 +12,21 @@
 namespace qav {
 
 namespace {
-constexpr size_t kAtrValueCapacity = 260;
-}
 
-uint32_t IsCardRegistered(const uint8_t* atr, uint32_t atrLength) {
-    if (atr == nullptr) return 0;
+constexpr size_t kAtrValueCapacity = 260;
+
+using AtrList = std::vector<std::vector<uint8_t>>;
+
+// The entries' ATRs in the store's order, up to the first entry that cannot
+// be read.
+AtrList ReadRegisteredAtrs() {
+    AtrList atrs;
     platform::RegistryKey database;
-    if (platform::RegistryKey::Open(kCardDatabaseKey, &database) != platform::kRegSuccess) {
-        return 0;
-    }
     uint32_t count = 0;
-    if (database.SubkeyCount(&count) != platform::kRegSuccess) return 0;
+    if (platform::RegistryKey::Open(kCardDatabaseKey, &database) != platform::kRegSuccess ||
+        database.SubkeyCount(&count) != platform::kRegSuccess) {
+        return atrs;
+    }
     for (uint32_t index = 0; index < count; ++index) {
         std::string name;
         platform::RegistryKey entry;
@@ -29,14 +35,50 @@ uint32_t IsCardRegistered(const uint8_t* atr, uint32_t atrLength) {
         if (database.EnumSubkey(index, &name) != platform::kRegSuccess ||
             database.OpenSubkey(name, &entry) != platform::kRegSuccess ||
             entry.QueryValue("ATR", &type, &value, kAtrValueCapacity) != platform::kRegSuccess) {
-            return 0;
+            break;
         }
-        if (value.size() == atrLength &&
-            (atrLength == 0 || std::memcmp(value.data(), atr, atrLength) == 0)) {
-            return 1;
-        }
+        atrs.push_back(std::move(value));
     }
-    return 0;
+    return atrs;
+}
+
+bool Contains(const AtrList& atrs, const uint8_t* atr, uint32_t atrLength) {
+    return std::any_of(atrs.begin(), atrs.end(), [&](const std::vector<uint8_t>& known) {
+        return known.size() == atrLength &&
+               (atrLength == 0 || std::memcmp(known.data(), atr, atrLength) == 0);
+    });
+}
+
+// Every listing asks, so the store is read again only after it changed.
+struct AtrCache {
+    std::mutex lock;
+    platform::RegistryMark mark;
+    AtrList atrs;
+};
+
+AtrCache& Cache() {
+    static AtrCache cache;
+    return cache;
+}
+
+}  // namespace
+
+uint32_t IsCardRegistered(const uint8_t* atr, uint32_t atrLength) {
+    if (atr == nullptr) return 0;
+    platform::RegistryMark mark = platform::ReadRegistryMark();
+    AtrCache& cache = Cache();
+    {
+        const std::lock_guard<std::mutex> hold(cache.lock);
+        if (cache.mark.Matches(mark)) return Contains(cache.atrs, atr, atrLength) ? 1 : 0;
+    }
+    // The mark was read first: a change landing during the read makes the
+    // next call read again.
+    AtrList atrs = ReadRegisteredAtrs();
+    const uint32_t found = Contains(atrs, atr, atrLength) ? 1 : 0;
+    const std::lock_guard<std::mutex> hold(cache.lock);
+    cache.mark = std::move(mark);
+    cache.atrs = std::move(atrs);
+    return found;
 }
 
 uint32_t RegisterCard(const char* cardName, const uint8_t* atr, uint32_t atrLength,

@@ -13,7 +13,9 @@ inline constexpr char kCardModuleName[] = "ZelCardMiniDriver.dll";
 
 // 1 if some entry's "ATR" value equals the ATR byte for byte, else 0. Never
 // fails: any registry error answers 0. The scan stops at the first entry it
-// cannot read, so an entry without "ATR" hides the ones after it.
+// cannot read, so an entry without "ATR" hides the ones after it. The
+// entries are kept in memory and read again once the store has changed;
+// files edited by hand are seen after the next registration.
 uint32_t IsCardRegistered(const uint8_t* atr, uint32_t atrLength);
 
 // Creates or rewrites the entry; returns 0 or the first registry error.

@@ -1,6 +1,11 @@
 // Our own per-user registry store: a key is a folder, a value is a file
 // holding a 4-byte little-endian type and the value's bytes.
 // Root: ${XDG_CONFIG_HOME:-$HOME/.config}/qavseal/registry/HKEY_CURRENT_USER.
+//
+// Below the configuration folder everything is opened relative to its parent
+// without following links, and must belong to the user: another user's
+// folder is refused, one open to others is made private again. Only regular
+// files are read, and no open can block on a FIFO or device.
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -8,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +23,13 @@
 namespace qav::platform {
 namespace {
 
-constexpr const char kTempPrefix[] = ".qav-tmp-";
+// Names the store keeps for itself: never a key or value name.
+constexpr char kReservedPrefix[] = ".qav-";
+constexpr char kTempPrefix[] = ".qav-tmp-";
+// Grows by one byte per change, so its size tells changes apart even
+// within one tick of the file system's clock.
+constexpr char kChangeMark[] = ".qav-changes";
+constexpr const char* kStoreFolders[] = {"qavseal", "registry", "HKEY_CURRENT_USER"};
 
 uint32_t FromErrno(int error) noexcept {
     switch (error) {
@@ -27,6 +39,7 @@ uint32_t FromErrno(int error) noexcept {
         case EACCES:
         case EPERM:
         case EROFS:
+        case ELOOP:  // a link where a folder or value should be
             return kRegAccessDenied;
         case ENOMEM:
             return kRegNoMemory;
@@ -35,30 +48,96 @@ uint32_t FromErrno(int error) noexcept {
     }
 }
 
-std::string HomeFolder() {
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) noexcept : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) close(fd_);
+    }
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const noexcept { return fd_; }
+
+private:
+    int fd_;
+};
+
+// The configuration folder; empty when the user has no home. There is no
+// fallback: a shared folder such as /tmp lets another user create it first.
+std::string ConfigFolder() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config != nullptr && config[0] == '/') return config;
     const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/') return home;
+    if (home != nullptr && home[0] == '/') return std::string(home) + "/.config";
     struct passwd entry {};
     struct passwd* found = nullptr;
     std::vector<char> buffer(16384);
     if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr && found->pw_dir != nullptr) {
-        return found->pw_dir;
+        found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+        return std::string(found->pw_dir) + "/.config";
     }
-    return "/tmp";
+    return {};
 }
 
-std::string StoreRoot() {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    std::string base = (config != nullptr && config[0] == '/') ? config : HomeFolder() + "/.config";
-    return base + "/qavseal/registry/HKEY_CURRENT_USER";
+uint32_t OpenConfigFolder(bool create, FileDescriptor* folder) {
+    const std::string path = ConfigFolder();
+    if (path.empty()) return kRegAccessDenied;
+    if (create) {
+        // Missing parents are made private: they only hold the store.
+        for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+            const std::string prefix = path.substr(0, end);
+            struct stat info {};
+            if (stat(prefix.c_str(), &info) != 0 && mkdir(prefix.c_str(), 0700) != 0 &&
+                errno != EEXIST) {
+                return FromErrno(errno);
+            }
+            if (end == std::string::npos) break;
+        }
+    }
+    FileDescriptor fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) return FromErrno(errno);
+    struct stat info {};
+    if (fstat(fd.get(), &info) != 0) return FromErrno(errno);
+    // Whoever else may write here can replace the store's folders.
+    if ((info.st_uid != geteuid() && info.st_uid != 0) || (info.st_mode & S_IWOTH) != 0) {
+        return kRegAccessDenied;
+    }
+    *folder = std::move(fd);
+    return kRegSuccess;
+}
+
+// The store's own folders: the user's, and private.
+uint32_t OpenFolder(int parent, const char* name, bool create, FileDescriptor* folder, bool* made) {
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    FileDescriptor fd(openat(parent, name, kFlags));
+    if (fd.get() < 0 && errno == ENOENT && create) {
+        if (mkdirat(parent, name, 0700) == 0) {
+            *made = true;
+            if (fsync(parent) != 0) return FromErrno(errno);
+        } else if (errno != EEXIST) {
+            return FromErrno(errno);
+        }
+        fd = FileDescriptor(openat(parent, name, kFlags));
+    }
+    if (fd.get() < 0) return FromErrno(errno);
+    struct stat info {};
+    if (fstat(fd.get(), &info) != 0) return FromErrno(errno);
+    if (info.st_uid != geteuid()) return kRegAccessDenied;
+    if ((info.st_mode & 07777) != 0700 && fchmod(fd.get(), 0700) != 0) return FromErrno(errno);
+    *folder = std::move(fd);
+    return kRegSuccess;
 }
 
 // One path component: what a Windows key or value name may be, minus what a
 // file name cannot be.
 bool ValidName(const std::string& name) {
     if (name.empty() || name.size() > kRegMaxName || name == "." || name == "..") return false;
-    if (name.compare(0, sizeof(kTempPrefix) - 1, kTempPrefix) == 0) return false;
+    if (name.compare(0, sizeof(kReservedPrefix) - 1, kReservedPrefix) == 0) return false;
     return name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
 }
 
@@ -74,36 +153,11 @@ bool SplitPath(const std::string& path, std::vector<std::string>* parts) {
     return !parts->empty();
 }
 
-uint32_t MakeFolder(const std::string& folder) {
-    if (mkdir(folder.c_str(), 0700) == 0) return kRegSuccess;
-    if (errno != EEXIST) return FromErrno(errno);
-    struct stat info {};
-    if (stat(folder.c_str(), &info) != 0) return FromErrno(errno);
-    return S_ISDIR(info.st_mode) ? kRegSuccess : kRegAccessDenied;
-}
-
-bool IsFolder(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const noexcept { return fd_; }
-
-private:
-    int fd_;
-};
-
 class Folder {
 public:
-    explicit Folder(const std::string& path) : dir_(opendir(path.c_str())) {}
+    explicit Folder(int fd) : dir_(fd >= 0 ? fdopendir(fd) : nullptr) {
+        if (dir_ == nullptr && fd >= 0) close(fd);
+    }
     ~Folder() {
         if (dir_ != nullptr) closedir(dir_);
     }
@@ -139,10 +193,61 @@ bool ReadAll(int fd, uint8_t* data, size_t length) {
     return true;
 }
 
+// O_NONBLOCK: a FIFO or device put in a value's place must not hang the
+// caller before fstat can refuse it.
+uint32_t OpenOwnFile(int folder, const char* name, int flags, FileDescriptor* file,
+                     struct stat* info) {
+    FileDescriptor fd(
+        openat(folder, name, flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+    if (fd.get() < 0) return FromErrno(errno);
+    if (fstat(fd.get(), info) != 0) return FromErrno(errno);
+    if (!S_ISREG(info->st_mode)) return kRegNotFound;
+    if (info->st_uid != geteuid()) return kRegAccessDenied;
+    *file = std::move(fd);
+    return kRegSuccess;
+}
+
+void MarkChange(int root) {
+    FileDescriptor mark;
+    struct stat info {};
+    if (OpenOwnFile(root, kChangeMark, O_WRONLY | O_APPEND | O_CREAT, &mark, &info) == 0) {
+        // Without it other processes keep an old view; the change itself stands.
+        const uint8_t one = 1;
+        const ssize_t ignored = write(mark.get(), &one, 1);
+        static_cast<void>(ignored);
+    }
+}
+
+// Opens the store's root and the key's folder below it.
+uint32_t OpenPath(const std::string& path, bool create, FileDescriptor* root, FileDescriptor* key) {
+    std::vector<std::string> parts;
+    if (!SplitPath(path, &parts)) return kRegInvalidParameter;
+    FileDescriptor folder;
+    if (const uint32_t rc = OpenConfigFolder(create, &folder)) return rc;
+    bool made = false;
+    for (const char* name : kStoreFolders) {
+        FileDescriptor next;
+        if (const uint32_t rc = OpenFolder(folder.get(), name, create, &next, &made)) return rc;
+        folder = std::move(next);
+    }
+    *root = std::move(folder);
+    int parent = root->get();
+    for (const std::string& part : parts) {
+        if (const uint32_t rc = OpenFolder(parent, part.c_str(), create, key, &made)) return rc;
+        parent = key->get();
+    }
+    if (made) MarkChange(root->get());
+    return kRegSuccess;
+}
+
 }  // namespace
 
 struct RegistryKey::Impl {
-    std::string folder;
+    Impl(std::shared_ptr<const FileDescriptor> storeRoot, FileDescriptor keyFolder)
+        : root(std::move(storeRoot)), folder(std::move(keyFolder)) {}
+
+    const std::shared_ptr<const FileDescriptor> root;
+    const FileDescriptor folder;
     // The subkey names, read once per open key: enumeration by index sees
     // one consistent, sorted snapshot.
     mutable bool listed = false;
@@ -150,13 +255,19 @@ struct RegistryKey::Impl {
 
     uint32_t List() const {
         if (listed) return kRegSuccess;
-        Folder dir(folder);
+        Folder dir(openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (dir.get() == nullptr) return FromErrno(errno);
         std::vector<std::string> names;
         errno = 0;
         while (const dirent* entry = readdir(dir.get())) {
             const std::string name = entry->d_name;
-            if (ValidName(name) && IsFolder(folder + "/" + name)) names.push_back(name);
+            struct stat info {};
+            const bool isFolder =
+                entry->d_type == DT_DIR ||
+                (entry->d_type == DT_UNKNOWN &&
+                 fstatat(dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                 S_ISDIR(info.st_mode));
+            if (isFolder && ValidName(name)) names.push_back(name);
         }
         if (errno != 0) return FromErrno(errno);
         std::sort(names.begin(), names.end());
@@ -174,46 +285,32 @@ RegistryKey& RegistryKey::operator=(RegistryKey&&) noexcept = default;
 bool RegistryKey::IsOpen() const noexcept { return impl_ != nullptr; }
 
 uint32_t RegistryKey::Open(const std::string& path, RegistryKey* key) {
-    std::vector<std::string> parts;
-    if (!SplitPath(path, &parts)) return kRegInvalidParameter;
-    std::string folder = StoreRoot();
-    for (const std::string& part : parts) folder += "/" + part;
-    if (!IsFolder(folder)) return kRegNotFound;
-    key->impl_ = std::make_unique<Impl>();
-    key->impl_->folder = std::move(folder);
+    FileDescriptor root;
+    FileDescriptor folder;
+    if (const uint32_t rc = OpenPath(path, false, &root, &folder)) return rc;
+    key->impl_ = std::make_unique<Impl>(std::make_shared<const FileDescriptor>(std::move(root)),
+                                        std::move(folder));
     return kRegSuccess;
 }
 
 uint32_t RegistryKey::Create(const std::string& path, RegistryKey* key) {
-    std::vector<std::string> parts;
-    if (!SplitPath(path, &parts)) return kRegInvalidParameter;
-    std::string folder = StoreRoot();
-    // The store's own parents are made private too: they only hold the store.
-    std::string prefix;
-    for (size_t slash = folder.find('/', 1); slash != std::string::npos;
-         slash = folder.find('/', slash + 1)) {
-        prefix = folder.substr(0, slash);
-        if (!IsFolder(prefix)) {
-            if (const uint32_t rc = MakeFolder(prefix)) return rc;
-        }
-    }
-    if (const uint32_t rc = MakeFolder(folder)) return rc;
-    for (const std::string& part : parts) {
-        folder += "/" + part;
-        if (const uint32_t rc = MakeFolder(folder)) return rc;
-    }
-    key->impl_ = std::make_unique<Impl>();
-    key->impl_->folder = std::move(folder);
+    FileDescriptor root;
+    FileDescriptor folder;
+    if (const uint32_t rc = OpenPath(path, true, &root, &folder)) return rc;
+    key->impl_ = std::make_unique<Impl>(std::make_shared<const FileDescriptor>(std::move(root)),
+                                        std::move(folder));
     return kRegSuccess;
 }
 
 uint32_t RegistryKey::OpenSubkey(const std::string& name, RegistryKey* key) const {
     if (!impl_) return kRegInvalidParameter;
     if (!ValidName(name)) return kRegNotFound;
-    std::string folder = impl_->folder + "/" + name;
-    if (!IsFolder(folder)) return kRegNotFound;
-    key->impl_ = std::make_unique<Impl>();
-    key->impl_->folder = std::move(folder);
+    FileDescriptor folder;
+    bool made = false;
+    if (const uint32_t rc = OpenFolder(impl_->folder.get(), name.c_str(), false, &folder, &made)) {
+        return rc;
+    }
+    key->impl_ = std::make_unique<Impl>(impl_->root, std::move(folder));
     return kRegSuccess;
 }
 
@@ -237,12 +334,12 @@ uint32_t RegistryKey::QueryValue(const std::string& name, uint32_t* type,
                                  std::vector<uint8_t>* data, size_t maxLength) const {
     if (!impl_) return kRegInvalidParameter;
     if (!ValidName(name)) return kRegNotFound;
-    const std::string file = impl_->folder + "/" + name;
-    FileDescriptor fd(open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (fd.get() < 0) return FromErrno(errno);
+    FileDescriptor fd;
     struct stat info {};
-    if (fstat(fd.get(), &info) != 0) return FromErrno(errno);
-    if (!S_ISREG(info.st_mode) || info.st_size < 4) return kRegNotFound;
+    if (const uint32_t rc = OpenOwnFile(impl_->folder.get(), name.c_str(), O_RDONLY, &fd, &info)) {
+        return rc;
+    }
+    if (info.st_size < 4) return kRegNotFound;
     const size_t length = static_cast<size_t>(info.st_size) - 4;
     if (length > maxLength) return kRegMoreData;
     uint8_t header[4];
@@ -260,21 +357,57 @@ uint32_t RegistryKey::SetValue(const std::string& name, uint32_t type, const uin
                                uint32_t length) {
     if (!impl_) return kRegInvalidParameter;
     if (!ValidName(name) || (data == nullptr && length != 0)) return kRegInvalidParameter;
-    std::string temp = impl_->folder + "/" + kTempPrefix + "XXXXXX";
-    FileDescriptor fd(mkstemp(temp.data()));
-    if (fd.get() < 0) return FromErrno(errno);
+    const int folder = impl_->folder.get();
+    // Unique per process and call; a leftover of a dead process with the
+    // same id is stepped over.
+    static std::atomic<uint32_t> serial{0};
+    std::string temp;
+    FileDescriptor fd;
+    for (int attempt = 0; fd.get() < 0 && attempt < 16; ++attempt) {
+        temp = kTempPrefix + std::to_string(getpid()) + "-" + std::to_string(serial++);
+        fd = FileDescriptor(openat(folder, temp.c_str(),
+                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd.get() < 0 && errno != EEXIST) return FromErrno(errno);
+    }
+    if (fd.get() < 0) return kRegIoFailed;
     const uint8_t header[4] = {static_cast<uint8_t>(type), static_cast<uint8_t>(type >> 8),
                                static_cast<uint8_t>(type >> 16), static_cast<uint8_t>(type >> 24)};
-    // A reader sees the old value or the new one, never half of either.
+    // A reader sees the old value or the new one, never half of either, and
+    // after a crash the folder holds one of the two.
     const bool written = fchmod(fd.get(), 0600) == 0 && WriteAll(fd.get(), header, sizeof header) &&
                          WriteAll(fd.get(), data, length) && fsync(fd.get()) == 0;
     const int error = errno;
-    if (!written || rename(temp.c_str(), (impl_->folder + "/" + name).c_str()) != 0) {
+    if (!written || renameat(folder, temp.c_str(), folder, name.c_str()) != 0) {
         const uint32_t rc = FromErrno(written ? errno : error);
-        unlink(temp.c_str());
+        unlinkat(folder, temp.c_str(), 0);
         return rc;
     }
-    return kRegSuccess;
+    const bool durable = fsync(folder) == 0;
+    const int syncError = errno;
+    MarkChange(impl_->root->get());
+    return durable ? kRegSuccess : FromErrno(syncError);
+}
+
+RegistryMark ReadRegistryMark() {
+    RegistryMark mark;
+    mark.usable = true;
+    const std::string config = ConfigFolder();
+    if (config.empty()) return mark;  // no store at all: nothing can change
+    mark.store = config;
+    for (const char* name : kStoreFolders) (mark.store += '/') += name;
+    (mark.store += '/') += kChangeMark;
+    struct stat info {};
+    if (lstat(mark.store.c_str(), &info) != 0) {
+        mark.usable = errno == ENOENT;  // nothing written since the store was made
+        return mark;
+    }
+    mark.usable = S_ISREG(info.st_mode);
+    mark.device = static_cast<uint64_t>(info.st_dev);
+    mark.inode = static_cast<uint64_t>(info.st_ino);
+    mark.size = static_cast<uint64_t>(info.st_size);
+    mark.seconds = static_cast<int64_t>(info.st_mtim.tv_sec);
+    mark.nanoseconds = static_cast<int64_t>(info.st_mtim.tv_nsec);
+    return mark;
 }
 
 }  // namespace qav::platform

@@ -76,18 +76,5 @@ TEST_F(CardDatabaseTest, MatchIsExactInLengthAndBytes) {
     EXPECT_EQ(IsCardRegistered(nullptr, 4), 0u);
 }
 
-TEST_F(CardDatabaseTest, EntryWithoutAtrHidesTheEntriesAfterIt) {
-    const std::vector<uint8_t> early = {0x3B, 0x01};
-    const std::vector<uint8_t> late = {0x3B, 0x03};
-    ASSERT_EQ(Register("Card_A", early), 0u);
-    ASSERT_EQ(Register("Card_C", late), 0u);
-    EXPECT_EQ(IsCardRegistered(late.data(), 2), 1u);
-
-    RegistryKey broken;  // sorts between the two, and has no "ATR"
-    ASSERT_EQ(RegistryKey::Create(EntryPath("Card_B"), &broken), platform::kRegSuccess);
-    EXPECT_EQ(IsCardRegistered(early.data(), 2), 1u);
-    EXPECT_EQ(IsCardRegistered(late.data(), 2), 0u);
-}
-
 }  // namespace
 }  // namespace qav
