@@ -142,9 +142,11 @@ uint32_t Transmit(PcscHandle card, uint32_t protocol, const uint8_t* command,
     SCARD_IO_REQUEST sendPci{};
     sendPci.dwProtocol = protocol;
     sendPci.cbPciLength = sizeof(SCARD_IO_REQUEST);
+    // Unused, but pcsc-lite's spy library (pcsc-spy) reads it without a null check.
+    SCARD_IO_REQUEST receivePci = sendPci;
     DWORD length = *received;
     const uint32_t rc = Result(SCardTransmit(ToHandle(card), &sendPci, command, commandLength,
-                                             nullptr, response, &length));
+                                             &receivePci, response, &length));
     *received = rc == kScardSuccess ? static_cast<uint32_t>(length) : 0;
     return rc;
 }
