@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   nlohmann-json3-dev libcairo2-dev
   valgrind util-linux
+  help2man dpkg-dev
 )
 
 missing=()
