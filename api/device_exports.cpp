@@ -52,12 +52,13 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_OpenDevice(const char* name, QAV_HAND
 extern "C" QAV_EXPORT uint32_t QAV_API QAV_CloseDevice(QAV_HANDLE handle, uint32_t /*reserved*/) {
     return RunDeviceExport(handle, [&](CDevice& device) {
         qav::CDeviceManager* manager = Manager();
-        if (const uint32_t rc = manager->Factory().Close(&device, 0)) return rc;
-        // Calls waiting for the device's lock find it closed; the device
-        // itself goes when the last of them has seen that.
+        const uint32_t rc = manager->Factory().Close(&device, 0);
+        // A handle the caller cannot close would be lost for good. Calls
+        // waiting for the device's lock find it closed; the device itself
+        // goes when the last of them has seen that.
         device.closed = true;
         manager->UnregisterDevice(handle);
-        return QAV_OK;
+        return rc;
     });
 }
 

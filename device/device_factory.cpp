@@ -62,8 +62,23 @@ uint32_t CDeviceFactory::Stop(uint32_t /*reserved*/) {
     return QAV_OK;
 }
 
+uint32_t CDeviceFactory::Restart(uint32_t /*reserved*/) {
+    auto master = std::make_shared<CReaderPCSC>();
+    if (const uint32_t rc = master->EstablishContext(0)) return rc;
+    std::shared_ptr<CReaderPCSC> old;
+    {
+        const std::lock_guard<std::mutex> lock(lock_);
+        if (!started_) return QAV_OK;  // the new master releases its context
+        old = std::move(masterReader_);
+        masterReader_ = std::move(master);
+    }
+    // The old context went with the old service: its answer tells nothing.
+    old->ReleaseContext(0);
+    return QAV_OK;
+}
+
 uint32_t CDeviceFactory::List(uint32_t filter, char* buffer, uint32_t* length,
-                              uint32_t /*reserved*/) {
+                              uint32_t /*reserved*/, bool* recovered) {
     std::unique_ptr<CReaderPCSC> lister;
     {
         const std::lock_guard<std::mutex> lock(lock_);
@@ -73,6 +88,8 @@ uint32_t CDeviceFactory::List(uint32_t filter, char* buffer, uint32_t* length,
         lister->TakeRejectedFrom(*masterReader_);
     }
     const uint32_t rc = lister->ListReaders(buffer, length, filter, 0);
+    // A copy owns a context only when it made one in place of a lost one.
+    if (recovered != nullptr) *recovered = lister->OwnsContext();
     const std::lock_guard<std::mutex> lock(lock_);
     // A factory stopped meanwhile has no master to learn from; the lister
     // then releases whatever context it made.

@@ -27,7 +27,14 @@ public:
     uint32_t Start(uint32_t family, uint32_t reserved);
     // A failed context release leaves the factory started with its master.
     uint32_t Stop(uint32_t reserved);
-    uint32_t List(uint32_t filter, char* buffer, uint32_t* length, uint32_t reserved);
+    // A new master with a new context, after the service was lost. Until the
+    // service gives one the old master stays, so the factory never looks
+    // stopped to the exports meanwhile. A stopped factory stays stopped.
+    uint32_t Restart(uint32_t reserved);
+    // *recovered (when given) tells whether the listing had to make a new
+    // context because the service was lost.
+    uint32_t List(uint32_t filter, char* buffer, uint32_t* length, uint32_t reserved,
+                  bool* recovered = nullptr);
 
     // Builds the device: a reader of its own (a polling variant for some
     // identity-card readers) with its own context, connected to the named
@@ -37,9 +44,9 @@ public:
     // waiting in the service. When the objects cannot be made, nothing is
     // left behind.
     uint32_t Open(const char* name, std::unique_ptr<CDevice>* device, uint32_t reserved);
-    // Disconnects the device's card. A failure leaves the device open, except
-    // a lost service: the connection is gone with it, so the device counts as
-    // closed. The caller destroys the device after success.
+    // Disconnects the device's card; a lost service counts as disconnected.
+    // The caller destroys the device whatever the result: its own context
+    // goes with it, and the service ends the connection with that.
     uint32_t Close(CDevice* device, uint32_t reserved);
 
     bool Started() const;

@@ -82,7 +82,8 @@ uint32_t CDeviceFactory::Open(const char* name, std::unique_ptr<CDevice>* device
 }
 
 uint32_t CDeviceFactory::Close(CDevice* device, uint32_t /*reserved*/) {
-    if (!Started()) return QAV_E_NOT_INITIALIZED;
+    // The device has a context of its own: a factory a watch stopped while
+    // the service was gone must not keep it from closing.
     if (device == nullptr) return QAV_E_NULL_POINTER;
     const uint32_t rc = device->reader ? device->reader->Disconnect(0) : QAV_OK;
     if (rc != QAV_OK && !platform::IsLostContext(rc)) return rc;

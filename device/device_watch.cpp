@@ -88,16 +88,16 @@ void CDeviceWatch::Run() {
     platform::PrepareCrashStack();
     std::vector<std::string> previous;
     bool restart = false;
+    bool serviceLost = false;  // since the last listing
     while (Running()) {
         // Taken before the listing, so a change during it still ends the wait.
-        Snapshot();
-        if (restart) {
-            factory_.Stop(0);
-            factory_.Start(kCardFamilySeal, 0);
-            restart = false;
-        }
+        serviceLost = Snapshot() || serviceLost;
+        if (restart) restart = factory_.Restart(0) != QAV_OK;
+        // A lost service counts as a failed listing even when a new service
+        // is up by now: its cards were reset, and the listing's retries
+        // would otherwise hide a quick restart.
         std::vector<std::string> current;
-        if (ListDevices(&current) != QAV_OK) {
+        if (serviceLost || ListDevices(&current) != QAV_OK) {
             restart = true;
             current.clear();
         }
@@ -106,7 +106,9 @@ void CDeviceWatch::Run() {
             callback_(change.name.c_str(), change.arrived ? 1 : 0, userValue_, 0);
         }
         previous = std::move(current);
-        WaitForChange();
+        // After a loss the cards may be back already, which no wait would
+        // show: list again at once.
+        serviceLost = !serviceLost && WaitForChange();
         // Changes that come together (two keys inserted at once) are then
         // seen by one listing, in reader order.
         PauseMs(kPollPauseMs);
@@ -117,7 +119,9 @@ void CDeviceWatch::Run() {
 uint32_t CDeviceWatch::ListDevices(std::vector<std::string>* names) {
     std::array<char, kListCapacity> buffer{};
     uint32_t size = kListCapacity;
-    if (const uint32_t rc = factory_.List(1, buffer.data(), &size, 0)) return rc;
+    bool recovered = false;
+    if (const uint32_t rc = factory_.List(1, buffer.data(), &size, 0, &recovered)) return rc;
+    if (recovered) return platform::kScardNoService;
     *names = SplitMultiString(buffer.data(), size);
     return QAV_OK;
 }
@@ -127,22 +131,22 @@ void CDeviceWatch::PauseMs(uint32_t milliseconds) {
     pauseWake_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] { return !Running(); });
 }
 
-void CDeviceWatch::Snapshot() {
+bool CDeviceWatch::Snapshot() {
     readerNames_.clear();
     readerStates_.clear();
     platform::PcscContext context = waitContext_.load();
     if (context == 0) {
-        if (platform::EstablishContext(&context) != QAV_OK) return;
+        if (platform::EstablishContext(&context) != QAV_OK) return false;
         waitContext_.store(context);
         // A stop requested while the context did not exist yet.
-        if (!Running()) return;
+        if (!Running()) return false;
     }
     platform::ServiceReaderList list;
     const uint32_t rc = platform::ListReaders(context, &list);
     if (rc == QAV_OK) readerNames_ = SplitMultiString(list.data(), list.size());
     if (rc != QAV_OK && rc != platform::kScardNoReadersAvailable) {
         DropWaitContext();
-        return;
+        return platform::IsLostContext(rc);
     }
     readerNames_.emplace_back(platform::kPnpNotificationReader);
     readerStates_.resize(readerNames_.size());
@@ -158,34 +162,41 @@ void CDeviceWatch::Snapshot() {
         if (platform::WaitForChange(context, readerStates_.data(), readerStates_.size(), 0) !=
             QAV_OK) {
             readerStates_.clear();
-            return;
+            return false;
         }
     }
     for (platform::WatchedReader& reader : readerStates_) {
         reader.known = reader.seen & ~platform::kStateChanged;
     }
+    return false;
 }
 
-void CDeviceWatch::WaitForChange() {
+bool CDeviceWatch::WaitForChange() {
     const platform::PcscContext context = waitContext_.load();
     // Nothing to wait on (the service is gone): the pause alone paces the
     // listings.
-    if (context == 0 || readerStates_.empty()) return;
+    if (context == 0 || readerStates_.empty()) return false;
     while (Running()) {
-        const uint32_t rc = platform::WaitForChange(context, readerStates_.data(),
-                                                    readerStates_.size(), kWaitSliceMs);
+        uint32_t rc = platform::WaitForChange(context, readerStates_.data(), readerStates_.size(),
+                                              kWaitSliceMs);
         // A reader that came between the snapshot and a wait may escape the
         // notification reader: each slice also compares the reader names.
-        if (rc == platform::kScardTimeout && !ReadersChanged(context)) continue;
-        if (rc != QAV_OK && rc != platform::kScardCancelled) DropWaitContext();
-        return;
+        if (rc == platform::kScardTimeout && !ReadersChanged(context, &rc)) continue;
+        if (rc != QAV_OK && rc != platform::kScardCancelled && rc != platform::kScardTimeout) {
+            DropWaitContext();
+        }
+        return platform::IsLostContext(rc);
     }
+    return false;
 }
 
-bool CDeviceWatch::ReadersChanged(platform::PcscContext context) const {
+bool CDeviceWatch::ReadersChanged(platform::PcscContext context, uint32_t* failure) const {
     platform::ServiceReaderList list;
     const uint32_t rc = platform::ListReaders(context, &list);
-    if (rc != QAV_OK && rc != platform::kScardNoReadersAvailable) return true;
+    if (rc != QAV_OK && rc != platform::kScardNoReadersAvailable) {
+        *failure = rc;
+        return true;
+    }
     std::vector<std::string> names = SplitMultiString(list.data(), list.size());
     names.emplace_back(platform::kPnpNotificationReader);
     std::vector<std::string> watched = readerNames_;

@@ -60,10 +60,12 @@ private:
     bool Running() const noexcept { return running_.load(); }
 
     // The service's view of the readers, kept on the watch's own context so
-    // that a long wait blocks nobody else.
-    void Snapshot();
-    void WaitForChange();
-    bool ReadersChanged(platform::PcscContext context) const;
+    // that a long wait blocks nobody else. True when that context was lost.
+    bool Snapshot();
+    // True when the wait ended because the service was lost.
+    bool WaitForChange();
+    // On a failed listing, true with its result in *failure.
+    bool ReadersChanged(platform::PcscContext context, uint32_t* failure) const;
     void DropWaitContext() noexcept;
 
     CDeviceFactory& factory_;

@@ -76,37 +76,49 @@ bool CReaderPCSC::TakeAttempt() noexcept {
     return true;
 }
 
+namespace {
+
+// A call on a context that could not be made again fails on the stale
+// handle; why the new context failed (the service is gone) says more.
+uint32_t LastResult(uint32_t rc, uint32_t recovery) {
+    return platform::IsLostContext(rc) && recovery != QAV_OK ? recovery : rc;
+}
+
+}  // namespace
+
 template <typename Call>
 uint32_t CReaderPCSC::RetryPlain(Call&& call) {
     TakeAttempt();
     uint32_t rc = call();
+    uint32_t recovery = QAV_OK;
     while (platform::IsLostContext(rc) && TakeAttempt()) {
-        RecoverLostContext(false);
+        recovery = RecoverLostContext(false);
         rc = call();
     }
-    return rc;
+    return LastResult(rc, recovery);
 }
 
 template <typename Call>
 uint32_t CReaderPCSC::RetryReconnecting(Call&& call) {
     TakeAttempt();
     uint32_t rc = call();
+    uint32_t recovery = QAV_OK;
     for (;;) {
         const bool lost = platform::IsLostContext(rc);
         if (!lost && rc != platform::kScardResetCard && rc != platform::kScardRemovedCard) break;
         if (!TakeAttempt()) break;
         if (lost) {
-            RecoverLostContext(true);
+            recovery = RecoverLostContext(true);
         } else {
             // Whether the reconnect worked shows in the repeated call.
             platform::Reconnect(cardHandle_, false, &activeProtocol_);
         }
         rc = call();
     }
-    return rc;
+    return LastResult(rc, recovery);
 }
 
-void CReaderPCSC::RecoverLostContext(bool reconnect) {
+uint32_t CReaderPCSC::RecoverLostContext(bool reconnect) {
     // Each step is a single service call: the loop around this is the only
     // retry, so one operation's pauses stay within its budget. Only what
     // this reader made is released; a shared context or handle is left to
@@ -115,16 +127,22 @@ void CReaderPCSC::RecoverLostContext(bool reconnect) {
         platform::ReleaseContext(context_);
         ownsContext_ = false;
     }
-    if (platform::EstablishContext(&context_) == QAV_OK) ownsContext_ = true;
+    uint32_t rc = platform::EstablishContext(&context_);
+    if (rc == QAV_OK) ownsContext_ = true;
     if (reconnect) {
         const auto name = connectedReader_[0] != '\0' ? connectedReader_ : readerName_;
         Disconnect(0);
-        if (platform::Connect(context_, name.data(), &cardHandle_, &activeProtocol_) == QAV_OK) {
+        const uint32_t connected =
+            platform::Connect(context_, name.data(), &cardHandle_, &activeProtocol_);
+        if (connected == QAV_OK) {
             ownsCard_ = true;
             connectedReader_ = name;
+        } else if (rc == QAV_OK) {
+            rc = connected;
         }
     }
     platform::SleepMs(kLostContextPauseMs);
+    return rc;
 }
 
 void CReaderPCSC::TakeRejectedFrom(const CReaderPCSC& master) {

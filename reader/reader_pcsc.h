@@ -43,6 +43,7 @@ public:
     uint32_t EndTransaction(uint32_t reserved) override;
 
     ReaderKind Kind() const noexcept { return readerKind_; }
+    bool OwnsContext() const noexcept { return ownsContext_; }
     const char* ReaderName() const noexcept { return readerName_.data(); }
     size_t RejectedAtrCount() const noexcept { return rejectedAtrs_.size(); }
 
@@ -93,7 +94,8 @@ private:
     bool IsRejected(const platform::ReaderState& state) const;
     uint32_t Probe(const char* readerName, const platform::ReaderState& before);
     bool TakeAttempt() noexcept;
-    void RecoverLostContext(bool reconnect);
+    // QAV_OK, or the first step that failed.
+    uint32_t RecoverLostContext(bool reconnect);
 
     platform::PcscContext context_ = 0;
     bool ownsContext_ = false;  // established here, released here

@@ -270,8 +270,8 @@ QAV_EXPORT uint32_t QAV_API QAV_OpenDevice(const char* name, QAV_HANDLE* handle,
  * are the container lists and session-key handles given out for it.
  *
  * Returns QAV_OK; QAV_E_NOT_INITIALIZED; QAV_E_INVALID_HANDLE; a PC/SC error
- * when the disconnect fails (the device then stays open; a lost smart-card
- * service counts as disconnected).
+ * when the disconnect fails (a lost smart-card service counts as
+ * disconnected). The handle is released in every case but the first two.
  */
 QAV_EXPORT uint32_t QAV_API QAV_CloseDevice(QAV_HANDLE handle, uint32_t reserved);
 
@@ -950,7 +950,8 @@ QAV_EXPORT uint32_t QAV_API QAV_SessionKeyDecrypt(QAV_HANDLE handle, QAV_Session
  * whatever its name) that arrives and (name, 0, userValue, 0) for every one
  * that leaves. The first listing reports every device already present as
  * arrived. Within one listing all arrivals come first, in reader order,
- * then all removals. A listing that fails (the service gone) reports every
+ * then all removals. A listing that fails, or a service that went away
+ * even if a new one is already up (its cards were reset), reports every
  * known device as removed; the watch then restarts the device factory and
  * reports them again when they are back. The watch waits in the service
  * between listings, so an idle watch costs next to nothing; a change is

@@ -2,17 +2,23 @@
 //
 // The card is "inserted" while the program holds a connection to vpcd.
 // Insert and remove it with SIGUSR2 / SIGUSR1, or by writing a line
-// "insert", "remove" or "quit" into the control FIFO (--control).
+// "insert", "remove" or "quit" into the control FIFO (--control). Two more
+// lines make faults at a known point: "delay MS" holds every later answer
+// back MS milliseconds (a slow card), "remove-after N" pulls the card
+// after N more answers.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <thread>
 
 #include "bytes.h"
 #include "vcard/seal_card.h"
@@ -42,6 +48,8 @@ struct Settings {
     bool verbose = false;
     bool save = true;
     bool atrSent = false;
+    long answerDelayMs = 0;
+    long removeAfter = -1;  // answers left before the card is pulled; -1 never
     vcard::Options options;
 };
 
@@ -55,7 +63,8 @@ void Usage() {
            "change\n"
            "  --no-save the image is read (or created) but changes are not written back\n"
            "  --slot N  vpcd port 35963 + N (default slot 0)\n"
-           "  --control FIFO  lines 'insert', 'remove', 'quit' (SIGUSR2 / SIGUSR1 do the same)\n";
+           "  --control FIFO  lines 'insert', 'remove', 'quit' (SIGUSR2 / SIGUSR1 do the same),\n"
+           "                  'delay MS' (every answer MS ms late), 'remove-after N'\n";
 }
 
 bool ParseArgs(int argc, char** argv, Settings& s) {
@@ -121,7 +130,7 @@ public:
         if (fd_ >= 0) close(fd_);
     }
     int Fd() const { return fd_; }
-    void Drain() {
+    void Drain(Settings& s) {
         char chunk[256];
         ssize_t n;
         while ((n = read(fd_, chunk, sizeof chunk)) > 0)
@@ -136,6 +145,10 @@ public:
                 g_remove = 1;
             else if (line == "quit")
                 g_quit = 1;
+            else if (line.rfind("delay ", 0) == 0)
+                s.answerDelayMs = std::strtol(line.c_str() + 6, nullptr, 10);
+            else if (line.rfind("remove-after ", 0) == 0)
+                s.removeAfter = std::strtol(line.c_str() + 13, nullptr, 10);
         }
     }
 
@@ -176,7 +189,14 @@ bool Serve(Settings& s, vcard::SealCard& card, vcard::VpcdLink& link, const vcar
         card.SaveJson(s.image);
         card.ClearModified();
     }
-    return link.Send(answer);
+    if (s.answerDelayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(s.answerDelayMs));
+    if (!link.Send(answer)) return false;
+    if (s.removeAfter > 0 && --s.removeAfter == 0) {
+        s.removeAfter = -1;
+        g_remove = 1;
+    }
+    return true;
 }
 
 }  // namespace
@@ -226,7 +246,7 @@ int main(int argc, char** argv) {
 
             pollfd fds[2] = {{link.Fd(), POLLIN, 0}, {control.Fd(), POLLIN, 0}};
             if (poll(fds, 2, 200) < 0) continue;  // a signal
-            if ((fds[1].revents & POLLIN) != 0) control.Drain();
+            if ((fds[1].revents & POLLIN) != 0) control.Drain(settings);
             if (link.Connected() && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
                 vcard::Bytes message;
                 if (!link.Receive(message)) {

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 
 #include "pcsc_link.h"
@@ -126,27 +125,6 @@ TEST_F(DeviceExports, LockKeepsAnotherProcessOut) {
     ASSERT_EQ(QAV_Unlock(handle_, 0), QAV_OK);
     EXPECT_EQ(other.Line(10000), "open=00000000");
     EXPECT_EQ(other.Line(10000), "transmit=00000000 sw=9000");
-}
-
-TEST_F(DeviceExports, CardPulledBetweenTwoCommands) {
-    const std::string control = bench::Env("QAVSEAL_VCARD_CTL");
-    if (control.empty()) GTEST_SKIP() << "not run under scripts/bench";
-    bench::PcscContext context;
-    ASSERT_EQ(Send("0084000008"), 0x9000u);
-
-    std::ofstream(control) << "remove\n";
-    ASSERT_TRUE(context.WaitForCard(reader_, false, 5000));
-    Send("0084000008", nullptr, 0x80100069u);  // SCARD_W_REMOVED_CARD
-    uint32_t state = 9;
-    EXPECT_EQ(QAV_GetState(handle_, 2, &state, 0), 0x80100069u);
-    EXPECT_EQ(state, 9u);
-
-    // The same handle reconnects to the card once it is back.
-    std::ofstream(control) << "insert\n";
-    ASSERT_TRUE(context.WaitForCard(reader_, true, 5000));
-    Bytes challenge;
-    EXPECT_EQ(Send("0084000008", &challenge), 0x9000u);
-    EXPECT_EQ(challenge.size(), 8u);
 }
 
 }  // namespace

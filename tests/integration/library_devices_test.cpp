@@ -1,9 +1,8 @@
 // The library's device list against virtual keys in a real pcscd (run under
-// scripts/bench): probing, two keys, a key pulled, the service restarted.
+// scripts/bench): probing, two keys, a key pulled.
 #include <gtest/gtest.h>
 #include <qavseal/qavseal.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -88,38 +87,6 @@ TEST_F(LibraryDevices, RemovedKeyLeavesTheListAndComesBack) {
     const auto names = List(&result);
     EXPECT_EQ(result, QAV_OK);
     EXPECT_NE(std::find(names.begin(), names.end(), reader_), names.end());
-}
-
-TEST_F(LibraryDevices, RestartedServiceIsFoundAgain) {
-    const std::string restart = bench::Env("QAVSEAL_PCSCD_RESTART");
-    if (restart.empty()) GTEST_SKIP() << "not run under scripts/bench";
-    QAV_HANDLE handle = 0;
-    ASSERT_EQ(QAV_OpenDevice(reader_.c_str(), &handle, 0), QAV_OK);
-    const uint8_t challenge[] = {0x00, 0x84, 0x00, 0x00, 0x08};
-    uint8_t answer[256];
-    uint32_t length = sizeof answer;
-    uint32_t status = 0;
-    ASSERT_EQ(QAV_Transmit(handle, challenge, 5, answer, &length, &status, 0), QAV_OK);
-
-    // The open device's context and connection went with the old service;
-    // its reader makes new ones and the command goes through.
-    ASSERT_EQ(std::system(restart.c_str()), 0);
-    length = sizeof answer;
-    status = 0;
-    EXPECT_EQ(QAV_Transmit(handle, challenge, 5, answer, &length, &status, 0), QAV_OK);
-    EXPECT_EQ(status, 0x9000u);
-    EXPECT_EQ(QAV_CloseDevice(handle, 0), QAV_OK);
-
-    // So does the listing's.
-    uint32_t result = 1;
-    const auto names = List(&result);
-    EXPECT_EQ(result, QAV_OK);
-    EXPECT_NE(std::find(names.begin(), names.end(), reader_), names.end());
-    ASSERT_EQ(QAV_OpenDevice(reader_.c_str(), &handle, 0), QAV_OK);
-    length = sizeof answer;
-    EXPECT_EQ(QAV_Transmit(handle, challenge, 5, answer, &length, &status, 0), QAV_OK);
-    EXPECT_EQ(status, 0x9000u);
-    EXPECT_EQ(QAV_CloseDevice(handle, 0), QAV_OK);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Device-level exports against the virtual key: the application probe as
 // the card sees it, abilities and states from the key's own image, raw
-// commands under T=0, the security state, and a key that vanishes.
+// commands under T=0 and the security state.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -30,7 +30,6 @@ using test::WithTransport;
 
 constexpr char kSelectPinMarker[] = "00 A4 00 00 02 10 11";
 constexpr char kReadPinMarker[] = "00 B0 03 E7 01";
-constexpr uint32_t kRemovedCard = 0x80100069u;
 
 class KeyExportsTest : public test::VirtualKeyTest {
 protected:
@@ -257,36 +256,6 @@ TEST_F(KeyExportsTest, ClearSecureStateAndResetDropTheVerifiedPin) {
     EXPECT_EQ(pcsc.Count(Call::Reconnect), 0);  // the connection stays
     EXPECT_EQ(PinState(handle, &tries), QAV_E_PIN_WRONG);
     EXPECT_EQ(tries, 6u);
-}
-
-TEST_F(KeyExportsTest, VanishedKeyShowsAsRemovedAndItsDeviceStillCloses) {
-    vcard::Options options;
-    options.vanishAfter = 3;
-    Insert(options);
-    Register();
-    const QAV_HANDLE handle = Open();
-    std::array<uint8_t, 64> info{};
-    ASSERT_EQ(QAV_GetAbilityInfo(handle, info.data(), 0), QAV_OK);  // its three commands
-    EXPECT_EQ(pcsc.SentCommands().size(), 3u);
-
-    uint32_t state = 9;
-    EXPECT_EQ(QAV_GetState(handle, 1, &state, 0), kRemovedCard);
-    EXPECT_EQ(state, 9u);
-    EXPECT_FALSE(key->Key().Present());
-    EXPECT_EQ(QAV_GetAbilityInfo(handle, info.data(), 0), kRemovedCard);
-    EXPECT_EQ(QAV_Reset(handle, 0), kRemovedCard);
-    Send(handle, "00 84 00 00 08", nullptr, kRemovedCard);
-    EXPECT_EQ(QAV_ClearSecureState(handle, 0), kRemovedCard);
-    EXPECT_EQ(key->Key().CommandCount(), 4u);  // nothing reached it after it went
-
-    EXPECT_EQ(QAV_CloseDevice(handle, 0), QAV_OK);
-    EXPECT_EQ(pcsc.OpenHandles(), 0u);
-    QAV_HANDLE again = 0;
-    EXPECT_EQ(QAV_OpenDevice(kReader, &again, 0), QAV_E_NO_DEVICE);
-    char** names = nullptr;
-    uint32_t count = 9;
-    EXPECT_EQ(QAV_GetDeviceList(&names, &count, 0), QAV_E_NO_DEVICE);
-    EXPECT_EQ(count, 0u);
 }
 
 }  // namespace
