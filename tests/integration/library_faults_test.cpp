@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <utility>
@@ -112,80 +113,61 @@ protected:
 
 // One export of each family, each on its own handle; those that need the
 // PIN verify it first (a restarted service resets the card).
-struct Scratch {
-    uint8_t out[300];
-    uint32_t length = 300, status = 0, count = 0;
-    char** names = nullptr;
-    QAV_SessionKey* key = nullptr;
-};
-using Family = std::pair<const char*, std::function<uint32_t(QAV_HANDLE, Scratch&)>>;
+constexpr const char* kFamilies[] = {"device list", "open",       "transmit",    "lock",
+                                     "random",      "file read",  "file write",  "seal",
+                                     "picture",     "public key", "card cipher", "session key"};
 
 template <typename Next>
 uint32_t Then(uint32_t rc, Next&& next) {
     return rc != QAV_OK ? rc : next();
 }
 
-const std::vector<Family>& Families(const std::string& reader) {
+uint32_t RunFamily(size_t family, QAV_HANDLE h, const std::string& reader) {
     static const Bytes in = Pattern(32, 1);
     static const uint8_t challenge[] = {0x00, 0x84, 0x00, 0x00, 0x08};
-    static const std::vector<Family> families = {
-        {"device list",
-         [](QAV_HANDLE, Scratch& s) { return QAV_GetDeviceList(&s.names, &s.count, 0); }},
-        {"open",
-         [reader](QAV_HANDLE h, Scratch&) {
-             return Then(QAV_OpenDevice(reader.c_str(), &h, 0),
-                         [&] { return QAV_CloseDevice(h, 0); });
-         }},
-        {"transmit",
-         [](QAV_HANDLE h, Scratch& s) {
-             return QAV_Transmit(h, challenge, 5, s.out, &s.length, &s.status, 0);
-         }},
-        {"lock", [](QAV_HANDLE h,
-                    Scratch&) { return Then(QAV_Lock(h, 0), [&] { return QAV_Unlock(h, 0); }); }},
-        {"random", [](QAV_HANDLE h, Scratch& s) { return QAV_GenRandom(h, s.out, 20, 0); }},
-        {"file read",
-         [](QAV_HANDLE h, Scratch& s) {
-             return QAV_ReadFile(h, kFile, 0, s.out, 300, nullptr, 0, 0);
-         }},
-        {"file write",
-         [](QAV_HANDLE h, Scratch& s) {
-             return Then(QAV_VerifyPIN(h, kPin, &s.status, 0), [&] {
-                 return QAV_WriteFile(h, 0xA0F3, 0, in.data(), 4, 0, nullptr, nullptr, nullptr, 0,
-                                      0);
-             });
-         }},
-        {"seal",
-         [](QAV_HANDLE h, Scratch& s) {
-             return Then(QAV_VerifyPIN(h, kPin, &s.status, 0), [&] {
-                 return QAV_SealSign(h, "QAV-SM2-Seal", in.data(), 32, nullptr, s.out, &s.length,
+    uint8_t out[300];
+    uint32_t length = 200, status = 0, count = 0, block = 64;
+    char** names = nullptr;
+    QAV_SessionKey* key = nullptr;
+    const auto pin = [&] { return QAV_VerifyPIN(h, kPin, &status, 0); };
+    switch (family) {
+        case 0:
+            return QAV_GetDeviceList(&names, &count, 0);
+        case 1:
+            return Then(QAV_OpenDevice(reader.c_str(), &h, 0),
+                        [&] { return QAV_CloseDevice(h, 0); });
+        case 2:
+            return QAV_Transmit(h, challenge, 5, out, &length, &status, 0);
+        case 3:
+            return Then(QAV_Lock(h, 0), [&] { return QAV_Unlock(h, 0); });
+        case 4:
+            return QAV_GenRandom(h, out, 20, 0);
+        case 5:
+            return QAV_ReadFile(h, kFile, 0, out, 300, nullptr, 0, 0);
+        case 6:
+            return Then(pin(), [&] {
+                return QAV_WriteFile(h, 0xA0F3, 0, in.data(), 4, 0, nullptr, nullptr, nullptr, 0,
                                      0);
-             });
-         }},
-        {"picture",
-         [](QAV_HANDLE h, Scratch& s) { return QAV_GetSealPic(h, 1, nullptr, &s.length, 0); }},
-        {"containers",
-         [](QAV_HANDLE h, Scratch& s) {
-             uint32_t blockLength = 64;
-             s.length = 200;
-             return QAV_ExportPublicKey(h, 0, "QAV-SM2-Seal", 0, s.out, &s.length, s.out + 200,
-                                        &blockLength, 0);
-         }},
-        {"card cipher",
-         [](QAV_HANDLE h, Scratch& s) {
-             return QAV_CipherDataEncrypt(h, nullptr, 0, nullptr, 0, 0, in.data(), 32, s.out,
-                                          &s.length, 0);
-         }},
-        {"session key",
-         [](QAV_HANDLE h, Scratch& s) {
-             return Then(QAV_ImportSessionKey(h, 1, in.data(), 16, nullptr, &s.key, 0), [&] {
-                 const uint32_t used = QAV_SessionKeyEncrypt(h, s.key, 0, 2, nullptr, 0, in.data(),
-                                                             32, s.out, &s.length, 0);
-                 const uint32_t deleted = QAV_DelSessionKey(h, s.key, 0);
-                 return used != QAV_OK ? used : deleted;
-             });
-         }},
-    };
-    return families;
+            });
+        case 7:
+            return Then(pin(), [&] {
+                return QAV_SealSign(h, "QAV-SM2-Seal", in.data(), 32, nullptr, out, &length, 0);
+            });
+        case 8:
+            return QAV_GetSealPic(h, 1, nullptr, &length, 0);
+        case 9:
+            return QAV_ExportPublicKey(h, 0, "QAV-SM2-Seal", 0, out, &length, out + 200, &block, 0);
+        case 10:
+            return QAV_CipherDataEncrypt(h, nullptr, 0, nullptr, 0, 0, in.data(), 32, out, &length,
+                                         0);
+        default:
+            return Then(QAV_ImportSessionKey(h, 1, in.data(), 16, nullptr, &key, 0), [&] {
+                const uint32_t used =
+                    QAV_SessionKeyEncrypt(h, key, 0, 2, nullptr, 0, in.data(), 32, out, &length, 0);
+                const uint32_t deleted = QAV_DelSessionKey(h, key, 0);
+                return used != QAV_OK ? used : deleted;
+            });
+    }
 }
 
 // With the service stopped every export gives up within the retry budget
@@ -193,9 +175,9 @@ const std::vector<Family>& Families(const std::string& reader) {
 // running and a device still closes. Once the service is back the same
 // handles work without being opened again.
 TEST_F(Faults, StoppedServiceFailsEveryFamilyInBudgetThenTheSameHandlesWork) {
-    const auto& families = Families(first_);
+    const size_t families = std::size(kFamilies);
     std::vector<QAV_HANDLE> handles;
-    for (size_t i = 0; i < families.size(); ++i) handles.push_back(Open(first_));
+    for (size_t i = 0; i < families; ++i) handles.push_back(Open(first_));
     const QAV_HANDLE closing = Open(second_);
     // Both keys reported present, then both gone.
     ASSERT_EQ(QAV_DetectDeviceChange(
@@ -210,16 +192,15 @@ TEST_F(Faults, StoppedServiceFailsEveryFamilyInBudgetThenTheSameHandlesWork) {
 
     StopService();
     std::vector<std::future<std::pair<uint32_t, double>>> results;
-    for (size_t i = 0; i < families.size(); ++i) {
+    for (size_t i = 0; i < families; ++i) {
         results.push_back(std::async(std::launch::async, [&, i] {
             const Clock::time_point start = Clock::now();
-            Scratch scratch;
-            const uint32_t rc = families[i].second(handles[i], scratch);
+            const uint32_t rc = RunFamily(i, handles[i], first_);
             return std::make_pair(rc, SecondsSince(start));
         }));
     }
-    for (size_t i = 0; i < families.size(); ++i) {
-        const char* name = families[i].first;
+    for (size_t i = 0; i < families; ++i) {
+        const char* name = kFamilies[i];
         ASSERT_EQ(results[i].wait_for(20s), std::future_status::ready) << name;
         const auto [rc, seconds] = results[i].get();
         EXPECT_EQ(rc, kNoService) << name;
@@ -232,9 +213,8 @@ TEST_F(Faults, StoppedServiceFailsEveryFamilyInBudgetThenTheSameHandlesWork) {
     EXPECT_EQ(QAV_CloseDevice(closing, 0), QAV_E_INVALID_HANDLE);
 
     StartService();
-    for (size_t i = 0; i < families.size(); ++i) {
-        Scratch scratch;
-        EXPECT_EQ(families[i].second(handles[i], scratch), QAV_OK) << families[i].first;
+    for (size_t i = 0; i < families; ++i) {
+        EXPECT_EQ(RunFamily(i, handles[i], first_), QAV_OK) << kFamilies[i];
         EXPECT_EQ(QAV_CloseDevice(handles[i], 0), QAV_OK);
     }
     EXPECT_EQ(QAV_CancelDetectDeviceChange(1), QAV_OK);
@@ -298,8 +278,10 @@ TEST_F(Faults, CardPulledInTheMiddleOfAWriteAndOfAnEncryption) {
         SCOPED_TRACE(name);
         QAV_HANDLE handle = Open(first_);
         const uint32_t rc = run(handle);
-        // Not yet seen as removed by the service, the card fails the command.
-        EXPECT_TRUE(rc == kRemoved || rc == kNotTransacted) << std::hex << rc;
+        // Before the service has seen the removal the command fails in the
+        // driver, or comes back empty (no status word).
+        EXPECT_TRUE(rc == kRemoved || rc == kNotTransacted || rc == QAV_E_UNEXPECTED_DATA)
+            << std::hex << rc;
         ASSERT_TRUE(context_.WaitForCard(first_, false, 5000));
         // One handle is closed while the card is out, the other stays open
         // and reconnects once it is back.
