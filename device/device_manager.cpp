@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 namespace qav {
@@ -132,13 +133,19 @@ uint32_t CDeviceManager::AddContainerList(QAV_HANDLE handle, const uint8_t* tabl
         const char* entry = reinterpret_cast<const char*>(table + at);
         copies.emplace_back(entry, strnlen(entry, kContainerRecordSize));
     }
-    auto list = std::make_unique<NameList>(std::move(copies));
     const std::lock_guard<std::mutex> lock(tables_);
     DeviceRecord* record = FindRecord(handle);
     if (record == nullptr) return QAV_E_INVALID_HANDLE;
-    *names = list->Array();
-    *count = list->Count();
-    record->nameLists.push_back(std::move(list));
+    // Arrays live until the device closes, so a caller listing in a loop
+    // would grow the process for ever; the same names get the same array.
+    auto held = std::find_if(record->nameLists.begin(), record->nameLists.end(),
+                             [&](const auto& list) { return list->Holds(copies); });
+    if (held == record->nameLists.end()) {
+        record->nameLists.push_back(std::make_unique<NameList>(std::move(copies)));
+        held = std::prev(record->nameLists.end());
+    }
+    *names = (*held)->Array();
+    *count = (*held)->Count();
     return QAV_OK;
 }
 

@@ -16,6 +16,7 @@ public:
     // Valid while this list lives; the caller must not free it.
     char** Array() noexcept { return pointers_.empty() ? nullptr : pointers_.data(); }
     uint32_t Count() const noexcept { return static_cast<uint32_t>(names_.size()); }
+    bool Holds(const std::vector<std::string>& names) const noexcept { return names_ == names; }
 
 private:
     std::vector<std::string> names_;

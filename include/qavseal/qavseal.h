@@ -730,8 +730,9 @@ QAV_EXPORT uint32_t QAV_API QAV_GetCardNumber(QAV_HANDLE handle, char* out, uint
 /* The names of the card's containers, in table order.
  *
  * names [out] a library-owned array of NUL-terminated names, valid until the
- *             device closes or the last QAV_Finalize; do not free it. Each
- *             call gives a new array.
+ *             device closes or the last QAV_Finalize; do not free or
+ *             change it. A call that finds the same names as an earlier
+ *             one gives that earlier array.
  * count [out] the number of names (0 for a card without containers).
  *
  * Returns QAV_OK; QAV_E_NULL_POINTER.

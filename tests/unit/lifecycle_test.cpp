@@ -160,6 +160,11 @@ TEST_F(DeviceListTest, ManagerValidatesOnlyRegisteredHandles) {
     EXPECT_EQ(std::string(a[1]), std::string(60, 'N'));
     ASSERT_EQ(countB, 1u);
     EXPECT_STREQ(b[0], "SealOne");
+    // The same names again: the array already held, not one more.
+    char** again = nullptr;
+    manager->AddContainerList(handle(first), table, sizeof table, &again, &countA);
+    EXPECT_EQ(again, a);
+    EXPECT_STREQ(a[0], "SealOne");
 
     const QAV_HANDLE firstHandle = handle(first);
     manager->UnregisterDevice(firstHandle);  // destroys the device with its lists
