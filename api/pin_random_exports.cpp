@@ -6,6 +6,7 @@
 #include "api/card_export.h"
 #include "api/device_state.h"
 #include "api/payment_application.h"
+#include "card/pin_block.h"
 #include "platform/secure_memory.h"
 
 using qav::CCardSeal;
@@ -19,12 +20,10 @@ namespace {
 
 constexpr uint32_t kChallengeBlock = 16;
 
-uint32_t Length(const char* text) { return static_cast<uint32_t>(std::strlen(text)); }
-
 // flags non-zero: the PIN is entered on the reader's pad, none is passed.
 uint32_t VerifyPin(CCardSeal& card, const char* pin, uint32_t* triesLeft, uint32_t flags) {
     if (flags != 0) return card.VerifyPIN(0, nullptr, 0, triesLeft, flags);
-    return card.VerifyPIN(0, pin, Length(pin), triesLeft, flags);
+    return card.VerifyPIN(0, pin, qav::PinTextLength(pin), triesLeft, flags);
 }
 
 }  // namespace
@@ -43,12 +42,15 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_ChangePIN(QAV_HANDLE handle, const ch
     const auto checks = [&] {
         if (flags != 0) return QAV_OK;
         if (oldPin == nullptr || newPin == nullptr) return QAV_E_NULL_POINTER;
-        return std::strcmp(oldPin, newPin) == 0 ? QAV_E_PIN_UNCHANGED : QAV_OK;
+        const uint32_t length = qav::PinTextLength(oldPin);
+        return length == qav::PinTextLength(newPin) && std::memcmp(oldPin, newPin, length) == 0
+                   ? QAV_E_PIN_UNCHANGED
+                   : QAV_OK;
     };
     return RunCardExport(handle, checks, kProbe, [&](CDevice& device, CCardSeal& card) {
         if (flags != 0) return card.ChangePIN(0, nullptr, 0, nullptr, 0, triesLeft, flags);
-        if (const uint32_t rc =
-                card.ChangePIN(0, oldPin, Length(oldPin), newPin, Length(newPin), triesLeft, 0)) {
+        if (const uint32_t rc = card.ChangePIN(0, oldPin, qav::PinTextLength(oldPin), newPin,
+                                               qav::PinTextLength(newPin), triesLeft, 0)) {
             return rc;
         }
         // The new PIN is verified at once, and the change marked for

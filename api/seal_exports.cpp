@@ -35,11 +35,12 @@ uint32_t ReadPicture(const CDevice& device, CCardSeal& card, int32_t keyFid, uin
     return qav::ReadCardFile(device, location, 0, out, outLength, nullptr, 0, 0);
 }
 
-// The checks both hash-taking exports make, in their order.
+// The checks both hash-taking exports make, in their order, before the
+// container is looked up on the card.
 uint32_t CheckHashAndLength(const uint8_t* hash, uint32_t hashLength, const uint32_t* length) {
     if (hash == nullptr) return QAV_E_NULL_POINTER;
-    if (hashLength == 0) return QAV_E_BAD_LENGTH;
-    return length == nullptr ? QAV_E_NULL_POINTER : QAV_OK;
+    if (hashLength != kSealDigestSize) return QAV_E_BAD_LENGTH;
+    return length == nullptr || *length == 0 ? QAV_E_NULL_POINTER : QAV_OK;
 }
 
 }  // namespace
@@ -70,7 +71,10 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_SealSign(QAV_HANDLE handle, const cha
                                                     const char* text, uint8_t* signature,
                                                     uint32_t* signatureLength,
                                                     uint32_t /*reserved*/) {
-    const auto checks = [&] { return CheckHashAndLength(hash, hashLength, signatureLength); };
+    const auto checks = [&] {
+        if (containerName == nullptr) return QAV_E_NULL_POINTER;
+        return CheckHashAndLength(hash, hashLength, signatureLength);
+    };
     return RunCardExport(handle, checks, kProbe, [&](CDevice& device, CCardSeal& card) {
         ContainerRecord container;
         if (const uint32_t rc = qav::FindContainer(device, containerName, &container, nullptr)) {
@@ -95,7 +99,10 @@ extern "C" QAV_EXPORT uint32_t QAV_API
 QAV_GetSealWaterMarkPic(QAV_HANDLE handle, const char* containerName, uint32_t pictureRef,
                         const uint8_t* hash, uint32_t hashLength, const char* text, uint8_t* out,
                         uint32_t* outLength, uint32_t /*reserved*/) {
-    const auto checks = [&] { return CheckHashAndLength(hash, hashLength, outLength); };
+    const auto checks = [&] {
+        if (containerName == nullptr) return QAV_E_NULL_POINTER;
+        return CheckHashAndLength(hash, hashLength, outLength);
+    };
     return RunCardExport(handle, checks, kProbe, [&](CDevice& device, CCardSeal& card) {
         ContainerRecord container;
         if (const uint32_t rc = qav::FindContainer(device, containerName, &container, nullptr)) {

@@ -1,8 +1,8 @@
 // The card exports that hand their arguments to one card operation. Each
 // row: the probe it runs, then the operation with the caller's arguments.
-#include <cstring>
 
 #include "api/card_export.h"
+#include "card/pin_block.h"
 
 using qav::CCardSeal;
 using qav::CDevice;
@@ -80,7 +80,7 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_ReloadPIN(QAV_HANDLE handle, uint32_t
     return RunCardExport(handle, checks, kProbe, [&](CDevice&, CCardSeal& card) {
         const uint32_t mode = encrypt != nullptr ? 1 : 0;
         return card.ReloadPIN(mode, challengeLength, encrypt, mac, newPin,
-                              static_cast<uint32_t>(std::strlen(newPin)), triesLeft, user1, user2);
+                              qav::PinTextLength(newPin), triesLeft, user1, user2);
     });
 }
 

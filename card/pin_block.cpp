@@ -1,5 +1,7 @@
 #include "card/pin_block.h"
 
+#include <cstring>
+
 #include "codec/hex.h"
 #include "platform/secure_memory.h"
 #include "qavseal/qavseal.h"
@@ -37,6 +39,10 @@ uint32_t PackPinBlock(const char* pin, uint32_t length, std::vector<uint8_t>* bl
                             : static_cast<uint8_t>((byte & 0xF0) | nibble);
     }
     return QAV_OK;
+}
+
+uint32_t PinTextLength(const char* pin) noexcept {
+    return static_cast<uint32_t>(strnlen(pin, kMaxPinLength + 1));
 }
 
 bool PinLengthOk(uint32_t length) noexcept {

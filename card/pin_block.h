@@ -15,6 +15,10 @@ uint32_t PackPinBlock(const char* pin, uint32_t length, std::vector<uint8_t>* bl
 // 4 to 16 characters, on both cards.
 bool PinLengthOk(uint32_t length) noexcept;
 
+// A caller's PIN text is read no further than one character past the
+// longest PIN: without its NUL by then it is too long all the same.
+uint32_t PinTextLength(const char* pin) noexcept;
+
 // The keyboard forms' command data, after their argument checks in the order
 // both cards make them (the first failing one decides). Verify: the PIN
 // block. Change: old block, FF, new block. The caller wipes the data once it

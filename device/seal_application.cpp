@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "card/binary_transfer.h"
 #include "card/card_seal.h"
 #include "reader/reader_pcsc.h"
 
@@ -26,6 +27,7 @@ constexpr std::array<std::array<uint8_t, kKnownAtrSlot>, 5> kKnownAtrs = {{
      0x86, 0x43, 0x20, 0x16, 0x06, 0x14, 0x10, 0x59, 0x59, 0x00},
 }};
 
+constexpr uint32_t kMaxFileId = 0xFFFF;
 constexpr uint32_t kAtrBufferSize = 64;
 constexpr uint32_t kSelectResponseSize = 200;
 
@@ -89,6 +91,9 @@ uint32_t ReadCardFile(const CDevice& device, uint32_t fid, uint32_t offset, uint
                       uint32_t childOfCurrent) {
     CCardSeal* card = SealCardOf(device);
     if (card == nullptr) return QAV_E_NOT_SUPPORTED;
+    // Every argument is checked before the file is selected.
+    if (fid > kMaxFileId) return QAV_E_ID_TOO_LARGE;
+    if (const uint32_t rc = CheckBinaryRead(offset, out, length)) return rc;
     if (const uint32_t rc = SelectById(*card, fid, childOfCurrent)) return rc;
     return card->ReadBinary(offset, out, length, progress, user1, 0);
 }
@@ -99,6 +104,10 @@ uint32_t WriteCardFile(const CDevice& device, uint32_t fid, uint32_t offset, con
                        uintptr_t user2) {
     CCardSeal* card = SealCardOf(device);
     if (card == nullptr) return QAV_E_NOT_SUPPORTED;
+    if (fid > kMaxFileId) return QAV_E_ID_TOO_LARGE;
+    const BinaryWrite write{
+        offset, data, dataLength, {challengeLength, encrypt, mac, user1, user2}};
+    if (const uint32_t rc = CheckBinaryWrite(write)) return rc;
     if (const uint32_t rc = SelectById(*card, fid)) return rc;
     return card->UpdateBinary(offset, data, dataLength, challengeLength, encrypt, mac, progress,
                               user1, user2);

@@ -155,6 +155,16 @@ TYPED_TEST(CardCommandsTest, PinCommandsCheckArgumentsInOrderAndSendNothing) {
     EXPECT_EQ(this->tries, kUnset);
 }
 
+// The accepted lengths at both ends; 3 and 17 are refused above.
+TYPED_TEST(CardCommandsTest, PinsOfFourAndSixteenDigitsGoOut) {
+    this->reader.Expect("00 20 00 00 02 12 34", "90 00")
+        .Expect("00 20 00 00 08 12 34 56 78 90 12 34 56", "90 00")
+        .Expect("80 5E 01 00 0B 12 34 FF 12 34 56 78 90 12 34 56", "90 00");
+    EXPECT_EQ(this->Verify("1234"), QAV_OK);
+    EXPECT_EQ(this->Verify("1234567890123456"), QAV_OK);
+    EXPECT_EQ(this->Change("1234", "1234567890123456"), QAV_OK);
+}
+
 TYPED_TEST(CardCommandsTest, PinStatusTable) {
     struct Case {
         const char* sw;

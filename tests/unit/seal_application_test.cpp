@@ -60,8 +60,13 @@ TEST_F(SealApplicationTest, SkipSendsNothingAndReaderErrorsPassThrough) {
 }
 
 TEST_F(SealApplicationTest, KnownAtrsGetNoSelectionComparedOverTheirWholeLength) {
-    const Bytes known = FromHex("3B 7E 96 00 00 00 81 50 32 60 86 43 20 16 03 18 16 13 14");
-    EXPECT_EQ(SelectSealApplication(DeviceOf(Open(known)), 0, 0), QAV_OK);
+    for (const char* known : {"3B 7E 96 00 00 00 81 50 32 60 86 43 20 16 03 18 16 13 44",
+                              "3B 7E 96 00 00 00 81 50 32 60 86 43 20 16 03 18 16 13 14",
+                              "3B 7F 96 00 00 00 81 50 32 60 86 43 20 16 06 14 10 59 41 00",
+                              "3B 7F 96 00 00 00 81 50 32 60 86 43 20 16 06 14 10 59 22 00",
+                              "3B 7F 96 00 00 00 81 50 32 60 86 43 20 16 06 14 10 59 59 00"}) {
+        EXPECT_EQ(SelectSealApplication(DeviceOf(Open(FromHex(known))), 0, 0), QAV_OK) << known;
+    }
     EXPECT_TRUE(pcsc.SentCommands().empty());
     // The first known ATR with one more byte is a different card.
     const QAV_HANDLE handle =

@@ -1,5 +1,8 @@
 #include "support/open_device_fixture.h"
 
+#include <stdexcept>
+#include <string>
+
 namespace qav::test {
 
 void StartedLibraryTest::SetUp() {
@@ -21,7 +24,11 @@ QAV_HANDLE OpenDeviceTest::Open(const fake::Bytes& atr, uint32_t protocol) {
     pcsc.InsertCard(kReader, card);
     RegisterAtr(atr);
     QAV_HANDLE handle = 0;
-    EXPECT_EQ(QAV_OpenDevice(kReader, &handle, 0), QAV_OK);
+    // A failed open ends the test: going on with handle 0 would take the
+    // rest of the run down with it.
+    if (const uint32_t rc = QAV_OpenDevice(kReader, &handle, 0)) {
+        throw std::runtime_error("QAV_OpenDevice failed: " + std::to_string(rc));
+    }
     pcsc.ResetCounts();
     return handle;
 }
