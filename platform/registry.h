@@ -61,26 +61,10 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// A cheap look at whether the store changed: two equal marks read at
-// different times mean nothing was written through the store in between,
-// by this process or another. Windows gives no mark (never equal), so its
-// callers read the registry again every time.
-struct RegistryMark {
-    std::string store;  // where the store was looked for: another store never matches
-    uint64_t device = 0;
-    uint64_t inode = 0;
-    uint64_t size = 0;
-    int64_t seconds = 0;
-    int64_t nanoseconds = 0;
-    bool usable = false;
-
-    // An unusable mark matches nothing, itself included.
-    bool Matches(const RegistryMark& other) const noexcept {
-        return usable && other.usable && store == other.store && device == other.device &&
-               inode == other.inode && size == other.size && seconds == other.seconds &&
-               nanoseconds == other.nanoseconds;
-    }
-};
-RegistryMark ReadRegistryMark();
+// A number that changes whenever anything is written through the store, by
+// this process or another, read without a system call most of the time.
+// 0 when there is none to trust (Windows, or nothing written yet): callers
+// then read the store again.
+uint64_t RegistryGeneration();
 
 }  // namespace qav::platform

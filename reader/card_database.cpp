@@ -52,7 +52,7 @@ bool Contains(const AtrList& atrs, const uint8_t* atr, uint32_t atrLength) {
 // Every listing asks, so the store is read again only after it changed.
 struct AtrCache {
     std::mutex lock;
-    platform::RegistryMark mark;
+    uint64_t generation = 0;
     AtrList atrs;
 };
 
@@ -65,18 +65,19 @@ AtrCache& Cache() {
 
 uint32_t IsCardRegistered(const uint8_t* atr, uint32_t atrLength) {
     if (atr == nullptr) return 0;
-    platform::RegistryMark mark = platform::ReadRegistryMark();
+    const uint64_t generation = platform::RegistryGeneration();
     AtrCache& cache = Cache();
     {
         const std::lock_guard<std::mutex> hold(cache.lock);
-        if (cache.mark.Matches(mark)) return Contains(cache.atrs, atr, atrLength) ? 1 : 0;
+        if (generation != 0 && generation == cache.generation)
+            return Contains(cache.atrs, atr, atrLength) ? 1 : 0;
     }
-    // The mark was read first: a change landing during the read makes the
-    // next call read again.
+    // The generation was read first: a change landing during the read makes
+    // the next call read again.
     AtrList atrs = ReadRegisteredAtrs();
     const uint32_t found = Contains(atrs, atr, atrLength) ? 1 : 0;
     const std::lock_guard<std::mutex> hold(cache.lock);
-    cache.mark = std::move(mark);
+    cache.generation = generation;
     cache.atrs = std::move(atrs);
     return found;
 }

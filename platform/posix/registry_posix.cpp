@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <optional>
 
 #include "platform/registry.h"
 
@@ -26,9 +29,9 @@ namespace {
 // Names the store keeps for itself: never a key or value name.
 constexpr char kReservedPrefix[] = ".qav-";
 constexpr char kTempPrefix[] = ".qav-tmp-";
-// Grows by one byte per change, so its size tells changes apart even
-// within one tick of the file system's clock.
+// A 64-bit count of changes, in a file of its own that readers map once.
 constexpr char kChangeMark[] = ".qav-changes";
+constexpr size_t kMarkSize = sizeof(uint64_t);
 constexpr const char* kStoreFolders[] = {"qavseal", "registry", "HKEY_CURRENT_USER"};
 
 uint32_t FromErrno(int error) noexcept {
@@ -207,15 +210,18 @@ uint32_t OpenOwnFile(int folder, const char* name, int flags, FileDescriptor* fi
     return kRegSuccess;
 }
 
+// Without it other processes keep their old view; the change itself stands.
 void MarkChange(int root) {
     FileDescriptor mark;
     struct stat info {};
-    if (OpenOwnFile(root, kChangeMark, O_WRONLY | O_APPEND | O_CREAT, &mark, &info) == 0) {
-        // Without it other processes keep an old view; the change itself stands.
-        const uint8_t one = 1;
-        const ssize_t ignored = write(mark.get(), &one, 1);
-        static_cast<void>(ignored);
+    if (OpenOwnFile(root, kChangeMark, O_RDWR | O_CREAT, &mark, &info) != 0 ||
+        (info.st_size < static_cast<off_t>(kMarkSize) && ftruncate(mark.get(), kMarkSize) != 0)) {
+        return;
     }
+    void* const map = mmap(nullptr, kMarkSize, PROT_READ | PROT_WRITE, MAP_SHARED, mark.get(), 0);
+    if (map == MAP_FAILED) return;
+    __atomic_fetch_add(static_cast<uint64_t*>(map), 1, __ATOMIC_SEQ_CST);
+    munmap(map, kMarkSize);
 }
 
 // Opens the store's root and the key's folder below it.
@@ -388,26 +394,83 @@ uint32_t RegistryKey::SetValue(const std::string& name, uint32_t type, const uin
     return durable ? kRegSuccess : FromErrno(syncError);
 }
 
-RegistryMark ReadRegistryMark() {
-    RegistryMark mark;
-    mark.usable = true;
-    const std::string config = ConfigFolder();
-    if (config.empty()) return mark;  // no store at all: nothing can change
-    mark.store = config;
-    for (const char* name : kStoreFolders) (mark.store += '/') += name;
-    (mark.store += '/') += kChangeMark;
-    struct stat info {};
-    if (lstat(mark.store.c_str(), &info) != 0) {
-        mark.usable = errno == ENOENT;  // nothing written since the store was made
-        return mark;
+namespace {
+
+bool SameText(const char* text, const std::optional<std::string>& kept) {
+    return text == nullptr ? !kept.has_value() : kept.has_value() && *kept == text;
+}
+
+// This process's view of the change count: mapped once per store, so a
+// listing reads it from memory (a stat per listing cost more than the rest
+// of the lookup). Now and then the path is looked at again in case the file
+// was replaced. The store only ever grows the file; one cut short by hand
+// under a reader would fault it.
+class GenerationView {
+public:
+    ~GenerationView() { Unmap(); }
+
+    uint64_t Read(const char* config, const char* home) {
+        const std::lock_guard<std::mutex> hold(lock_);
+        if (!SameText(config, config_) || !SameText(home, home_)) {
+            Unmap();
+            config_ = config == nullptr ? std::nullopt : std::optional<std::string>(config);
+            home_ = home == nullptr ? std::nullopt : std::optional<std::string>(home);
+            const std::string folder = ConfigFolder();
+            path_ = folder.empty() ? std::string()
+                                   : folder + "/qavseal/registry/HKEY_CURRENT_USER/" + kChangeMark;
+        }
+        if (count_ != nullptr && ++reads_ % kRecheckEvery == 0 && !StillTheFile()) Unmap();
+        if (count_ == nullptr && !Map()) return 0;
+        constexpr uint64_t kCountBits = (uint64_t{1} << 40) - 1;
+        return mapping_ << 40 | (__atomic_load_n(count_, __ATOMIC_ACQUIRE) & kCountBits);
     }
-    mark.usable = S_ISREG(info.st_mode);
-    mark.device = static_cast<uint64_t>(info.st_dev);
-    mark.inode = static_cast<uint64_t>(info.st_ino);
-    mark.size = static_cast<uint64_t>(info.st_size);
-    mark.seconds = static_cast<int64_t>(info.st_mtim.tv_sec);
-    mark.nanoseconds = static_cast<int64_t>(info.st_mtim.tv_nsec);
-    return mark;
+
+private:
+    static constexpr uint32_t kRecheckEvery = 64;
+
+    bool Map() {
+        if (path_.empty()) return false;
+        FileDescriptor fd(open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat info {};
+        if (fd.get() < 0 || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            info.st_uid != geteuid() || info.st_size < static_cast<off_t>(kMarkSize)) {
+            return false;
+        }
+        void* const map = mmap(nullptr, kMarkSize, PROT_READ, MAP_SHARED, fd.get(), 0);
+        if (map == MAP_FAILED) return false;
+        count_ = static_cast<const uint64_t*>(map);
+        device_ = info.st_dev;
+        inode_ = info.st_ino;
+        ++mapping_;  // a new file may hold any count: never equal to an earlier generation
+        return true;
+    }
+
+    bool StillTheFile() const {
+        struct stat info {};
+        return lstat(path_.c_str(), &info) == 0 && info.st_dev == device_ && info.st_ino == inode_;
+    }
+
+    void Unmap() {
+        if (count_ != nullptr) munmap(const_cast<uint64_t*>(count_), kMarkSize);
+        count_ = nullptr;
+    }
+
+    std::mutex lock_;
+    std::optional<std::string> config_;
+    std::optional<std::string> home_;
+    std::string path_;
+    const uint64_t* count_ = nullptr;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+    uint64_t mapping_ = 0;
+    uint32_t reads_ = 0;
+};
+
+}  // namespace
+
+uint64_t RegistryGeneration() {
+    static GenerationView view;
+    return view.Read(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
 }
 
 }  // namespace qav::platform

@@ -91,7 +91,7 @@ uint32_t RegistryKey::SetValue(const std::string& name, uint32_t type, const uin
         RegSetValueExA(impl_->key, name.c_str(), 0, type, data, static_cast<DWORD>(length)));
 }
 
-// No change mark here: callers read the registry again each time.
-RegistryMark ReadRegistryMark() { return {}; }
+// No change count here: callers read the registry again each time.
+uint64_t RegistryGeneration() { return 0; }
 
 }  // namespace qav::platform
