@@ -99,8 +99,6 @@ std::string Hex(const Bytes& bytes) {
 
 Bytes Sm3(const Bytes& data) { return Digest("SM3", data); }
 
-Bytes Sha256(const Bytes& data) { return Digest("SHA256", data); }
-
 Bytes Digest(const char* name, const Bytes& data) {
     EVP_MD* md = EVP_MD_fetch(nullptr, name, nullptr);
     Require(md != nullptr, name);
@@ -132,10 +130,6 @@ Bytes Cipher(const char* name, const Bytes& key, const Bytes& iv, const Bytes& d
             name);
     out.resize(static_cast<size_t>(n + tail));
     return out;
-}
-
-Bytes Sm4Cbc(const Bytes& key, const Bytes& iv, const Bytes& data) {
-    return Cipher("SM4-CBC", key, iv, data, true);
 }
 
 Bytes SecureMac(const Bytes& macKey, const Bytes& challenge, const Bytes& command) {

@@ -14,8 +14,6 @@ Bytes Hex(const std::string& text);
 std::string Hex(const Bytes& bytes);
 
 Bytes Sm3(const Bytes& data);
-Bytes Sha256(const Bytes& data);
-Bytes Sm4Cbc(const Bytes& key, const Bytes& iv, const Bytes& data);
 // Secure messaging: MAC = first 4 bytes of SM4-CBC over the command padded
 // 80 00.., IV = the challenge padded with zeros; cryptograms are SM4-ECB of
 // the plaintext padded 80 00...

@@ -54,46 +54,6 @@ protected:
     QAV_HANDLE handle_ = 0;
 };
 
-TEST_F(DeviceExports, TransmitHandsOverStatusWordsAndFetchesPendingData) {
-    Bytes data;
-    ASSERT_EQ(Send("00A4040008A0000004534B4D50", &data), 0x9000u);
-    EXPECT_EQ(data.size(), 17u) << "the control information, fetched under T=0 too";
-    EXPECT_EQ(Send("00A40000029999"), 0x6A82u);
-    EXPECT_EQ(Send("00B2010C00"), 0x6985u);
-}
-
-// Every other device export once through the service; the PIN is verified
-// with raw commands, as no PIN export exists yet.
-TEST_F(DeviceExports, AbilitiesStatesAndSecurityResets) {
-    uint32_t flag1 = 9, flag2 = 9;
-    ASSERT_EQ(QAV_GetSealDeviceAbility(handle_, &flag1, &flag2, 0), QAV_OK);
-    EXPECT_EQ(flag1, 1u);
-    EXPECT_EQ(flag2, 1u);
-    std::array<uint8_t, 64> info{};
-    ASSERT_EQ(QAV_GetAbilityInfo(handle_, info.data(), 0), QAV_OK);
-    EXPECT_EQ(info[0], 0x02);  // version 0102, low byte first
-    EXPECT_EQ(info[1], 0x01);
-
-    const uint32_t expected[] = {0, 0, 9, 1};  // kind 3 is not supported
-    for (uint32_t kind = 1; kind <= 4; ++kind) {
-        uint32_t state = 9;
-        EXPECT_EQ(QAV_GetState(handle_, kind, &state, 0), kind == 3 ? QAV_E_NOT_SUPPORTED : QAV_OK)
-            << "kind " << kind;
-        EXPECT_EQ(state, expected[kind - 1]) << "kind " << kind;
-    }
-
-    const auto verified = [this] { return Send("0020000000") == 0x9000u; };
-    ASSERT_EQ(Send("002000000412345678"), 0x9000u);
-    ASSERT_TRUE(verified());
-    ASSERT_EQ(QAV_ClearSecureState(handle_, 0), QAV_OK);
-    EXPECT_FALSE(verified()) << "ClearSecureState kept the PIN";
-
-    ASSERT_EQ(Send("002000000412345678"), 0x9000u);
-    ASSERT_EQ(QAV_Reset(handle_, 0), QAV_OK);
-    EXPECT_FALSE(verified()) << "Reset kept the PIN";
-    EXPECT_EQ(Send("0084000008"), 0x9000u) << "the connection stays usable";
-}
-
 // Another process using the library on the same key; reads its report lines.
 class SecondProcess {
 public:

@@ -217,24 +217,6 @@ TEST_F(KeyExportsTest, PaymentStateNamesTheFirstApplicationTheKeyHas) {
     EXPECT_EQ(state, 9u);
 }
 
-TEST_F(KeyExportsTest, TransmitFetchesWhatAT0KeyHoldsBack) {
-    const Bytes control = FromHex("6F 0F A5 03 97 01 02 84 08 A0 00 00 04 53 4B 4D 50");
-    for (const vcard::Transport transport : kTransports) {
-        Insert(WithTransport(transport));
-        const QAV_HANDLE handle = Open();
-        Bytes data;
-        EXPECT_EQ(Send(handle, kSelectSeal, &data), 0x9000u);
-        EXPECT_EQ(ToHex(data), ToHex(control));
-        const Commands expected = transport == vcard::Transport::T0
-                                      ? Commands{kSelectSeal, "00 C0 00 00 11"}
-                                      : Commands{kSelectSeal};
-        EXPECT_EQ(Sent(), expected);
-        // Other status words are the caller's to judge.
-        EXPECT_EQ(Send(handle, "00 A4 00 00 02 99 99"), 0x6A82u);
-        EXPECT_EQ(Send(handle, "00 B2 01 0C 00"), 0x6985u);
-    }
-}
-
 TEST_F(KeyExportsTest, ClearSecureStateAndResetDropTheVerifiedPin) {
     Insert();
     const QAV_HANDLE handle = Open();
