@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The whole test suite: unit and integration tests, the same unit tests under
-# ASan/UBSan, TSan and valgrind, the Windows DLL's export check, the unit tests
-# as Windows programs under Wine, short fuzz runs.
+# The whole test suite: unit, virtual-key and integration tests, the same
+# under ASan/UBSan (TSan: unit tests), the unit, virtual-key and seal-session
+# programs under valgrind, the Windows DLL's export check, the unit tests as Windows
+# programs under Wine, short fuzz runs.
 # Ends with one line "tests: N passed, N failed"; what could not run is listed
 # on a "skipped:" line before it, and never counted as passed.
 set -uo pipefail
@@ -48,6 +49,22 @@ ctest_step() {  # ctest_step NAME BUILD_DIR ARGS...
   passed=$((passed + t - f)); failed=$((failed + f))
 }
 
+# A step through scripts/bench, whose 77 means it cannot run here.
+bench_step() {  # bench_step NAME BENCH_ARGS...
+  local name=$1; shift
+  echo "=== $name"
+  scripts/bench "$@"
+  local rc=$?
+  if [ "$rc" -eq 77 ]; then skip "$name" "the bench cannot run here"; return 0; fi
+  if [ "$rc" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "=== $name FAILED"; fi
+}
+
+timed() {  # timed COMMAND...: runs it and says how long it took
+  local started=$SECONDS
+  "$@"
+  echo "=== ($2 took $((SECONDS - started)) s)"
+}
+
 build() {  # build DIR CMAKE_ARGS...
   local dir=$1; shift
   cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
@@ -67,10 +84,26 @@ if step "build (Linux)" build build -DQAV_BUILD_TESTS=ON -DQAV_BUILD_BENCH=ON; t
       --suppressions=sim/tests/valgrind.supp \
       build/tests/virtual_key/qavseal_virtual_key_tests --gtest_brief=1
   fi
+  # The library inside a whole seal session through pcscd; the virtual key
+  # and pcscd are other processes and run plain.
+  if [ -x build/tests/integration/qavseal_seal_session_tests ]; then
+    timed bench_step "valgrind (seal session through pcscd)" \
+      --vcard build/sim/qavseal-vcard -- valgrind -q --leak-check=full \
+      --errors-for-leak-kinds=definite,indirect --error-exitcode=1 \
+      --suppressions=tests/unit/valgrind.supp \
+      build/tests/integration/qavseal_seal_session_tests --gtest_brief=1
+  fi
 fi
 
+# The virtual-key suite carries the label unit. Through pcscd, the library's
+# own test programs run under the sanitizer (the virtual keys they talk to
+# are built with it too); the fault and tool tests are left out for now.
 if step "build (ASan/UBSan)" build build-asan -DQAV_BUILD_TESTS=ON -DQAV_SANITIZE=ON; then
-  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest_step "unit and crash tests (ASan/UBSan)" build-asan -L 'unit|crash'
+  export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
+  ctest_step "unit, virtual-key and crash tests (ASan/UBSan)" build-asan -L 'unit|crash'
+  timed ctest_step "integration tests (ASan/UBSan)" build-asan -L integration \
+    -R 'integration_(seal_session|library_devices|vcard)_'
+  unset ASAN_OPTIONS UBSAN_OPTIONS
 fi
 
 if step "build (TSan)" build build-tsan -DQAV_BUILD_TESTS=ON -DQAV_SANITIZE_THREAD=ON -DQAV_BUILD_SIM=OFF; then
