@@ -11,7 +11,7 @@ packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64
   clang libclang-rt-14-dev
-  nlohmann-json3-dev libcairo2-dev
+  nlohmann-json3-dev libcairo2-dev libcli11-dev
   valgrind util-linux
   help2man dpkg-dev
 )

@@ -1,44 +1,88 @@
 #include <cstdio>
 
-#include "commands.h"
-#include "result_messages.h"
+#include "options.h"
 #include "session.h"
 
 namespace qavtool {
+namespace {
 
-int Apdu(std::vector<std::string> args) {
-    std::string reader;
-    if (!TakeReaderOption(&args, &reader) || args.empty()) {
-        std::fprintf(stderr, "usage: qavseal apdu [--reader NAME] HEX...\n");
-        return 2;
+struct ApduArgs {
+    std::vector<std::string> commands;
+    bool lock = false;
+};
+
+// Holds the card's transaction for its lifetime.
+class Transaction {
+public:
+    explicit Transaction(QAV_HANDLE handle) : handle_(handle), rc_(QAV_Lock(handle, 0)) {}
+    ~Transaction() {
+        if (rc_ == QAV_OK) QAV_Unlock(handle_, 0);
     }
-    std::vector<std::vector<uint8_t>> commands;
-    for (const std::string& arg : args) {
-        std::vector<uint8_t> command;
-        if (!ParseHex(arg, &command) || command.empty()) {
-            std::fprintf(stderr, "qavseal apdu: not a command in hexadecimal: %s\n", arg.c_str());
-            return 2;
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    uint32_t Result() const { return rc_; }
+
+private:
+    QAV_HANDLE handle_;
+    uint32_t rc_;
+};
+
+int Apdu(const Options& options, const ApduArgs& args) {
+    Output out(options.json);
+    std::vector<Bytes> commands;
+    for (const std::string& text : args.commands) {
+        Bytes command;
+        if (!ParseHex(text, &command) || command.empty()) {
+            return out.Usage("not a command in hexadecimal: " + text);
         }
         commands.push_back(std::move(command));
     }
-    const Library library;
-    if (library.Result() != QAV_OK) return Fail("starting the library", library.Result());
-    Device device;
-    if (const uint32_t rc = device.Open(reader)) return Fail("opening the seal key", rc);
-
-    for (const std::vector<uint8_t>& command : commands) {
-        std::vector<uint8_t> response(65536);
+    Session session;
+    if (const int status = session.Open(options, out)) return status;
+    std::unique_ptr<Transaction> transaction;
+    if (args.lock) {
+        transaction = std::make_unique<Transaction>(session.Handle());
+        if (transaction->Result() != QAV_OK) {
+            return out.Fail("beginning the transaction", transaction->Result());
+        }
+    }
+    nlohmann::ordered_json exchanges = nlohmann::ordered_json::array();
+    for (const Bytes& command : commands) {
+        Bytes response(65536);
         auto length = static_cast<uint32_t>(response.size());
         uint32_t sw = 0;
-        std::printf("> %s\n", ToHex(command.data(), command.size()).c_str());
+        if (!out.Json()) std::printf("> %s\n", ToHex(command).c_str());
         const uint32_t rc =
-            QAV_Transmit(device.Handle(), command.data(), static_cast<uint32_t>(command.size()),
+            QAV_Transmit(session.Handle(), command.data(), static_cast<uint32_t>(command.size()),
                          response.data(), &length, &sw, 0);
-        if (rc != QAV_OK) return Fail("sending the command", rc);
-        std::printf("< %s%s%04X\n", ToHex(response.data(), length).c_str(), length != 0 ? " " : "",
-                    sw);
+        if (rc != QAV_OK) {
+            out.Field("exchanges", exchanges);
+            return out.Fail("sending the command", rc);
+        }
+        response.resize(length);
+        char status[8];
+        std::snprintf(status, sizeof status, "%04X", sw);
+        if (out.Json()) {
+            exchanges.push_back(
+                {{"command", ToHex(command, 0)}, {"response", ToHex(response, 0)}, {"sw", status}});
+        } else {
+            std::printf("< %s%s%s\n", ToHex(response).c_str(), length != 0 ? " " : "", status);
+        }
     }
-    return 0;
+    if (out.Json()) out.Field("exchanges", exchanges);
+    return out.Done();
+}
+
+}  // namespace
+
+void AddApduCommand(Registry registry) {
+    auto args = std::make_shared<ApduArgs>();
+    CLI::App* apdu = AddCommand(registry, registry.app, "apdu",
+                                "send raw command APDUs, show the answers", args, &Apdu);
+    apdu->add_option("HEX", args->commands, "one command APDU in hexadecimal per argument")
+        ->required();
+    apdu->add_flag("--lock", args->lock,
+                   "hold the card's transaction, keeping other programs out, for all commands");
 }
 
 }  // namespace qavtool

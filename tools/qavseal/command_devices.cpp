@@ -1,32 +1,38 @@
-#include <cstdio>
-
-#include "commands.h"
-#include "result_messages.h"
+#include "options.h"
 #include "session.h"
 
 namespace qavtool {
+namespace {
 
-int Devices(std::vector<std::string> args) {
-    uint32_t showAll = 0;
-    for (const std::string& arg : args) {
-        if (arg != "--all") {
-            std::fprintf(stderr, "qavseal devices: unknown option %s\n", arg.c_str());
-            return 2;
-        }
-        showAll = 1;
-    }
+struct DevicesArgs {
+    bool all = false;
+};
+
+int Devices(const Options& options, const DevicesArgs& args) {
+    Output out(options.json);
     const Library library;
-    if (library.Result() != QAV_OK) return Fail("starting the library", library.Result());
+    if (library.Result() != QAV_OK) return out.Fail("starting the library", library.Result());
     char** names = nullptr;
     uint32_t count = 0;
-    const uint32_t rc = QAV_GetDeviceList(&names, &count, showAll);
-    if (rc == QAV_E_NO_DEVICE) {
-        std::printf("%s\n", DescribeResult(rc).c_str());
-        return 1;
-    }
-    if (rc != QAV_OK) return Fail("listing devices", rc);
-    for (uint32_t i = 0; i < count; ++i) std::printf("%s\n", names[i]);
-    return 0;
+    const uint32_t rc = QAV_GetDeviceList(&names, &count, args.all ? 1 : 0);
+    if (rc != QAV_OK) return out.Fail("listing the seal keys", rc);
+    out.List("devices", std::vector<std::string>(names, names + count));
+    return out.Done();
+}
+
+}  // namespace
+
+int Watch(const Options& options);
+
+void AddDeviceCommands(Registry registry) {
+    auto devices = std::make_shared<DevicesArgs>();
+    AddCommand(registry, registry.app, "devices", "list the readers that hold a seal key", devices,
+               &Devices)
+        ->add_flag("--all", devices->all, "every reader with a usable card, whatever its name");
+    auto none = std::make_shared<int>();
+    AddCommand<int>(registry, registry.app, "watch",
+                    "print seal keys as they arrive and leave, until interrupted", none,
+                    [](const Options& options, const int&) { return Watch(options); });
 }
 
 }  // namespace qavtool

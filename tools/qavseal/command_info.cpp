@@ -1,10 +1,8 @@
 #include <winscard.h>
 
-#include <cstdio>
 #include <memory>
-#include <string>
 
-#include "commands.h"
+#include "options.h"
 #include "result_messages.h"
 #include "session.h"
 
@@ -27,51 +25,89 @@ std::string ReaderAtr(const std::string& reader) {
                  state.cbAtr < sizeof state.rgbAtr ? state.cbAtr : sizeof state.rgbAtr);
 }
 
-void PrintResult(const char* label, uint32_t rc, const std::string& value) {
+// A question that may fail on its own without spoiling the rest of info.
+void Answer(Output& out, const char* key, uint32_t rc, const nlohmann::ordered_json& value) {
     if (rc == QAV_OK) {
-        std::printf("%-22s %s\n", label, value.c_str());
+        out.Field(key, value);
+    } else if (out.Json()) {
+        out.Field(key, {{"error", ResultName(rc)}, {"message", DescribeResult(rc)}});
     } else {
-        std::printf("%-22s %s (0x%08X)\n", label, DescribeResult(rc).c_str(), rc);
+        out.Field(key, DescribeResult(rc) + " (" + ResultName(rc) + ")");
     }
+}
+
+constexpr struct {
+    uint32_t kind;
+    const char* key;
+} kStates[] = {{1, "pin_changed"}, {2, "file_A0F3_in_use"}, {4, "payment_application"}};
+
+int Info(const Options& options, const int&) {
+    Output out(options.json);
+    Session session;
+    if (const int status = session.Open(options, out)) return status;
+    out.Field("reader", session.ReaderName());
+    out.Field("ATR", ReaderAtr(session.ReaderName()));
+
+    uint32_t flag1 = 0;
+    uint32_t flag2 = 0;
+    const uint32_t abilityRc = QAV_GetSealDeviceAbility(session.Handle(), &flag1, &flag2, 0);
+    Answer(out, "abilities", abilityRc,
+           out.Json() ? nlohmann::ordered_json{{"flag1", flag1}, {"flag2", flag2}}
+                      : nlohmann::ordered_json("flag1 " + std::to_string(flag1) + ", flag2 " +
+                                               std::to_string(flag2)));
+    uint8_t info[64] = {};
+    const uint32_t infoRc = QAV_GetAbilityInfo(session.Handle(), info, 0);
+    Answer(out, "ability_data", infoRc, ToHex(info, sizeof info));
+    for (const auto& entry : kStates) {
+        uint32_t state = 0;
+        const uint32_t rc = QAV_GetState(session.Handle(), entry.kind, &state, 0);
+        Answer(out, entry.key, rc, state);
+    }
+    return out.Done();
+}
+
+struct StateArgs {
+    uint32_t kind = 1;
+};
+
+int State(const Options& options, const StateArgs& args) {
+    return WithSession(options, [&](Session& session, Output& out) {
+        uint32_t state = 0;
+        if (const uint32_t rc = QAV_GetState(session.Handle(), args.kind, &state, 0)) {
+            return out.Fail("asking the state", rc);
+        }
+        out.Field("state", state);
+        return out.Done();
+    });
+}
+
+// Reset and clear-state: one call on an open key, nothing to show but success.
+template <uint32_t (*kCall)(QAV_HANDLE, uint32_t)>
+int Plain(const Options& options, const int&) {
+    return WithSession(options, [](Session& session, Output& out) {
+        if (const uint32_t rc = kCall(session.Handle(), 0)) return out.Fail("asking the card", rc);
+        out.Field("result", "done");
+        return out.Done();
+    });
 }
 
 }  // namespace
 
-int Info(std::vector<std::string> args) {
-    std::string reader;
-    if (!TakeReaderOption(&args, &reader) || !args.empty()) {
-        std::fprintf(stderr, "usage: qavseal info [--reader NAME]\n");
-        return 2;
-    }
-    const Library library;
-    if (library.Result() != QAV_OK) return Fail("starting the library", library.Result());
-    Device device;
-    if (const uint32_t rc = device.Open(reader)) return Fail("opening the seal key", rc);
-
-    std::printf("%-22s %s\n", "Reader:", device.ReaderName().c_str());
-    std::printf("%-22s %s\n", "ATR:", ReaderAtr(device.ReaderName()).c_str());
-
-    uint32_t flag1 = 0;
-    uint32_t flag2 = 0;
-    const uint32_t abilityRc = QAV_GetSealDeviceAbility(device.Handle(), &flag1, &flag2, 0);
-    PrintResult("Abilities:", abilityRc,
-                "flag1 " + std::to_string(flag1) + ", flag2 " + std::to_string(flag2));
-
-    uint8_t info[64] = {};
-    const uint32_t infoRc = QAV_GetAbilityInfo(device.Handle(), info, 0);
-    PrintResult("Ability data:", infoRc, ToHex(info, 32));
-    if (infoRc == QAV_OK) std::printf("%-22s %s\n", "", ToHex(info + 32, 32).c_str());
-
-    const struct {
-        uint32_t kind;
-        const char* label;
-    } states[] = {{1, "PIN changed:"}, {2, "File A0F3 in use:"}, {4, "Payment application:"}};
-    for (const auto& entry : states) {
-        uint32_t state = 0;
-        const uint32_t rc = QAV_GetState(device.Handle(), entry.kind, &state, 0);
-        PrintResult(entry.label, rc, std::to_string(state));
-    }
-    return 0;
+void AddInfoCommands(Registry registry) {
+    auto none = std::make_shared<int>();
+    AddCommand(registry, registry.app, "info",
+               "show the key's reader, ATR, abilities, ability data and states", none, &Info);
+    auto state = std::make_shared<StateArgs>();
+    AddCommand(registry, registry.app, "state", "answer one state question", state, &State)
+        ->add_option("--kind", state->kind,
+                     "1 PIN changed, 2 file A0F3 in use, 4 payment application")
+        ->capture_default_str();
+    AddCommand(registry, registry.app, "reset",
+               "send the card's reset command, which clears its security state", none,
+               &Plain<QAV_Reset>);
+    AddCommand(registry, registry.app, "clear-state",
+               "select the seal application anew, dropping a verified PIN", none,
+               &Plain<QAV_ClearSecureState>);
 }
 
 }  // namespace qavtool

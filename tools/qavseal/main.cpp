@@ -1,41 +1,46 @@
 // qavseal: the seal-key tool, written against the public C interface.
+#include <CLI/CLI.hpp>
 #include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
 
-#include "commands.h"
-
-namespace {
-
-constexpr const char kUsage[] =
-    "usage: qavseal <command> [options]\n"
-    "\n"
-    "commands:\n"
-    "  devices [--all]                 list the readers that hold a seal key\n"
-    "                                  (--all: every reader with a usable card)\n"
-    "  info [--reader NAME]            open the key and show its reader, ATR,\n"
-    "                                  abilities, ability data and states\n"
-    "  apdu [--reader NAME] HEX...     send raw command APDUs, show the answers\n"
-    "  watch                           print devices as they arrive and leave,\n"
-    "                                  until interrupted\n"
-    "  help                            show this text\n"
-    "\n"
-    "Without --reader, commands use the first seal key listed.\n";
-
-}  // namespace
+#include "options.h"
 
 int main(int argc, char** argv) {
-    if (argc < 2 || std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(kUsage, argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+    using namespace qavtool;
+    CLI::App app{"qavseal: list, inspect and use electronic-seal keys.", "qavseal"};
+    app.require_subcommand(1);
+    // Global options may come after the command too.
+    app.fallthrough();
+    Options options;
+    app.add_option("--device", options.device,
+                   "the reader of the seal key to use (default: the first seal key listed)");
+    app.add_flag("--json", options.json, "print one JSON document instead of text");
+    app.add_flag("--verify-pin", options.verifyPin,
+                 "verify the user PIN, asked on the terminal, before the command");
+    app.add_option("--pin-fd", options.pinFd,
+                   "read PINs from this file descriptor, one a line (implies --verify-pin)")
+        ->check(CLI::NonNegativeNumber);
+
+    Action action;
+    const Registry registry{app, options, action};
+    for (auto add : {AddDeviceCommands, AddInfoCommands, AddApduCommand, AddPinCommands,
+                     AddDigestCommands, AddFileCommands, AddContainerCommands, AddKeyCommands,
+                     AddSealCommands, AddSessionKeyCommands, AddAuthCommands, AddCipherCommands}) {
+        add(registry);
     }
-    const std::string command = argv[1];
-    std::vector<std::string> args(argv + 2, argv + argc);
-    if (command == "devices") return qavtool::Devices(std::move(args));
-    if (command == "info") return qavtool::Info(std::move(args));
-    if (command == "apdu") return qavtool::Apdu(std::move(args));
-    if (command == "watch") return qavtool::Watch(std::move(args));
-    std::fprintf(stderr, "qavseal: unknown command %s\n%s", command.c_str(), kUsage);
-    return 2;
+    for (CLI::App* command : app.get_subcommands({})) {
+        if (command->get_subcommands({}).empty()) continue;
+        command->require_subcommand(1);
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::CallForAllHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::ParseError& error) {
+        app.exit(error);
+        return 2;
+    }
+    return action ? action() : 2;
 }

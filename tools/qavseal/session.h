@@ -1,10 +1,12 @@
-// The library started and one device opened for a command's lifetime.
+// The library started and one seal key open for a command's lifetime.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "options.h"
+#include "output.h"
 #include "qavseal/qavseal.h"
 
 namespace qavtool {
@@ -42,14 +44,43 @@ private:
     std::string readerName_;
 };
 
-// Prints "qavseal: what: message (0x...)" and gives exit status 1.
-int Fail(const char* what, uint32_t rc);
+enum class Login { kAsOptionsSay, kNever };
 
-// "00A4 0400" -> bytes; false on anything that is not pairs of hex digits.
-bool ParseHex(const std::string& text, std::vector<uint8_t>* bytes);
-std::string ToHex(const uint8_t* bytes, size_t length);
+class Session {
+public:
+    // Starts the library and opens --device; verifies the user PIN first
+    // when --verify-pin or --pin-fd asks for it (and login allows). Gives 0,
+    // or the exit status of the failure it printed.
+    int Open(const Options& options, Output& out, Login login = Login::kAsOptionsSay);
+    QAV_HANDLE Handle() const { return device_.Handle(); }
+    const std::string& ReaderName() const { return device_.ReaderName(); }
 
-// Splits "--reader NAME" off the arguments.
-bool TakeReaderOption(std::vector<std::string>* args, std::string* reader);
+private:
+    Library library_;
+    Device device_;
+};
+
+// Prints the tries left the card reported with a PIN failure, then the failure.
+int FailPin(Output& out, const char* during, uint32_t rc, uint32_t triesLeft);
+
+// Opens the session a command needs and runs body(session, out) in it.
+template <typename Body>
+int WithSession(const Options& options, Body body, Login login = Login::kAsOptionsSay) {
+    Output out(options.json);
+    Session session;
+    if (const int status = session.Open(options, out, login)) return status;
+    return body(session, out);
+}
+
+// Calls fill(buffer, &length) with room for capacity bytes and keeps the
+// length it reports; the call's result, or QAV_OK.
+template <typename Fill>
+uint32_t FillBytes(size_t capacity, std::vector<uint8_t>* bytes, Fill fill) {
+    bytes->assign(capacity, 0);
+    auto length = static_cast<uint32_t>(capacity);
+    const uint32_t rc = fill(bytes->data(), &length);
+    bytes->resize(rc == QAV_OK && length <= capacity ? length : 0);
+    return rc;
+}
 
 }  // namespace qavtool

@@ -1,0 +1,103 @@
+#include "options.h"
+#include "session.h"
+
+namespace qavtool {
+namespace {
+
+int Containers(const Options& options, const int&) {
+    return WithSession(options, [&](Session& session, Output& out) {
+        char** names = nullptr;
+        uint32_t count = 0;
+        if (const uint32_t rc = QAV_GetContainerList(session.Handle(), &names, &count, 0)) {
+            return out.Fail("listing the containers", rc);
+        }
+        out.List("containers", std::vector<std::string>(names, names + count));
+        return out.Done();
+    });
+}
+
+struct CertArgs {
+    std::string container;
+    std::string out;
+    bool pem = false;
+};
+
+int Cert(const Options& options, const CertArgs& args) {
+    Output out(options.json);
+    Session session;
+    if (const int status = session.Open(options, out)) return status;
+    uint32_t length = 0;
+    uint32_t rc = QAV_ReadCert(session.Handle(), args.container.c_str(), nullptr, &length, 0);
+    Bytes der(length);
+    if (rc == QAV_OK && length != 0) {
+        rc = QAV_ReadCert(session.Handle(), args.container.c_str(), der.data(), &length, 0);
+    }
+    if (rc != QAV_OK) return out.Fail("reading the certificate", rc);
+    if (length == 0) return out.Fail("reading the certificate", QAV_E_NOT_FOUND);
+    der.resize(length);
+    if (!args.pem) return Emit(out, args.out, "certificate", der);
+    const std::string pem = Pem("CERTIFICATE", der);
+    if (args.out.empty()) {
+        out.Field("certificate", pem);
+        return out.Done();
+    }
+    if (!WriteFileBytes(args.out, reinterpret_cast<const uint8_t*>(pem.data()), pem.size())) {
+        return out.Usage("cannot write " + args.out);
+    }
+    out.Field("written", args.out);
+    return out.Done();
+}
+
+struct VerifyCertArgs {
+    std::string keyPair;
+    std::string issuer;
+    std::string store;
+    uint32_t algorithm = 1;
+    std::string in;
+};
+
+int VerifyCert(const Options& options, const VerifyCertArgs& args) {
+    Bytes certificate;
+    if (!ReadFileBytes(args.in, &certificate)) {
+        return Output(options.json).Usage("cannot read " + args.in);
+    }
+    return WithSession(options, [&](Session& session, Output& out) {
+        if (const uint32_t rc = QAV_VerifyCertData(
+                session.Handle(), args.keyPair.c_str(), args.issuer.c_str(), args.store.c_str(),
+                args.algorithm, certificate.data(), static_cast<uint32_t>(certificate.size()), 0)) {
+            return out.Fail("having the card check the certificate", rc);
+        }
+        out.Field("certificate", "verified");
+        return out.Done();
+    });
+}
+
+}  // namespace
+
+void AddContainerCommands(Registry registry) {
+    auto none = std::make_shared<int>();
+    AddCommand(registry, registry.app, "containers", "list the key containers on the card", none,
+               &Containers);
+
+    auto cert = std::make_shared<CertArgs>();
+    CLI::App* certCommand =
+        AddCommand(registry, registry.app, "cert", "save a container's certificate", cert, &Cert);
+    certCommand->add_option("--container,-c", cert->container, "the container")->required();
+    certCommand->add_option("--out,-o", cert->out, "write the certificate to this file");
+    certCommand->add_flag("--pem", cert->pem, "PEM instead of DER");
+
+    auto verify = std::make_shared<VerifyCertArgs>();
+    CLI::App* verifyCommand =
+        AddCommand(registry, registry.app, "verify-cert",
+                   "have the card check a certificate's signature", verify, &VerifyCert);
+    verifyCommand->add_option("--key-pair", verify->keyPair, "container A: its key pair")
+        ->required();
+    verifyCommand->add_option("--issuer", verify->issuer, "container B: the issuer's public key")
+        ->required();
+    verifyCommand->add_option("--store", verify->store, "container C: where the certificate goes")
+        ->required();
+    verifyCommand->add_option("--algorithm", verify->algorithm, "1 or 3")->capture_default_str();
+    verifyCommand->add_option("--in,-i", verify->in, "the certificate (DER)")->required();
+}
+
+}  // namespace qavtool
