@@ -14,6 +14,12 @@ std::string Label(const std::string& key) {
     for (char& c : label) {
         if (c == '_') c = ' ';
     }
+    // The one abbreviation people read in capitals.
+    for (size_t at = label.find("pin"); at != std::string::npos; at = label.find("pin", at + 3)) {
+        const bool word =
+            (at == 0 || label[at - 1] == ' ') && (at + 3 == label.size() || label[at + 3] == ' ');
+        if (word) label.replace(at, 3, "PIN");
+    }
     if (!label.empty())
         label[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(label[0])));
     return label + ":";
