@@ -20,7 +20,6 @@ namespace {
 constexpr uint32_t kPaymentResponseSize = 256;
 constexpr uint8_t kStateAidEndings[] = {0x01, 0x02, 0x03, 0x06};
 constexpr uint8_t kCardNumberAidEndings[] = {0x01, 0x02, 0x06};
-constexpr uint32_t kSelectResponseSize = 200;
 constexpr uint32_t kRecordSize = 255;
 constexpr uint8_t kTrackDataTag = 0x57;
 
@@ -61,10 +60,10 @@ uint32_t SelectCardNumberApplication(CCardSeal& card) {
     uint32_t rc = QAV_OK;
     for (const uint8_t ending : kCardNumberAidEndings) {
         const PaymentAid aid = PaymentAidEnding(ending);
-        std::vector<uint8_t> response(kSelectResponseSize);
-        uint32_t length = kSelectResponseSize;
-        rc = card.SelectFile(1, aid.data(), static_cast<uint32_t>(aid.size()), 0, response.data(),
-                             &length, 0);
+        // Only whether it answers matters, whatever the length of its answer.
+        uint32_t length = 0;
+        rc = card.SelectFile(1, aid.data(), static_cast<uint32_t>(aid.size()), 0, nullptr, &length,
+                             0);
         if (rc == QAV_OK) break;
     }
     return rc;

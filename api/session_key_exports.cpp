@@ -116,6 +116,11 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_DelSessionKey(QAV_HANDLE handle, QAV_
     const SessionKeyHandle* sessionKey = nullptr;
     const auto checks = [&] { return CheckSessionKey(handle, key, &sessionKey); };
     return RunCardExport(handle, checks, kProbe, [&](CDevice&, CCardSeal& card) {
+        // The card's own key is not the caller's to delete: only its handle goes.
+        if (sessionKey->keyNumber == kFixedKeyNumber) {
+            qav::api::DeleteSessionKey(handle, sessionKey);
+            return QAV_OK;
+        }
         uint32_t index = sessionKey->keyNumber;
         if (const uint32_t rc = card.ImportSessionKey(kDeleteKey, 0, sessionKey->algorithm, 1, 0, 0,
                                                       nullptr, 0, &index, 0)) {

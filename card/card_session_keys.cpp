@@ -205,7 +205,10 @@ uint32_t CCardKeyCommands::ImportSessionKey(uint32_t mode, uint32_t wrapped, uin
                                          header, PieceAnswer::kEveryPiece, &answer)) {
         return rc;
     }
-    *keyIndex = answer.empty() ? 0 : answer[0];
+    const uint32_t answered = answer.empty() ? 0 : answer[0];
+    // A key number no later command can name would leave an unusable handle.
+    if (answered > kMaxKeyIndex) return QAV_E_UNEXPECTED_DATA;
+    *keyIndex = answered;
     return QAV_OK;
 }
 

@@ -29,7 +29,6 @@ constexpr std::array<std::array<uint8_t, kKnownAtrSlot>, 5> kKnownAtrs = {{
 
 constexpr uint32_t kMaxFileId = 0xFFFF;
 constexpr uint32_t kAtrBufferSize = 64;
-constexpr uint32_t kSelectResponseSize = 200;
 
 bool IsKnownAtr(const uint8_t* atr, uint32_t length) {
     // Compared over the card's ATR length against the zero-padded slot. An
@@ -41,17 +40,17 @@ bool IsKnownAtr(const uint8_t* atr, uint32_t length) {
     });
 }
 
+// The selection's own answer is not kept: one of any length the card layer
+// accepts is no failure of the caller's operation.
 uint32_t SelectById(CCardSeal& card, uint32_t fid, uint32_t childOfCurrent = 0) {
-    std::array<uint8_t, kSelectResponseSize> response{};
-    uint32_t length = kSelectResponseSize;
-    return card.SelectFile(0, nullptr, 0, static_cast<int32_t>(fid), response.data(), &length,
+    uint32_t length = 0;
+    return card.SelectFile(0, nullptr, 0, static_cast<int32_t>(fid), nullptr, &length,
                            childOfCurrent);
 }
 
 uint32_t SelectByName(CCardSeal& card) {
-    std::array<uint8_t, kSelectResponseSize> response{};
-    uint32_t length = kSelectResponseSize;
-    return card.SelectFile(1, kSealApplicationName, sizeof kSealApplicationName, 0, response.data(),
+    uint32_t length = 0;
+    return card.SelectFile(1, kSealApplicationName, sizeof kSealApplicationName, 0, nullptr,
                            &length, 0);
 }
 

@@ -179,7 +179,7 @@ wineserver -k 2>/dev/null || true
 echo "=== Windows steps took $((SECONDS - win_started)) s"
 
 if [ -x scripts/run-fuzz.sh ]; then
-  step "fuzzing" scripts/run-fuzz.sh "${QAV_FUZZ_SECONDS:-30}"
+  step "fuzzing" scripts/run-fuzz.sh "${QAV_FUZZ_SECONDS:-20}"
 fi
 
 if [ "$skipped" -gt 0 ]; then

@@ -10,8 +10,9 @@
  * - Every function returns a uint32_t result code: QAV_OK (0) on success, a
  *   QAV_E_* library code, QAV_CARD_STATUS(sw) for a card status word the
  *   operation does not handle itself, a bare 16-bit status word from a
- *   failed GET RESPONSE, or a PC/SC error code (0x801000xx) passed through
- *   unchanged from the smart-card service.
+ *   failed GET RESPONSE, QAV_E_UNEXPECTED_DATA for a card answer too short
+ *   to hold a status word, or a PC/SC error code (0x801000xx) passed
+ *   through unchanged from the smart-card service.
  * - Checks run in a fixed order and return at the first that fails, before
  *   anything is sent to a card:
  *     1. library not initialised           QAV_E_NOT_INITIALIZED
@@ -877,7 +878,8 @@ QAV_EXPORT uint32_t QAV_API QAV_VerifyCertData(QAV_HANDLE handle, const char* co
  *
  * Returns QAV_OK; QAV_E_BAD_ALGORITHM (algorithm, checked first, or the
  * container's key type); QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH;
- * QAV_E_NO_CONTAINER; QAV_E_NOT_FOUND.
+ * QAV_E_NO_CONTAINER; QAV_E_NOT_FOUND; QAV_E_UNEXPECTED_DATA (the card
+ * answers a key number above 4).
  */
 QAV_EXPORT uint32_t QAV_API QAV_ImportSessionKey(QAV_HANDLE handle, uint32_t algorithm,
                                                  const uint8_t* key, uint32_t keyLength,
@@ -908,7 +910,8 @@ QAV_EXPORT uint32_t QAV_API QAV_GetEnDeKeyHandle(QAV_HANDLE handle, QAV_SessionK
                                                  uint32_t reserved);
 
 /* Deletes a session key on the card and frees its handle. When the card
- * refuses, the handle stays valid.
+ * refuses, the handle stays valid. A handle of the card's own cipher key
+ * (QAV_GetEnDeKeyHandle) is only freed: that key stays on the card.
  *
  * Returns QAV_OK; QAV_E_BAD_KEY.
  */

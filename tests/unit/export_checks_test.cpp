@@ -11,6 +11,7 @@
 
 #include "def_exports.h"
 #include "qavseal/qavseal.h"
+#include "support/known_commands.h"
 #include "support/open_device_fixture.h"
 
 namespace qav {
@@ -462,6 +463,10 @@ TEST_F(ExportChecksTest, KeyHandlesAreTheirDevicesOnly) {
     ASSERT_EQ(QAV_GetEnDeKeyHandle(first, &firstKey, 0), QAV_OK);
     ASSERT_EQ(QAV_GetEnDeKeyHandle(first, &again, 0), QAV_OK);
     EXPECT_NE(firstKey, again);
+    // The card's own key stays on the card; deleting frees only the handle.
+    card->Expect(test::kSelectAbility, "90 00");
+    EXPECT_EQ(QAV_DelSessionKey(first, again, 0), QAV_OK);
+    EXPECT_EQ(QAV_DelSessionKey(first, again, 0), QAV_E_BAD_KEY);
     pcsc.ResetCounts();
     uint8_t out[16];
     uint32_t outLength = sizeof out;

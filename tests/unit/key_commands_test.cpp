@@ -70,6 +70,13 @@ TYPED_TEST(KeyCommandsTest, SessionKeysExportImportAndDelete) {
     r.Expect(CommandLe("80 4A 04 14", Join({Bytes("C1 08"), Counting(8)})), "02 90 00");
     EXPECT_EQ(card.ImportSessionKey(1, 0, 4, 1, 0, 0, Counting(8).data(), 8, &index, 0), 0u);
     EXPECT_EQ(index, 2u);
+    // Found by the export fuzz target: a key number above 4 made a handle no
+    // later command takes.
+    index = 3;
+    r.Expect(CommandLe("80 4A 04 14", Join({Bytes("C1 08"), Counting(8)})), "05 90 00");
+    EXPECT_EQ(card.ImportSessionKey(1, 0, 4, 1, 0, 0, Counting(8).data(), 8, &index, 0),
+              QAV_E_UNEXPECTED_DATA);
+    EXPECT_EQ(index, 3u);
     // A wrapped block of the caller's length fills one 249-byte piece; one
     // byte more takes a second piece (P1 08 first, 20 last).
     for (const uint32_t keyLength : {241u, 242u}) {

@@ -15,6 +15,7 @@ namespace {
 
 using fake::Bytes;
 using fake::FromHex;
+using test::kPaymentApp1;
 using test::kSelectAbility;
 using test::kSelectMaster;
 using test::kSelectSeal;
@@ -73,6 +74,27 @@ TEST_F(SealApplicationTest, KnownAtrsGetNoSelectionComparedOverTheirWholeLength)
         Open(FromHex("3B 7E 96 00 00 00 81 50 32 60 86 43 20 16 03 18 16 13 44 01"));
     card->Expect(kSelectAbility, "90 00");
     EXPECT_EQ(SelectSealApplication(DeviceOf(handle), 0, 0), QAV_OK);
+}
+
+// Found by the export fuzz target: a selection answered with more than 200
+// bytes failed the caller's operation with QAV_E_BUFFER_TOO_SMALL.
+TEST_F(SealApplicationTest, SelectionAnswersOfAnyLengthAreNoFailure) {
+    const std::string fci = fake::ToHex(Bytes(240, 0x6F)) + " 90 00";
+    const QAV_HANDLE handle = Open();
+    card->Expect(kSelectAbility, fci);
+    EXPECT_EQ(SelectSealApplication(DeviceOf(handle), 0, 0), QAV_OK);
+
+    card->Expect("00 A4 00 00 02 20 04", fci).Expect("00 B0 00 00 02", "AB CD 90 00");
+    uint8_t out[2] = {};
+    uint32_t length = sizeof out;
+    EXPECT_EQ(ReadCardFile(DeviceOf(handle), 0x2004, 0, out, &length, nullptr, 0, 0), QAV_OK);
+    EXPECT_EQ(fake::ToHex(out, length), "AB CD");
+
+    card->Expect(kPaymentApp1, fci).Expect("00 B2 01 0C 00", "70 05 57 03 12 34 5D 90 00");
+    char number[8] = {};
+    length = sizeof number;
+    EXPECT_EQ(QAV_GetCardNumber(handle, number, &length, 0), QAV_OK);
+    EXPECT_STREQ(number, "12345");
 }
 
 void ExpectTableReads(fake::ScriptedCard& card, const std::string& count,
