@@ -679,7 +679,7 @@ QAV_EXPORT uint32_t QAV_API QAV_SealSign(QAV_HANDLE handle, const char* containe
  *
  * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_BUFFER_TOO_SMALL;
  * QAV_E_UNEXPECTED_DATA (an answer of another form, or a picture shorter
- * than reported).
+ * than reported); QAV_E_ID_TOO_LARGE (pictureRef above 0xFFFF).
  */
 QAV_EXPORT uint32_t QAV_API QAV_GetSealPic(QAV_HANDLE handle, uint32_t pictureRef, uint8_t* out,
                                            uint32_t* outLength, uint32_t reserved);
@@ -697,7 +697,8 @@ QAV_EXPORT uint32_t QAV_API QAV_GetSealPic(QAV_HANDLE handle, uint32_t pictureRe
  *                        little from one call to the next: leave room.
  *
  * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH; QAV_E_NO_CONTAINER;
- * QAV_E_BUFFER_TOO_SMALL; QAV_E_UNEXPECTED_DATA.
+ * QAV_E_BUFFER_TOO_SMALL; QAV_E_UNEXPECTED_DATA; QAV_E_ID_TOO_LARGE
+ * (pictureRef above 0xFFFF).
  */
 QAV_EXPORT uint32_t QAV_API QAV_GetSealWaterMarkPic(QAV_HANDLE handle, const char* containerName,
                                                     uint32_t pictureRef, const uint8_t* hash,
@@ -933,7 +934,8 @@ QAV_EXPORT uint32_t QAV_API QAV_DelSessionKey(QAV_HANDLE handle, QAV_SessionKey*
  * Returns QAV_OK; QAV_E_BAD_KEY; QAV_E_BAD_LENGTH (input not whole blocks;
  * decrypt checks it before the iv); QAV_E_IV_LENGTH; QAV_E_BAD_SELECTOR
  * (padding); QAV_E_PADDING (decrypted data not padded so);
- * QAV_E_NULL_POINTER; QAV_E_BUFFER_TOO_SMALL.
+ * QAV_E_NULL_POINTER; QAV_E_BUFFER_TOO_SMALL; QAV_E_BAD_CIPHER_MODE (withIv
+ * above 1, found only after the seal application probe).
  */
 QAV_EXPORT uint32_t QAV_API QAV_SessionKeyEncrypt(QAV_HANDLE handle, QAV_SessionKey* key,
                                                   uint32_t withIv, uint32_t padding,
