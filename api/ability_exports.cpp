@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "api/frame.h"
-#include "card/card_seal.h"
+#include "card/seal/card_seal.h"
 #include "device/ability.h"
 #include "device/seal_application.h"
 

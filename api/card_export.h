@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "api/frame.h"
-#include "card/card_seal.h"
+#include "card/seal/card_seal.h"
 #include "device/seal_application.h"
 
 namespace qav::api {

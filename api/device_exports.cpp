@@ -5,7 +5,7 @@
 #include "api/device_state.h"
 #include "api/frame.h"
 #include "api/transmit.h"
-#include "card/card_seal.h"
+#include "card/seal/card_seal.h"
 #include "device/seal_application.h"
 
 using qav::CDevice;

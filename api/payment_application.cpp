@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "api/transmit.h"
-#include "card/card_output.h"
-#include "card/card_seal.h"
+#include "card/common/card_output.h"
+#include "card/seal/card_seal.h"
 #include "codec/hex.h"
 #include "device/ber.h"
 #include "device/seal_application.h"

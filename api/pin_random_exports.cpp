@@ -6,7 +6,7 @@
 #include "api/card_export.h"
 #include "api/device_state.h"
 #include "api/payment_application.h"
-#include "card/pin_block.h"
+#include "card/common/pin_block.h"
 #include "platform/secure_memory.h"
 
 using qav::CCardSeal;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "card/card_output.h"
+#include "card/common/card_output.h"
 #include "codec/padding.h"
 #include "platform/secure_memory.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "card/card_seal.h"
+#include "card/seal/card_seal.h"
 
 namespace qav::api {
 

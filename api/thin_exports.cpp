@@ -2,7 +2,7 @@
 // row: the probe it runs, then the operation with the caller's arguments.
 
 #include "api/card_export.h"
-#include "card/pin_block.h"
+#include "card/common/pin_block.h"
 
 using qav::CCardSeal;
 using qav::CDevice;

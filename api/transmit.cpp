@@ -1,6 +1,6 @@
 #include "api/transmit.h"
 
-#include "card/card.h"
+#include "card/common/card.h"
 #include "qavseal/qavseal.h"
 #include "reader/status_words.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <mutex>
 
-#include "card/card.h"
+#include "card/common/card.h"
 #include "reader/reader.h"
 
 namespace qav {

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "card/binary_transfer.h"
-#include "card/card_seal.h"
+#include "card/common/binary_transfer.h"
+#include "card/seal/card_seal.h"
 #include "reader/reader_pcsc.h"
 
 namespace qav {

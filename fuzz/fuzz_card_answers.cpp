@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "card/card_seal.h"
+#include "card/seal/card_seal.h"
 #include "fuzz_reader.h"
 #include "qavseal/qavseal.h"
 

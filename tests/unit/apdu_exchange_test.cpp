@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "card/card_seal.h"
+#include "card/seal/card_seal.h"
 #include "reader/apdu.h"
 #include "reader/chunk_cursor.h"
 #include "support/scripted_reader.h"

@@ -4,7 +4,7 @@
 #include <array>
 #include <vector>
 
-#include "card/card_seal.h"
+#include "card/seal/card_seal.h"
 #include "support/scripted_reader.h"
 
 namespace qav {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "card/card_seal.h"
+#include "card/seal/card_seal.h"
 #include "support/card_callbacks.h"
 #include "support/scripted_reader.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "card/card_seal.h"
+#include "card/seal/card_seal.h"
 #include "support/card_callbacks.h"
 #include "support/freed_memory_watch.h"
 #include "support/scripted_reader.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "card/card_seal.h"
-#include "card/seal_sign_tlv.h"
+#include "card/seal/card_seal.h"
+#include "card/seal/seal_sign_tlv.h"
 #include "support/card_callbacks.h"
 #include "support/scripted_reader.h"
 

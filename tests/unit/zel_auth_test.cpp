@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "card/card_zel.h"
+#include "card/identity/card_zel.h"
 #include "support/card_callbacks.h"
 #include "support/scripted_reader.h"
 

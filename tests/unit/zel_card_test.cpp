@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "card/card_zel.h"
+#include "card/identity/card_zel.h"
 #include "support/card_callbacks.h"
 #include "support/scripted_reader.h"
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "card/card_seal.h"
+#include "card/seal/card_seal.h"
 #include "device/device.h"
 #include "qavseal/qavseal.h"
 #include "reader/reader.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "api/frame.h"
-#include "card/card_seal.h"
+#include "card/seal/card_seal.h"
 
 namespace qav::test {
 
