@@ -1,6 +1,8 @@
 #include <errno.h>
 #include <signal.h>
+#include <sys/auxv.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <ucontext.h>
@@ -27,6 +29,9 @@ constexpr size_t kSignalCount = sizeof kSignals / sizeof kSignals[0];
 std::atomic<bool> g_installed[kSignalCount];
 std::atomic<bool> g_anyInstalled{false};
 std::atomic<uint32_t> g_dumpingThread{0};
+// A setuid or otherwise secure-execution process: its environment is its
+// caller's, who must not choose where root makes folders.
+std::atomic<bool> g_secureExecution{false};
 
 // The disposition the kernel holds, not the one a sanitizer's interceptor
 // reports: a sanitizer that owns a signal must keep it.
@@ -72,11 +77,16 @@ void FillContext(const siginfo_t& info, const ucontext_t& uc, CrashContext* cras
 }
 
 void WriteDump(const siginfo_t& info, const ucontext_t& uc, uint32_t thread) noexcept {
+    // A process that made itself non-dumpable keeps its memory out of files.
+    if (syscall(SYS_prctl, PR_GET_DUMPABLE, 0, 0, 0, 0) == 0) return;
     char path[kDumpPathCapacity];
-    const int fd = OpenDumpFile(environ, path, sizeof path);
+    bool forAnotherUser = true;
+    const int fd =
+        OpenDumpFile(g_secureExecution ? nullptr : environ, path, sizeof path, &forAnotherUser);
     if (fd < 0) return;
     CrashContext crash;
     crash.threadId = thread;
+    crash.withoutMemory = forAnotherUser;
     FillContext(info, uc, &crash);
     WriteMinidump(fd, crash);
     raw::Close(fd);
@@ -172,6 +182,7 @@ thread_local AlternateStack t_alternateStack;
 }  // namespace
 
 void InstallCrashHandler() noexcept {
+    g_secureExecution = getauxval(AT_SECURE) != 0;
     struct sigaction action = {};
     action.sa_sigaction = OnCrashSignal;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;

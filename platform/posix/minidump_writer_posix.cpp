@@ -382,12 +382,18 @@ bool WriteMinidump(int fd, const CrashContext& crash) noexcept {
     for (size_t i = 0; i < threadCount; ++i) {
         ThreadSlot& thread = threads[i];
         thread.record.id = thread.id;
-        if (thread.high > thread.low) {
+        if (!crash.withoutMemory && thread.high > thread.low) {
             thread.record.stackStart = thread.low;
             thread.record.stack = out.Memory(thread.low, thread.high - thread.low);
             ++stacks;
         }
-        if (i == 0) {
+        if (i == 0 && crash.withoutMemory) {
+            // Vector registers hold whatever was last copied through them.
+            diag::CpuContext general = crash.cpu;
+            general.flags = kContextControl | kContextInteger | kContextSegments;
+            std::memset(general.fxsave, 0, sizeof general.fxsave);
+            thread.record.context = WriteContext(out, general);
+        } else if (i == 0) {
             thread.record.context = WriteContext(out, crash.cpu);
         } else {
             diag::CpuContext partial;
@@ -444,8 +450,10 @@ bool WriteMinidump(int fd, const CrashContext& crash) noexcept {
 
     directory.Add(kLinuxMapsStream, out.File("/proc/self/maps"));
     directory.Add(kLinuxProcStatusStream, out.File("/proc/self/status"));
-    directory.Add(kLinuxCmdLineStream, out.File("/proc/self/cmdline"));
-    directory.Add(kLinuxAuxvStream, out.File("/proc/self/auxv"));
+    if (!crash.withoutMemory) {
+        directory.Add(kLinuxCmdLineStream, out.File("/proc/self/cmdline"));
+        directory.Add(kLinuxAuxvStream, out.File("/proc/self/auxv"));
+    }
 
     struct timespec now = {};
     syscall(SYS_clock_gettime, CLOCK_REALTIME, &now);

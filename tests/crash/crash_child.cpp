@@ -2,8 +2,14 @@
 // in a thread of its own. Prints "tid N" first so its parent can find the
 // thread in the dump. Exits 77 when the signal belongs to someone else (a
 // sanitizer), so the parent can say so instead of passing blind.
+//
+// Main's stack holds a secret while the thread crashes, for tests of what a
+// dump may carry. QAV_CRASH_DUMPABLE=0 or 1 sets the process's dumpable flag
+// first.
 #include <dlfcn.h>
 #include <signal.h>
+#include <sys/auxv.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -22,6 +28,8 @@ __attribute__((noinline)) void NullWriteCrash() {
 }
 
 __attribute__((noinline)) void AbortCrash() { abort(); }
+
+__attribute__((noinline)) void IllegalCrash() { __builtin_trap(); }
 
 __attribute__((noinline)) int StackOverflowCrash(int depth) {
     volatile char frame[512];
@@ -69,8 +77,8 @@ void RequireLibraryHandler(int signal) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s LIBRARY CASE\n", argv[0]);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s LIBRARY CASE [ANY]\n", argv[0]);
         return 2;
     }
     const char* const crash = argv[2];
@@ -96,6 +104,9 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(crash, "abort") == 0 || ownHandler) {
         signal = SIGABRT;
         body = [] { AbortCrash(); };
+    } else if (std::strcmp(crash, "illegal") == 0) {
+        signal = SIGILL;
+        body = [] { IllegalCrash(); };
     } else if (std::strcmp(crash, "divide") == 0) {
         signal = SIGFPE;
         body = [] { std::printf("%d\n", DivideCrash(g_zero)); };
@@ -107,6 +118,18 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (!ownHandler) RequireLibraryHandler(signal);
+    if (const char* dumpable = std::getenv("QAV_CRASH_DUMPABLE")) {
+        prctl(PR_SET_DUMPABLE, std::strcmp(dumpable, "1") == 0 ? 1 : 0, 0, 0, 0);
+    }
+    std::printf("secure %lu\n", getauxval(AT_SECURE));
+
+    // Made at run time, so only this stack holds it.
+    volatile char secret[32];
+    const char kPrefix[] = "STACK-SECRET-";
+    for (size_t i = 0; i < sizeof secret - 1; ++i) {
+        secret[i] = i < sizeof kPrefix - 1 ? kPrefix[i] : static_cast<char>('a' + i % 26);
+    }
+    secret[sizeof secret - 1] = '\0';
 
     std::thread thread([&] {
         if (callsLibrary) finalize(0);
@@ -115,5 +138,5 @@ int main(int argc, char** argv) {
         body();
     });
     thread.join();
-    return 0;
+    return secret[0];
 }
