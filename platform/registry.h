@@ -62,9 +62,9 @@ private:
 };
 
 // A number that changes whenever anything is written through the store, by
-// this process or another, read without a system call most of the time.
-// 0 when there is none to trust (Windows, or nothing written yet): callers
-// then read the store again.
+// this process or another: a count the writers raise, never the file's
+// identity or time. 0 when there is none to trust (Windows, nothing written
+// yet, or a counter file cut short): callers then read the store again.
 uint64_t RegistryGeneration();
 
 }  // namespace qav::platform

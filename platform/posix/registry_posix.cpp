@@ -9,7 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/mman.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +21,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/random.h"
 #include "platform/registry.h"
 
 namespace qav::platform {
@@ -29,7 +30,7 @@ namespace {
 // Names the store keeps for itself: never a key or value name.
 constexpr char kReservedPrefix[] = ".qav-";
 constexpr char kTempPrefix[] = ".qav-tmp-";
-// A 64-bit count of changes, in a file of its own that readers map once.
+// A 64-bit count of changes, in a file of its own.
 constexpr char kChangeMark[] = ".qav-changes";
 constexpr size_t kMarkSize = sizeof(uint64_t);
 constexpr const char* kStoreFolders[] = {"qavseal", "registry", "HKEY_CURRENT_USER"};
@@ -72,15 +73,18 @@ private:
 
 // The configuration folder; empty when the user has no home. There is no
 // fallback: a shared folder such as /tmp lets another user create it first.
+// A setuid or otherwise secure-execution process has its caller's
+// environment, which must not choose where it makes folders: it has only the
+// password file's home (secure_getenv answers nothing there).
 std::string ConfigFolder() {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const char* config = secure_getenv("XDG_CONFIG_HOME");
     if (config != nullptr && config[0] == '/') return config;
-    const char* home = std::getenv("HOME");
+    const char* home = secure_getenv("HOME");
     if (home != nullptr && home[0] == '/') return std::string(home) + "/.config";
     struct passwd entry {};
     struct passwd* found = nullptr;
     std::vector<char> buffer(16384);
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
         found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/') {
         return std::string(found->pw_dir) + "/.config";
     }
@@ -210,18 +214,34 @@ uint32_t OpenOwnFile(int folder, const char* name, int flags, FileDescriptor* fi
     return kRegSuccess;
 }
 
-// Without it other processes keep their old view; the change itself stands.
-void MarkChange(int root) {
+// Raises the store's change count, which the lookups' caches key on: their
+// only sign that another process wrote. Written with pwrite under a lock,
+// never through a mapping, and into space reserved first: a full disk or a
+// file cut short is an error code, never SIGBUS. A count starts at a random
+// value, so a store made again (whatever inode its file gets) does not
+// repeat a count an older one had.
+uint32_t MarkChange(int root) {
     FileDescriptor mark;
     struct stat info {};
-    if (OpenOwnFile(root, kChangeMark, O_RDWR | O_CREAT, &mark, &info) != 0 ||
-        (info.st_size < static_cast<off_t>(kMarkSize) && ftruncate(mark.get(), kMarkSize) != 0)) {
-        return;
+    if (const uint32_t rc = OpenOwnFile(root, kChangeMark, O_RDWR | O_CREAT, &mark, &info)) {
+        return rc;
     }
-    void* const map = mmap(nullptr, kMarkSize, PROT_READ | PROT_WRITE, MAP_SHARED, mark.get(), 0);
-    if (map == MAP_FAILED) return;
-    __atomic_fetch_add(static_cast<uint64_t*>(map), 1, __ATOMIC_SEQ_CST);
-    munmap(map, kMarkSize);
+    while (flock(mark.get(), LOCK_EX) != 0) {  // released with the descriptor
+        if (errno != EINTR) return FromErrno(errno);
+    }
+    if (const int error = posix_fallocate(mark.get(), 0, kMarkSize)) return FromErrno(error);
+    uint64_t count = 0;
+    if (pread(mark.get(), &count, sizeof count, 0) != static_cast<ssize_t>(sizeof count) ||
+        count == 0) {
+        if (!FillRandom(reinterpret_cast<uint8_t*>(&count), sizeof count)) return kRegIoFailed;
+    } else {
+        ++count;
+    }
+    if (count == 0) count = 1;  // 0 stands for no count
+    const ssize_t written = pwrite(mark.get(), &count, sizeof count, 0);
+    if (written < 0) return FromErrno(errno);
+    if (written != static_cast<ssize_t>(sizeof count)) return kRegIoFailed;
+    return kRegSuccess;
 }
 
 // Opens the store's root and the key's folder below it.
@@ -242,8 +262,7 @@ uint32_t OpenPath(const std::string& path, bool create, FileDescriptor* root, Fi
         if (const uint32_t rc = OpenFolder(parent, part.c_str(), create, key, &made)) return rc;
         parent = key->get();
     }
-    if (made) MarkChange(root->get());
-    return kRegSuccess;
+    return made ? MarkChange(root->get()) : kRegSuccess;
 }
 
 }  // namespace
@@ -390,8 +409,10 @@ uint32_t RegistryKey::SetValue(const std::string& name, uint32_t type, const uin
     }
     const bool durable = fsync(folder) == 0;
     const int syncError = errno;
-    MarkChange(impl_->root->get());
-    return durable ? kRegSuccess : FromErrno(syncError);
+    // The value stands either way; without the mark other processes keep
+    // their old view, which the caller hears of.
+    const uint32_t marked = MarkChange(impl_->root->get());
+    return !durable ? FromErrno(syncError) : marked;
 }
 
 namespace {
@@ -400,69 +421,57 @@ bool SameText(const char* text, const std::optional<std::string>& kept) {
     return text == nullptr ? !kept.has_value() : kept.has_value() && *kept == text;
 }
 
-// This process's view of the change count: mapped once per store, so a
-// listing reads it from memory (a stat per listing cost more than the rest
-// of the lookup). Now and then the path is looked at again in case the file
-// was replaced. The store only ever grows the file; one cut short by hand
-// under a reader would fault it.
+// This process's view of the change count: the counter file held open and
+// read with pread, so a lookup costs one read and a stat, and a file cut
+// short is no count (0) rather than a fault. A file unlinked or renamed
+// over since (a store made again) is let go at once, and the path is
+// opened again now and then in case a folder above it was replaced.
 class GenerationView {
 public:
-    ~GenerationView() { Unmap(); }
-
     uint64_t Read(const char* config, const char* home) {
         const std::lock_guard<std::mutex> hold(lock_);
         if (!SameText(config, config_) || !SameText(home, home_)) {
-            Unmap();
+            file_ = FileDescriptor();
             config_ = config == nullptr ? std::nullopt : std::optional<std::string>(config);
             home_ = home == nullptr ? std::nullopt : std::optional<std::string>(home);
             const std::string folder = ConfigFolder();
             path_ = folder.empty() ? std::string()
                                    : folder + "/qavseal/registry/HKEY_CURRENT_USER/" + kChangeMark;
         }
-        if (count_ != nullptr && ++reads_ % kRecheckEvery == 0 && !StillTheFile()) Unmap();
-        if (count_ == nullptr && !Map()) return 0;
-        constexpr uint64_t kCountBits = (uint64_t{1} << 40) - 1;
-        return mapping_ << 40 | (__atomic_load_n(count_, __ATOMIC_ACQUIRE) & kCountBits);
+        struct stat info {};
+        if (file_.get() >= 0 && (++reads_ % kReopenEvery == 0 || fstat(file_.get(), &info) != 0 ||
+                                 info.st_nlink == 0)) {
+            file_ = FileDescriptor();
+        }
+        if (file_.get() < 0 && !Open()) return 0;
+        uint64_t count = 0;
+        if (pread(file_.get(), &count, sizeof count, 0) != static_cast<ssize_t>(sizeof count)) {
+            file_ = FileDescriptor();
+            return 0;
+        }
+        return count;
     }
 
 private:
-    static constexpr uint32_t kRecheckEvery = 64;
+    static constexpr uint32_t kReopenEvery = 64;
 
-    bool Map() {
+    bool Open() {
         if (path_.empty()) return false;
         FileDescriptor fd(open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat info {};
         if (fd.get() < 0 || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-            info.st_uid != geteuid() || info.st_size < static_cast<off_t>(kMarkSize)) {
+            info.st_uid != geteuid()) {
             return false;
         }
-        void* const map = mmap(nullptr, kMarkSize, PROT_READ, MAP_SHARED, fd.get(), 0);
-        if (map == MAP_FAILED) return false;
-        count_ = static_cast<const uint64_t*>(map);
-        device_ = info.st_dev;
-        inode_ = info.st_ino;
-        ++mapping_;  // a new file may hold any count: never equal to an earlier generation
+        file_ = std::move(fd);
         return true;
-    }
-
-    bool StillTheFile() const {
-        struct stat info {};
-        return lstat(path_.c_str(), &info) == 0 && info.st_dev == device_ && info.st_ino == inode_;
-    }
-
-    void Unmap() {
-        if (count_ != nullptr) munmap(const_cast<uint64_t*>(count_), kMarkSize);
-        count_ = nullptr;
     }
 
     std::mutex lock_;
     std::optional<std::string> config_;
     std::optional<std::string> home_;
     std::string path_;
-    const uint64_t* count_ = nullptr;
-    dev_t device_ = 0;
-    ino_t inode_ = 0;
-    uint64_t mapping_ = 0;
+    FileDescriptor file_;
     uint32_t reads_ = 0;
 };
 
@@ -470,7 +479,7 @@ private:
 
 uint64_t RegistryGeneration() {
     static GenerationView view;
-    return view.Read(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+    return view.Read(secure_getenv("XDG_CONFIG_HOME"), secure_getenv("HOME"));
 }
 
 }  // namespace qav::platform

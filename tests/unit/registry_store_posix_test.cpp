@@ -1,7 +1,10 @@
 // Our own registry store's files: permissions, atomic values, safe names,
 // what it refuses to trust, and other processes writing beside us.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,6 +38,14 @@ int Reap(pid_t child) {
     int status = -1;
     waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// How a child ended: "exit N" or "signal N".
+std::string Ending(pid_t child) {
+    int status = -1;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status))
+                             : "signal " + std::to_string(WTERMSIG(status));
 }
 
 int Register(const std::vector<uint8_t>& atr) {
@@ -198,6 +209,58 @@ TEST_F(RegistryFilesTest, ALookupSeesWhatAnotherProcessWroteSinceTheLastOne) {
     EXPECT_EQ(IsCardRegistered(first, 2), 0u);
     ASSERT_EQ(Reap(Spawn([&] { return writeEarly(true); })), 0);
     EXPECT_EQ(IsCardRegistered(first, 2), 1u);
+}
+
+// The change count: no condition of the store may end the process.
+TEST_F(RegistryFilesTest, AFullFileSystemIsAnErrorCodeNotASignal) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    const std::string root = registry.root();
+    const pid_t child = Spawn([&] {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("none", root.c_str(), "tmpfs", 0, "size=64k,mode=0700") != 0) {
+            return 99;
+        }
+        const int filler = open((root + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        const char block[4096] = {};
+        while (write(filler, block, sizeof block) > 0) {
+        }
+        close(filler);
+        const int rc = Register({0x3B, 0x01});
+        return rc == static_cast<int>(platform::kRegIoFailed) ? 0 : 100 + rc % 100;
+    });
+    EXPECT_EQ(Ending(child), "exit 0");
+}
+
+TEST_F(RegistryFilesTest, ACounterFileCutShortIsNoCountAndNoSignal) {
+    const std::string counter = registry.StorePath(".qav-changes");
+    const uint8_t first[] = {0x3B, 0x01};
+    const uint8_t second[] = {0x3B, 0x02};
+    const pid_t child = Spawn([&] {
+        if (Register({0x3B, 0x01}) != 0 || IsCardRegistered(first, 2) != 1) return 1;
+        for (const off_t size : {off_t{0}, off_t{3}}) {
+            if (truncate(counter.c_str(), size) != 0) return 2;
+            if (IsCardRegistered(first, 2) != 1 || IsCardRegistered(second, 2) != 0) return 3;
+        }
+        // A writer starts the count again.
+        if (Register({0x3B, 0x02}) != 0 || IsCardRegistered(second, 2) != 1) return 4;
+        struct stat info {};
+        return stat(counter.c_str(), &info) == 0 && info.st_size == 8 ? 0 : 5;
+    });
+    EXPECT_EQ(Ending(child), "exit 0");
+}
+
+// The old store gone and a new one written with as many changes: the
+// lookups' cache must not take it for the one it read.
+TEST_F(RegistryFilesTest, AStoreMadeAgainIsReadAgain) {
+    const uint8_t first[] = {0x3B, 0x01};
+    const uint8_t second[] = {0x3B, 0x02};
+    ASSERT_EQ(Reap(Spawn([] { return Register({0x3B, 0x01}); })), 0);
+    EXPECT_EQ(IsCardRegistered(first, 2), 1u);
+    std::filesystem::remove_all(registry.root() + "/qavseal");
+    ASSERT_EQ(Reap(Spawn([] { return Register({0x3B, 0x02}); })), 0);
+    EXPECT_EQ(IsCardRegistered(first, 2), 0u);
+    EXPECT_EQ(IsCardRegistered(second, 2), 1u);
 }
 
 }  // namespace
