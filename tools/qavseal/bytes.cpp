@@ -1,7 +1,9 @@
 #include "bytes.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace qavtool {
@@ -35,10 +37,11 @@ Bytes DerInteger(const uint8_t* value, size_t length) {
 
 }  // namespace
 
-bool ParseHex(const std::string& text, Bytes* bytes) {
+bool ParseHex(const char* text, size_t length, Bytes* bytes) {
     bytes->clear();
     int high = -1;
-    for (const char c : text) {
+    for (size_t i = 0; i < length; ++i) {
+        const char c = text[i];
         if (std::isspace(static_cast<unsigned char>(c)) != 0 || c == ':') continue;
         if (std::isxdigit(static_cast<unsigned char>(c)) == 0) return false;
         const int value = std::isdigit(static_cast<unsigned char>(c)) != 0
@@ -75,6 +78,20 @@ bool ReadFileBytes(const std::string& path, Bytes* bytes) {
         bytes->insert(bytes->end(), chunk, chunk + got);
     }
     return std::ferror(file.get()) == 0;
+}
+
+bool ReadInputFile(const std::string& path, Bytes* bytes, std::string* error) {
+    errno = 0;
+    if (!ReadFileBytes(path, bytes)) {
+        *error =
+            "cannot read " + path + (errno != 0 ? std::string(": ") + std::strerror(errno) : "");
+        return false;
+    }
+    if (bytes->empty()) {
+        *error = path + " is empty: there is nothing to send to the card";
+        return false;
+    }
+    return true;
 }
 
 bool WriteFileBytes(const std::string& path, const uint8_t* data, size_t length) {

@@ -1,4 +1,5 @@
 #include "options.h"
+#include "platform/secure_memory.h"
 #include "secure_messaging.h"
 #include "session.h"
 
@@ -11,13 +12,18 @@ struct AuthArgs {
     uint32_t challenge = 16;
     uint32_t index = 0;
     Bytes data;
-    Bytes key;
+    std::string keyFile;
 };
 
 int Internal(const Options& options, const AuthArgs& args) {
+    if (args.data.size() != 16) {
+        return Output(options.json)
+            .Usage("--data: the card encrypts exactly 16 bytes, not " +
+                   std::to_string(args.data.size()));
+    }
     return WithSession(options, [&](Session& session, Output& out) {
         Bytes answer;
-        if (const uint32_t rc = FillBytes(16, &answer, [&](uint8_t* buffer, uint32_t* length) {
+        if (const uint32_t rc = AskAndFill(&answer, [&](uint8_t* buffer, uint32_t* length) {
                 return QAV_InternalAuth(session.Handle(), args.keyRef, args.data.data(),
                                         static_cast<uint32_t>(args.data.size()), buffer, length, 0);
             })) {
@@ -29,8 +35,12 @@ int Internal(const Options& options, const AuthArgs& args) {
 }
 
 int External(const Options& options, const AuthArgs& args) {
+    SecureKeys keys;
+    std::string error;
+    if (!LoadKey("--key-file", args.keyFile, &keys.cryptogram, &error)) {
+        return Output(options.json).Usage(error);
+    }
     return WithSession(options, [&](Session& session, Output& out) {
-        const SecureKeys keys{{}, args.key};
         uint32_t tries = 0;
         if (const uint32_t rc =
                 QAV_ExternalAuth(session.Handle(), args.keyRef, args.challenge, &AuthCryptogram,
@@ -43,10 +53,20 @@ int External(const Options& options, const AuthArgs& args) {
 }
 
 int Deliver(const Options& options, const AuthArgs& args) {
+    Bytes key;
+    const qav::platform::WipeOnExit wipe(key);
+    std::string error;
+    if (!LoadKey("--key-file", args.keyFile, &key, &error, 0)) {
+        return Output(options.json).Usage(error);
+    }
+    if (key.size() % 8 != 0 || key.size() > 56) {
+        return Output(options.json)
+            .Usage("--key-file: the card takes keys of 8, 16, ... 56 bytes, not " +
+                   std::to_string(key.size()));
+    }
     return WithSession(options, [&](Session& session, Output& out) {
-        if (const uint32_t rc =
-                QAV_DeliveryKey(session.Handle(), args.keyType, args.keyRef, args.key.data(),
-                                static_cast<uint32_t>(args.key.size()), 0)) {
+        if (const uint32_t rc = QAV_DeliveryKey(session.Handle(), args.keyType, args.keyRef,
+                                                key.data(), static_cast<uint32_t>(key.size()), 0)) {
             return out.Fail("handing the key to the card", rc);
         }
         out.Field("key", "delivered");
@@ -57,9 +77,14 @@ int Deliver(const Options& options, const AuthArgs& args) {
 // The token and the key derived from it belong together: the card forgets
 // the token when the connection goes, so both happen in one run.
 int Token(const Options& options, const AuthArgs& args) {
+    if (!args.data.empty() && args.data.size() != 32) {
+        return Output(options.json)
+            .Usage("--data: the card derives the key from 32 bytes, not " +
+                   std::to_string(args.data.size()));
+    }
     return WithSession(options, [&](Session& session, Output& out) {
         Bytes token;
-        if (const uint32_t rc = FillBytes(16, &token, [&](uint8_t* buffer, uint32_t* length) {
+        if (const uint32_t rc = AskAndFill(&token, [&](uint8_t* buffer, uint32_t* length) {
                 return QAV_GenerateToken1(session.Handle(), args.keyType, args.keyRef, buffer,
                                           length, 0);
             })) {
@@ -80,7 +105,7 @@ int Token(const Options& options, const AuthArgs& args) {
 int AppKey(const Options& options, const AuthArgs& args) {
     return WithSession(options, [&](Session& session, Output& out) {
         Bytes key;
-        if (const uint32_t rc = FillBytes(16, &key, [&](uint8_t* buffer, uint32_t* length) {
+        if (const uint32_t rc = AskAndFill(&key, [&](uint8_t* buffer, uint32_t* length) {
                 return QAV_ExportAppAuthKey(session.Handle(), args.index, buffer, length, 0);
             })) {
             return out.Fail("exporting the application key", rc);
@@ -118,7 +143,8 @@ void AddAuthCommands(Registry registry) {
         registry, *auth, "external",
         "prove knowing a card key: its SM4 cryptogram of a card challenge", external, &External);
     AddKeyRef(externalCommand, external.get());
-    AddHexOption(externalCommand, "--key", &external->key, "the SM4 key")->required();
+    AddKeyFileOption(externalCommand, "--key-file", &external->keyFile, "the card key (SM4)")
+        ->required();
     externalCommand->add_option("--challenge", external->challenge, "4, 8 or 16")
         ->check(CLI::IsMember({4, 8, 16}))
         ->capture_default_str();
@@ -129,7 +155,9 @@ void AddAuthCommands(Registry registry) {
                    "hand a key to the card (after an external authentication)", deliver, &Deliver);
     AddKeyType(deliverCommand, deliver.get());
     AddKeyRef(deliverCommand, deliver.get());
-    AddHexOption(deliverCommand, "--key", &deliver->key, "the key (8 to 56 bytes)")->required();
+    AddKeyFileOption(deliverCommand, "--key-file", &deliver->keyFile,
+                     "the key, 8, 16, ... 56 bytes")
+        ->required();
 
     auto token = std::make_shared<AuthArgs>();
     CLI::App* tokenCommand = AddCommand(

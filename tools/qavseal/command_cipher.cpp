@@ -1,4 +1,6 @@
 #include "options.h"
+#include "platform/secure_memory.h"
+#include "secure_messaging.h"
 #include "session.h"
 
 namespace qavtool {
@@ -6,48 +8,66 @@ namespace {
 
 struct CipherArgs {
     Bytes iv;
-    Bytes key;
+    std::string keyFile;
     std::string in;
     std::string out;
 };
 
 enum class Use { kEncrypt, kDecrypt, kMac };
 
-// SM4 with the card's cipher key, or with --key a key sent along.
+constexpr size_t kBlock = 16;
+
+// SM4 with the card's cipher key, or with --key-file a key sent along.
 template <Use kUse>
 int Run(const Options& options, const CipherArgs& args) {
-    Output out(options.json);
-    Bytes data;
-    if (!ReadFileBytes(args.in, &data)) return out.Usage("cannot read " + args.in);
-    Session session;
-    if (const int status = session.Open(options, out)) return status;
-    Bytes result(data.size() + 16);
-    auto length = static_cast<uint32_t>(result.size());
-    const uint8_t* iv = args.iv.empty() ? nullptr : args.iv.data();
-    const auto ivLength = static_cast<uint32_t>(args.iv.size());
-    const auto keyLength = static_cast<uint32_t>(args.key.size());
-    const auto dataLength = static_cast<uint32_t>(data.size());
-    uint32_t rc = QAV_OK;
-    if (kUse == Use::kMac) {
-        rc = QAV_CipherDataMac(session.Handle(), iv, ivLength, args.key.data(), keyLength,
-                               data.data(), dataLength, result.data(), &length, 0);
-    } else {
-        const auto cipher = kUse == Use::kEncrypt ? &QAV_CipherDataEncrypt : &QAV_CipherDataDecrypt;
-        rc = cipher(session.Handle(), iv, ivLength, args.key.data(), keyLength,
-                    args.key.empty() ? 0 : 1, data.data(), dataLength, result.data(), &length, 0);
+    Output usage(options.json);
+    if (!args.iv.empty() && args.iv.size() != kBlock) {
+        return usage.Usage("--iv: an SM4 initial vector is 16 bytes, not " +
+                           std::to_string(args.iv.size()));
     }
-    if (rc != QAV_OK) return out.Fail("calculating on the card", rc);
-    result.resize(length);
-    return Emit(out, args.out, kUse == Use::kMac ? "mac" : "result", result);
+    Bytes key;
+    const qav::platform::WipeOnExit wipeKey(key);
+    std::string error;
+    if (!args.keyFile.empty() && !LoadKey("--key-file", args.keyFile, &key, &error)) {
+        return usage.Usage(error);
+    }
+    Bytes data;
+    if (!ReadInputFile(args.in, &data, &error)) return usage.Usage(error);
+    if (data.size() % kBlock != 0) {
+        return usage.Usage(args.in + " is " + std::to_string(data.size()) +
+                           " bytes long: the card takes whole 16-byte blocks");
+    }
+    return WithSession(options, [&](Session& session, Output& out) {
+        const uint8_t* iv = args.iv.empty() ? nullptr : args.iv.data();
+        const auto ivLength = static_cast<uint32_t>(args.iv.size());
+        const auto keyLength = static_cast<uint32_t>(key.size());
+        const auto dataLength = static_cast<uint32_t>(data.size());
+        Bytes result;
+        const uint32_t rc = AskAndFill(&result, [&](uint8_t* buffer, uint32_t* length) {
+            if (kUse == Use::kMac) {
+                return QAV_CipherDataMac(session.Handle(), iv, ivLength, key.data(), keyLength,
+                                         data.data(), dataLength, buffer, length, 0);
+            }
+            const auto cipher =
+                kUse == Use::kEncrypt ? &QAV_CipherDataEncrypt : &QAV_CipherDataDecrypt;
+            return cipher(session.Handle(), iv, ivLength, key.data(), keyLength,
+                          key.empty() ? 0 : 1, data.data(), dataLength, buffer, length, 0);
+        });
+        if (rc != QAV_OK) return out.Fail("calculating on the card", rc);
+        return Emit(out, args.out, kUse == Use::kMac ? "mac" : "result", result);
+    });
 }
 
 void Add(Registry registry, CLI::App& parent, const char* name, const char* help,
          int (*run)(const Options&, const CipherArgs&), bool needsKey) {
     auto args = std::make_shared<CipherArgs>();
     CLI::App* command = AddCommand(registry, parent, name, help, args, run);
-    AddHexOption(command, "--iv", &args->iv, "chain the blocks from this initial vector");
-    CLI::Option* key = AddHexOption(command, "--key", &args->key,
-                                    "a 16-byte SM4 key (default: the card's cipher key)");
+    AddHexOption(command, "--iv", &args->iv,
+                 "chain the blocks (CBC) from this 16-byte initial vector; without it ECB");
+    CLI::Option* key =
+        AddKeyFileOption(command, "--key-file", &args->keyFile,
+                         needsKey ? "a 16-byte SM4 key (the card's MAC takes no key of its own)"
+                                  : "a 16-byte SM4 key (default: the card's cipher key)");
     if (needsKey) key->required();
     command->add_option("--in,-i", args->in, "the data, whole 16-byte blocks")->required();
     command->add_option("--out,-o", args->out, "write the result to this file");

@@ -23,29 +23,30 @@ struct CertArgs {
 };
 
 int Cert(const Options& options, const CertArgs& args) {
-    Output out(options.json);
-    Session session;
-    if (const int status = session.Open(options, out)) return status;
-    uint32_t length = 0;
-    uint32_t rc = QAV_ReadCert(session.Handle(), args.container.c_str(), nullptr, &length, 0);
-    Bytes der(length);
-    if (rc == QAV_OK && length != 0) {
-        rc = QAV_ReadCert(session.Handle(), args.container.c_str(), der.data(), &length, 0);
-    }
-    if (rc != QAV_OK) return out.Fail("reading the certificate", rc);
-    if (length == 0) return out.Fail("reading the certificate", QAV_E_NOT_FOUND);
-    der.resize(length);
-    if (!args.pem) return Emit(out, args.out, "certificate", der);
-    const std::string pem = Pem("CERTIFICATE", der);
-    if (args.out.empty()) {
-        out.Field("certificate", pem);
+    return WithSession(options, [&](Session& session, Output& out) {
+        Bytes der;
+        const uint32_t rc = AskAndFill(&der, [&](uint8_t* buffer, uint32_t* length) {
+            return QAV_ReadCert(session.Handle(), args.container.c_str(), buffer, length, 0);
+        });
+        // An empty certificate file cannot even be read at its start (the
+        // card's "wrong offset"); one without a DER element gives no size.
+        if ((rc == QAV_OK && der.empty()) || rc == QAV_CARD_STATUS(0x6B00)) {
+            return out.Fail("reading the certificate", rc == QAV_OK ? QAV_E_NOT_FOUND : rc,
+                            "container " + args.container + " holds no certificate");
+        }
+        if (rc != QAV_OK) return out.Fail("reading the certificate", rc);
+        if (!args.pem) return Emit(out, args.out, "certificate", der);
+        const std::string pem = Pem("CERTIFICATE", der);
+        if (args.out.empty()) {
+            out.Field("certificate", pem);
+            return out.Done();
+        }
+        if (!WriteFileBytes(args.out, reinterpret_cast<const uint8_t*>(pem.data()), pem.size())) {
+            return out.Usage("cannot write " + args.out);
+        }
+        out.Field("written", args.out);
         return out.Done();
-    }
-    if (!WriteFileBytes(args.out, reinterpret_cast<const uint8_t*>(pem.data()), pem.size())) {
-        return out.Usage("cannot write " + args.out);
-    }
-    out.Field("written", args.out);
-    return out.Done();
+    });
 }
 
 struct VerifyCertArgs {
@@ -58,9 +59,8 @@ struct VerifyCertArgs {
 
 int VerifyCert(const Options& options, const VerifyCertArgs& args) {
     Bytes certificate;
-    if (!ReadFileBytes(args.in, &certificate)) {
-        return Output(options.json).Usage("cannot read " + args.in);
-    }
+    std::string error;
+    if (!ReadInputFile(args.in, &certificate, &error)) return Output(options.json).Usage(error);
     return WithSession(options, [&](Session& session, Output& out) {
         if (const uint32_t rc = QAV_VerifyCertData(
                 session.Handle(), args.keyPair.c_str(), args.issuer.c_str(), args.store.c_str(),
@@ -96,7 +96,9 @@ void AddContainerCommands(Registry registry) {
         ->required();
     verifyCommand->add_option("--store", verify->store, "container C: where the certificate goes")
         ->required();
-    verifyCommand->add_option("--algorithm", verify->algorithm, "1 or 3")->capture_default_str();
+    verifyCommand->add_option("--algorithm", verify->algorithm, "1 or 3")
+        ->check(CLI::IsMember({1, 3}))
+        ->capture_default_str();
     verifyCommand->add_option("--in,-i", verify->in, "the certificate (DER)")->required();
 }
 

@@ -26,14 +26,20 @@ struct HashArgs {
     std::string out;
 };
 
+constexpr uint32_t kModeZ = 1;
+
 int Hash(const Options& options, const HashArgs& args) {
     Bytes data;
-    if (!args.in.empty() && !ReadFileBytes(args.in, &data)) {
-        return Output(options.json).Usage("cannot read " + args.in);
+    if (args.mode != kModeZ) {
+        std::string error;
+        if (args.in.empty()) {
+            return Output(options.json).Usage("give the data to hash with --in FILE");
+        }
+        if (!ReadInputFile(args.in, &data, &error)) return Output(options.json).Usage(error);
     }
     return WithSession(options, [&](Session& session, Output& out) {
         Bytes digest;
-        if (const uint32_t rc = FillBytes(64, &digest, [&](uint8_t* buffer, uint32_t* length) {
+        if (const uint32_t rc = AskAndFill(&digest, [&](uint8_t* buffer, uint32_t* length) {
                 return QAV_Hash(session.Handle(), args.mode, args.algorithm, data.data(),
                                 static_cast<uint32_t>(data.size()), buffer, length, 0x3000);
             })) {
@@ -51,7 +57,7 @@ void AddDigestCommands(Registry registry) {
     auto random = std::make_shared<RandomArgs>();
     CLI::App* randomCommand =
         AddCommand(registry, registry.app, "random", "random bytes from the card", random, &Random);
-    randomCommand->add_option("--length,-n", random->length, "how many bytes")
+    randomCommand->add_option("--length,-n", random->length, "how many bytes, 1..65535")
         ->check(CLI::Range(1u, 65535u))
         ->capture_default_str();
     randomCommand->add_option("--out,-o", random->out, "write them to this file");
@@ -59,7 +65,8 @@ void AddDigestCommands(Registry registry) {
     auto hash = std::make_shared<HashArgs>();
     CLI::App* hashCommand =
         AddCommand(registry, registry.app, "hash", "hash a file on the card", hash, &Hash);
-    hashCommand->add_option("--in,-i", hash->in, "the data (not read with --mode z)");
+    hashCommand->add_option("--in,-i", hash->in,
+                            "the data, at least one byte (required but with --mode z)");
     hashCommand->add_option("--algorithm,-a", hash->algorithm, "sm3, sha1 or sha256")
         ->transform(CLI::CheckedTransformer(kHashAlgorithms, CLI::ignore_case))
         ->capture_default_str();

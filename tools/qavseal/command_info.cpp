@@ -42,28 +42,27 @@ constexpr struct {
 } kStates[] = {{1, "pin_changed"}, {2, "file_A0F3_in_use"}, {4, "payment_application"}};
 
 int Info(const Options& options, const int&) {
-    Output out(options.json);
-    Session session;
-    if (const int status = session.Open(options, out)) return status;
-    out.Field("reader", session.ReaderName());
-    out.Field("ATR", ReaderAtr(session.ReaderName()));
+    return WithSession(options, [](Session& session, Output& out) {
+        out.Field("reader", session.ReaderName());
+        out.Field("ATR", ReaderAtr(session.ReaderName()));
 
-    uint32_t flag1 = 0;
-    uint32_t flag2 = 0;
-    const uint32_t abilityRc = QAV_GetSealDeviceAbility(session.Handle(), &flag1, &flag2, 0);
-    Answer(out, "abilities", abilityRc,
-           out.Json() ? nlohmann::ordered_json{{"flag1", flag1}, {"flag2", flag2}}
-                      : nlohmann::ordered_json("flag1 " + std::to_string(flag1) + ", flag2 " +
-                                               std::to_string(flag2)));
-    uint8_t info[64] = {};
-    const uint32_t infoRc = QAV_GetAbilityInfo(session.Handle(), info, 0);
-    Answer(out, "ability_data", infoRc, ToHex(info, sizeof info));
-    for (const auto& entry : kStates) {
-        uint32_t state = 0;
-        const uint32_t rc = QAV_GetState(session.Handle(), entry.kind, &state, 0);
-        Answer(out, entry.key, rc, state);
-    }
-    return out.Done();
+        uint32_t flag1 = 0;
+        uint32_t flag2 = 0;
+        const uint32_t abilityRc = QAV_GetSealDeviceAbility(session.Handle(), &flag1, &flag2, 0);
+        Answer(out, "abilities", abilityRc,
+               out.Json() ? nlohmann::ordered_json{{"flag1", flag1}, {"flag2", flag2}}
+                          : nlohmann::ordered_json("flag1 " + std::to_string(flag1) + ", flag2 " +
+                                                   std::to_string(flag2)));
+        uint8_t info[64] = {};
+        const uint32_t infoRc = QAV_GetAbilityInfo(session.Handle(), info, 0);
+        Answer(out, "ability_data", infoRc, ToHex(info, sizeof info));
+        for (const auto& entry : kStates) {
+            uint32_t state = 0;
+            const uint32_t rc = QAV_GetState(session.Handle(), entry.kind, &state, 0);
+            Answer(out, entry.key, rc, state);
+        }
+        return out.Done();
+    });
 }
 
 struct StateArgs {
@@ -100,7 +99,9 @@ void AddInfoCommands(Registry registry) {
     auto state = std::make_shared<StateArgs>();
     AddCommand(registry, registry.app, "state", "answer one state question", state, &State)
         ->add_option("--kind", state->kind,
-                     "1 PIN changed, 2 file A0F3 in use, 4 payment application")
+                     "1 PIN changed, 2 file A0F3 in use, 4 payment application; the card "
+                     "offers no kind 3 (the library answers that it is not supported)")
+        ->check(CLI::Range(1u, 4u))
         ->capture_default_str();
     AddCommand(registry, registry.app, "reset",
                "send the card's reset command, which clears its security state", none,

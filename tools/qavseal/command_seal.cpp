@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <functional>
+
 #include "options.h"
 #include "session.h"
 
@@ -18,59 +21,87 @@ struct SealArgs {
     std::string out;
 };
 
-// The 32 bytes to sign: read from --hash-file, or hashed on the card from
-// --data-file.
-int TakeHash(const Session& session, const SealArgs& args, Output& out, Bytes* hash) {
+constexpr size_t kMaxText = 64;
+
+// What can be checked before the card is touched.
+// The hash file is read here, the data file too (the card hashes it later).
+int CheckSealArgs(const SealArgs& args, Output& out, Bytes* hash, Bytes* data) {
+    if (args.text.size() > kMaxText) {
+        return out.Usage("--text: the card signs at most 64 bytes of text, not " +
+                         std::to_string(args.text.size()));
+    }
+    std::string error;
     if (!args.hashFile.empty()) {
         if (!ReadFileBytes(args.hashFile, hash)) return out.Usage("cannot read " + args.hashFile);
-        if (hash->size() != kHashLength) return out.Usage("the hash must be 32 bytes long");
+        if (hash->size() != kHashLength) {
+            return out.Usage(args.hashFile + " holds " + std::to_string(hash->size()) +
+                             " bytes: the seal signs a 32-byte hash");
+        }
         return 0;
     }
     if (args.dataFile.empty()) return out.Usage("give --hash-file or --data-file");
-    Bytes data;
-    if (!ReadFileBytes(args.dataFile, &data)) return out.Usage("cannot read " + args.dataFile);
-    hash->assign(64, 0);
-    auto length = static_cast<uint32_t>(hash->size());
-    if (const uint32_t rc =
-            QAV_Hash(session.Handle(), 0, args.algorithm, data.data(),
-                     static_cast<uint32_t>(data.size()), hash->data(), &length, 0)) {
+    if (args.algorithm != kHashAlgorithms.at("sm3") &&
+        args.algorithm != kHashAlgorithms.at("sha256")) {
+        return out.Usage("the seal signs 32-byte hashes: hash with sm3 or sha256");
+    }
+    if (!ReadInputFile(args.dataFile, data, &error)) return out.Usage(error);
+    return 0;
+}
+
+// The 32 bytes to sign: read from --hash-file already, or hashed on the
+// card from --data-file.
+int TakeHash(const Session& session, const SealArgs& args, Output& out, const Bytes& data,
+             Bytes* hash) {
+    if (!args.hashFile.empty()) return 0;
+    if (const uint32_t rc = AskAndFill(hash, [&](uint8_t* buffer, uint32_t* length) {
+            return QAV_Hash(session.Handle(), 0, args.algorithm, data.data(),
+                            static_cast<uint32_t>(data.size()), buffer, length, 0);
+        })) {
         return out.Fail("hashing on the card", rc);
     }
-    hash->resize(length);
-    if (length != kHashLength) return out.Usage("the seal signs 32-byte hashes: use sm3 or sha256");
     out.Field("hash", ToHex(*hash, 0));
     return 0;
 }
 
 const char* Text(const SealArgs& args) { return args.text.empty() ? nullptr : args.text.c_str(); }
 
-int Sign(const Options& options, const SealArgs& args) {
-    Output out(options.json);
-    Session session;
-    if (const int status = session.Open(options, out)) return status;
+// Checks the arguments, opens the session and takes the hash, then runs
+// body(session, out, hash).
+template <typename Body>
+int WithHash(const Options& options, const SealArgs& args, Body body) {
     Bytes hash;
-    if (const int status = TakeHash(session, args, out, &hash)) return status;
-    Bytes signature(64);
-    auto length = static_cast<uint32_t>(signature.size());
-    if (const uint32_t rc = QAV_SealSign(session.Handle(), args.container.c_str(), hash.data(),
-                                         kHashLength, Text(args), signature.data(), &length, 0)) {
-        return out.Fail("signing the seal", rc);
+    Bytes data;
+    {
+        Output out(options.json);
+        if (const int status = CheckSealArgs(args, out, &hash, &data)) return status;
     }
-    signature.resize(length);
-    return Emit(out, args.out, "signature", args.der ? SignatureToDer(signature) : signature);
+    return WithSession(options, [&](Session& session, Output& out) {
+        if (const int status = TakeHash(session, args, out, data, &hash)) return status;
+        return body(session, out, hash);
+    });
 }
 
-// Pictures are as large as the card says; the watermarked one is drawn anew
-// at each request, so the second request gets room to spare.
-int SavePicture(Output& out, const SealArgs& args,
-                const std::function<uint32_t(Bytes*, uint32_t*)>& get) {
-    uint32_t length = 1;
-    uint32_t rc = get(nullptr, &length);
-    Bytes picture(length + 4096);
-    length = static_cast<uint32_t>(picture.size());
-    if (rc == QAV_OK) rc = get(&picture, &length);
-    if (rc != QAV_OK) return out.Fail("reading the seal picture", rc);
-    picture.resize(length);
+int Sign(const Options& options, const SealArgs& args) {
+    return WithHash(options, args, [&](Session& session, Output& out, const Bytes& hash) {
+        Bytes signature;
+        if (const uint32_t rc = AskAndFill(&signature, [&](uint8_t* buffer, uint32_t* length) {
+                return QAV_SealSign(session.Handle(), args.container.c_str(), hash.data(),
+                                    kHashLength, Text(args), buffer, length, 0);
+            })) {
+            return out.Fail("signing the seal", rc);
+        }
+        return Emit(out, args.out, "signature", args.der ? SignatureToDer(signature) : signature);
+    });
+}
+
+// Pictures are as large as the card says. The watermarked one is drawn
+// anew at each request, so the second request gets room to spare.
+int SavePicture(Output& out, const SealArgs& args, uint32_t slack,
+                const std::function<uint32_t(uint8_t*, uint32_t*)>& get) {
+    Bytes picture;
+    if (const uint32_t rc = AskAndFill(&picture, get, nullptr, slack)) {
+        return out.Fail("reading the seal picture", rc);
+    }
     const bool png =
         picture.size() > sizeof kPngSignature &&
         std::equal(std::begin(kPngSignature), std::end(kPngSignature), picture.begin());
@@ -79,25 +110,20 @@ int SavePicture(Output& out, const SealArgs& args,
 }
 
 int Picture(const Options& options, const SealArgs& args) {
-    Output out(options.json);
-    Session session;
-    if (const int status = session.Open(options, out)) return status;
-    return SavePicture(out, args, [&](Bytes* picture, uint32_t* length) {
-        return QAV_GetSealPic(session.Handle(), args.picture,
-                              picture != nullptr ? picture->data() : nullptr, length, 0);
+    return WithSession(options, [&](Session& session, Output& out) {
+        return SavePicture(out, args, 0, [&](uint8_t* picture, uint32_t* length) {
+            return QAV_GetSealPic(session.Handle(), args.picture, picture, length, 0);
+        });
     });
 }
 
 int Watermark(const Options& options, const SealArgs& args) {
-    Output out(options.json);
-    Session session;
-    if (const int status = session.Open(options, out)) return status;
-    Bytes hash;
-    if (const int status = TakeHash(session, args, out, &hash)) return status;
-    return SavePicture(out, args, [&](Bytes* picture, uint32_t* length) {
-        return QAV_GetSealWaterMarkPic(session.Handle(), args.container.c_str(), args.picture,
-                                       hash.data(), kHashLength, Text(args),
-                                       picture != nullptr ? picture->data() : nullptr, length, 0);
+    return WithHash(options, args, [&](Session& session, Output& out, const Bytes& hash) {
+        return SavePicture(out, args, 1024, [&](uint8_t* picture, uint32_t* length) {
+            return QAV_GetSealWaterMarkPic(session.Handle(), args.container.c_str(), args.picture,
+                                           hash.data(), kHashLength, Text(args), picture, length,
+                                           0);
+        });
     });
 }
 
@@ -107,8 +133,14 @@ struct SealWriteArgs {
 };
 
 int SealWrite(const Options& options, const SealWriteArgs& args) {
+    Output usage(options.json);
+    if (args.expected.size() != kHashLength) {
+        return usage.Usage("--digest: an SM3 digest is 32 bytes, not " +
+                           std::to_string(args.expected.size()));
+    }
     Bytes data;
-    if (!ReadFileBytes(args.in, &data)) return Output(options.json).Usage("cannot read " + args.in);
+    std::string error;
+    if (!ReadInputFile(args.in, &data, &error)) return usage.Usage(error);
     return WithSession(options, [&](Session& session, Output& out) {
         if (const uint32_t rc = QAV_SealWrite(
                 session.Handle(), data.data(), static_cast<uint32_t>(data.size()),
@@ -122,12 +154,16 @@ int SealWrite(const Options& options, const SealWriteArgs& args) {
 
 int CardNumber(const Options& options, const int&) {
     return WithSession(options, [](Session& session, Output& out) {
-        char number[64] = {};
-        uint32_t length = sizeof number;
-        if (const uint32_t rc = QAV_GetCardNumber(session.Handle(), number, &length, 0)) {
+        Bytes number;
+        if (const uint32_t rc = AskAndFill(&number, [&](uint8_t* buffer, uint32_t* length) {
+                return QAV_GetCardNumber(session.Handle(), reinterpret_cast<char*>(buffer), length,
+                                         0);
+            })) {
             return out.Fail("reading the card number", rc);
         }
-        out.Field("card_number", number);
+        // The size counts the terminating NUL.
+        out.Field("card_number",
+                  std::string(number.begin(), std::find(number.begin(), number.end(), 0)));
         return out.Done();
     });
 }
@@ -135,14 +171,15 @@ int CardNumber(const Options& options, const int&) {
 void AddHashSource(CLI::App* command, SealArgs* args) {
     command->add_option("--container,-c", args->container, "the container of the seal key")
         ->required();
-    CLI::Option* hash = command->add_option("--hash-file", args->hashFile, "the 32-byte hash");
-    CLI::Option* data =
-        command->add_option("--data-file", args->dataFile, "hash this file on the card first");
+    CLI::Option* hash = command->add_option(
+        "--hash-file", args->hashFile, "the 32-byte hash to sign (SM3 or SHA-256 of the data)");
+    CLI::Option* data = command->add_option("--data-file", args->dataFile,
+                                            "hash this file (at least one byte) on the card first");
     hash->excludes(data);
     command->add_option("--algorithm,-a", args->algorithm, "with --data-file: sm3 or sha256")
         ->transform(CLI::CheckedTransformer(kHashAlgorithms, CLI::ignore_case))
         ->capture_default_str();
-    command->add_option("--text", args->text, "text signed along");
+    command->add_option("--text", args->text, "text signed along, at most 64 bytes");
 }
 
 }  // namespace

@@ -53,48 +53,87 @@ private:
 
 enum class Use { kImport, kExport, kEncrypt, kDecrypt, kDelete };
 
+constexpr uint32_t kSm4 = 1;
+
+// The cipher's block: 16 bytes for SM4 and AES, 8 for the DES family.
+size_t BlockOf(uint32_t algorithm) { return algorithm == kSm4 || algorithm == 4 ? 16 : 8; }
+
+// The arguments and files checked before the card is touched.
+template <Use kUse>
+bool Prepare(const SessionKeyArgs& args, Bytes* material, Bytes* input, std::string* error) {
+    if (!args.cardKey) {
+        if (args.keyFile.empty()) {
+            *error = "give --card-key or --key-file";
+            return false;
+        }
+        if (!ReadInputFile(args.keyFile, material, error)) return false;
+    }
+    if (kUse != Use::kEncrypt && kUse != Use::kDecrypt) return true;
+    const size_t block = BlockOf(args.cardKey ? kSm4 : args.algorithm);
+    if (args.cbc && args.iv.size() != block) {
+        *error = "--iv: the cipher's initial vector is " + std::to_string(block) + " bytes, not " +
+                 std::to_string(args.iv.size());
+        return false;
+    }
+    if (!ReadFileBytes(args.in, input)) {
+        *error = "cannot read " + args.in;
+        return false;
+    }
+    // Only an encryption that pads takes a part block, or nothing at all.
+    const bool padded = kUse == Use::kEncrypt && args.padding != 0;
+    if (!padded && (input->empty() || input->size() % block != 0)) {
+        *error = args.in + " is " + std::to_string(input->size()) + " bytes long: " +
+                 (kUse == Use::kEncrypt ? "without --padding the cipher takes whole "
+                                        : "the cipher decrypts whole ") +
+                 std::to_string(block) + "-byte blocks";
+        return false;
+    }
+    return true;
+}
+
 template <Use kUse>
 int Run(const Options& options, const SessionKeyArgs& args) {
-    Output out(options.json);
     Bytes material;
     const qav::platform::WipeOnExit wipe(material);
-    if (!args.cardKey && !ReadFileBytes(args.keyFile, &material)) {
-        return out.Usage("give --card-key or a readable --key-file");
-    }
     Bytes input;
-    if ((kUse == Use::kEncrypt || kUse == Use::kDecrypt) && !ReadFileBytes(args.in, &input)) {
-        return out.Usage("cannot read " + args.in);
-    }
-    Session session;
-    if (const int status = session.Open(options, out)) return status;
-    SessionKey key(session.Handle());
-    if (const uint32_t rc = key.Obtain(args, material))
-        return out.Fail("loading the session key", rc);
-    if (kUse == Use::kImport) {
-        out.Field("session_key", args.keep ? "loaded and kept on the card" : "loaded");
-        return out.Done();
-    }
-    if (kUse == Use::kDelete) {
-        if (const uint32_t rc = key.Delete()) return out.Fail("deleting the session key", rc);
-        out.Field("session_key", "loaded and deleted");
-        return out.Done();
-    }
-    Bytes result(input.size() + 64);
-    auto length = static_cast<uint32_t>(result.size());
-    uint32_t rc = QAV_OK;
-    if (kUse == Use::kExport) {
-        rc = QAV_ExportSessionKey(session.Handle(), key.Get(),
-                                  args.exportWrap.empty() ? nullptr : args.exportWrap.c_str(),
-                                  result.data(), &length, 0);
-    } else {
-        const auto cipher = kUse == Use::kEncrypt ? &QAV_SessionKeyEncrypt : &QAV_SessionKeyDecrypt;
-        rc = cipher(session.Handle(), key.Get(), args.cbc ? 1 : 0, args.padding, args.iv.data(),
-                    static_cast<uint32_t>(args.iv.size()), input.data(),
-                    static_cast<uint32_t>(input.size()), result.data(), &length, 0);
-    }
-    if (rc != QAV_OK) return out.Fail("using the session key", rc);
-    result.resize(length);
-    return Emit(out, args.out, kUse == Use::kExport ? "key" : "result", result);
+    std::string error;
+    if (!Prepare<kUse>(args, &material, &input, &error)) return Output(options.json).Usage(error);
+    return WithSession(options, [&](Session& session, Output& out) {
+        SessionKey key(session.Handle());
+        if (const uint32_t rc = key.Obtain(args, material)) {
+            return out.Fail("loading the session key", rc);
+        }
+        if (kUse == Use::kImport) {
+            out.Field("session_key", args.keep ? "loaded and kept on the card" : "loaded");
+            return out.Done();
+        }
+        if (kUse == Use::kDelete) {
+            if (const uint32_t rc = key.Delete()) return out.Fail("deleting the session key", rc);
+            // The library frees the handle of the card's own key and leaves
+            // the key itself alone.
+            out.Field("session_key", args.cardKey
+                                         ? "the card's cipher key stays on the card; only the "
+                                           "handle to it was freed"
+                                         : "loaded and deleted");
+            return out.Done();
+        }
+        Bytes result;
+        const uint32_t rc = AskAndFill(&result, [&](uint8_t* buffer, uint32_t* length) {
+            if (kUse == Use::kExport) {
+                return QAV_ExportSessionKey(
+                    session.Handle(), key.Get(),
+                    args.exportWrap.empty() ? nullptr : args.exportWrap.c_str(), buffer, length, 0);
+            }
+            const auto cipher =
+                kUse == Use::kEncrypt ? &QAV_SessionKeyEncrypt : &QAV_SessionKeyDecrypt;
+            return cipher(session.Handle(), key.Get(), args.cbc ? 1 : 0, args.padding,
+                          args.iv.data(), static_cast<uint32_t>(args.iv.size()), input.data(),
+                          static_cast<uint32_t>(input.size()), buffer, length, 0);
+        });
+        const qav::platform::WipeOnExit wipeResult(result);
+        if (rc != QAV_OK) return out.Fail("using the session key", rc);
+        return Emit(out, args.out, kUse == Use::kExport ? "key" : "result", result);
+    });
 }
 
 CLI::App* AddKeySource(Registry registry, CLI::App& parent, const char* name, const char* help,
@@ -110,7 +149,9 @@ CLI::App* AddKeySource(Registry registry, CLI::App& parent, const char* name, co
     CLI::Option* file = command->add_option("--key-file", args->keyFile, "the key's bytes");
     command->add_option("--wrapped-by", args->wrappedBy,
                         "the key file holds the key wrapped under this container's public key");
-    command->add_flag("--card-key", args->cardKey, "the card's own cipher key instead")
+    command
+        ->add_flag("--card-key", args->cardKey,
+                   "the card's own cipher key (SM4) instead; it is never deleted")
         ->excludes(file);
     if (std::string(name) == "import") {
         command->add_flag("--keep", args->keep, "leave the key on the card");
@@ -121,8 +162,12 @@ CLI::App* AddKeySource(Registry registry, CLI::App& parent, const char* name, co
     } else if (std::string(name) != "delete") {
         command->add_option("--in,-i", args->in, "the input")->required();
         command->add_option("--out,-o", args->out, "write the result to this file");
-        command->add_flag("--cbc", args->cbc, "chain the blocks (needs --iv)");
-        AddHexOption(command, "--iv", &args->iv, "the initial vector");
+        CLI::Option* cbc = command->add_flag("--cbc", args->cbc, "chain the blocks (needs --iv)");
+        CLI::Option* iv = AddHexOption(command, "--iv", &args->iv,
+                                       "the initial vector of --cbc: 16 bytes, 8 for DES");
+        // Without --cbc an IV would be ignored and the data silently go ECB.
+        cbc->needs(iv);
+        iv->needs(cbc);
         command->add_option("--padding", args->padding, "none, 80 (80 then zeros) or pkcs")
             ->transform(CLI::CheckedTransformer(
                 std::map<std::string, uint32_t>{{"none", 0}, {"80", 1}, {"pkcs", 2}}))

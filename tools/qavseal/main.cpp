@@ -1,8 +1,13 @@
 // qavseal: the seal-key tool, written against the public C interface.
+#include <fcntl.h>
+
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "options.h"
+#include "output.h"
 
 int main(int argc, char** argv) {
     using namespace qavtool;
@@ -40,7 +45,21 @@ int main(int argc, char** argv) {
         return app.exit(help);
     } catch (const CLI::ParseError& error) {
         app.exit(error);
+        // --json may not have been reached when parsing stopped.
+        bool json = false;
+        for (int i = 1; i < argc; ++i) json = json || std::strcmp(argv[i], "--json") == 0;
+        if (json) {
+            const nlohmann::ordered_json document = {
+                {"error", {{"kind", "usage"}, {"message", error.what()}}}};
+            std::printf("%s\n", document.dump(2).c_str());
+        }
         return 2;
+    }
+    if (options.pinFd >= 0 && fcntl(options.pinFd, F_GETFD) == -1) {
+        const std::string fd = std::to_string(options.pinFd);
+        return Output(options.json)
+            .Usage("--pin-fd " + fd + ": descriptor " + fd +
+                   " is not open; open it on the PIN file, e.g. --pin-fd 3 3<pinfile");
     }
     return action ? action() : 2;
 }

@@ -36,10 +36,23 @@ CLI::Option* AddHexNumberOption(CLI::App* command, const std::string& name, uint
         ->type_name("HEX");
 }
 
-void AddSecureKeyOptions(CLI::App* command, Bytes* macKey, Bytes* encKey, uint32_t* challenge) {
-    AddHexOption(command, "--mac-key", macKey, "SM4 key of the command MAC")->required();
-    if (encKey != nullptr) {
-        AddHexOption(command, "--enc-key", encKey, "SM4 key that encrypts the secured data");
+CLI::Option* AddKeyFileOption(CLI::App* command, const std::string& name, std::string* path,
+                              const std::string& help) {
+    return command
+        ->add_option(name, *path,
+                     help +
+                         "; the file (or /dev/fd/N) holds the key in hexadecimal, which "
+                         "keeps it out of the process list")
+        ->type_name("FILE");
+}
+
+void AddSecureKeyOptions(CLI::App* command, std::string* macKeyFile, std::string* encKeyFile,
+                         uint32_t* challenge, const char* encHelp) {
+    AddKeyFileOption(command, "--mac-key-file", macKeyFile, "SM4 key of the command MAC")
+        ->required();
+    if (encKeyFile != nullptr) {
+        AddKeyFileOption(command, "--enc-key-file", encKeyFile,
+                         std::string("SM4 key that ") + encHelp);
     }
     command->add_option("--challenge", *challenge, "challenge length: 4, 8 or 16")
         ->check(CLI::IsMember({4, 8, 16}))

@@ -66,8 +66,12 @@ CLI::Option* AddHexNumberOption(CLI::App* command, const std::string& name, uint
 // sm3 / sha1 / sha256 to the library's algorithm numbers.
 extern const std::map<std::string, uint32_t> kHashAlgorithms;
 
-// --mac-key (required), --enc-key (unless null) and --challenge of the
-// secured commands.
-void AddSecureKeyOptions(CLI::App* command, Bytes* macKey, Bytes* encKey, uint32_t* challenge);
+// --name FILE: a key file (see LoadKey), read after parsing.
+CLI::Option* AddKeyFileOption(CLI::App* command, const std::string& name, std::string* path,
+                              const std::string& help);
+// --mac-key-file (required), --enc-key-file (unless encKeyFile is null; its
+// help says what the key encrypts) and --challenge of the secured commands.
+void AddSecureKeyOptions(CLI::App* command, std::string* macKeyFile, std::string* encKeyFile,
+                         uint32_t* challenge, const char* encHelp = "");
 
 }  // namespace qavtool

@@ -54,19 +54,17 @@ void Output::List(const std::string& key, const std::vector<std::string>& items)
     for (const std::string& item : items) std::printf("%s\n", item.c_str());
 }
 
-int Output::Fail(const std::string& during, uint32_t rc) {
+int Output::Fail(const std::string& during, uint32_t rc, const std::string& message) {
+    const std::string text = message.empty() ? DescribeResult(rc) : message;
     if (json_) {
-        document_["error"] = {{"during", during},
-                              {"code", Hex8(rc)},
-                              {"name", ResultName(rc)},
-                              {"message", DescribeResult(rc)}};
+        document_["error"] = {
+            {"during", during}, {"code", Hex8(rc)}, {"name", ResultName(rc)}, {"message", text}};
         std::printf("%s\n", document_.dump(2).c_str());
     } else {
         std::fflush(stdout);
         const std::string name = ResultName(rc);
         const std::string code = name == Hex8(rc) ? name : name + ", " + Hex8(rc);
-        std::fprintf(stderr, "qavseal: %s: %s (%s)\n", during.c_str(), DescribeResult(rc).c_str(),
-                     code.c_str());
+        std::fprintf(stderr, "qavseal: %s: %s (%s)\n", during.c_str(), text.c_str(), code.c_str());
     }
     return 1;
 }
@@ -74,6 +72,10 @@ int Output::Fail(const std::string& during, uint32_t rc) {
 int Output::Usage(const std::string& message) {
     std::fflush(stdout);
     std::fprintf(stderr, "qavseal: %s\n", message.c_str());
+    if (json_) {
+        const nlohmann::ordered_json error = {{"error", {{"kind", "usage"}, {"message", message}}}};
+        std::printf("%s\n", error.dump(2).c_str());
+    }
     return 2;
 }
 

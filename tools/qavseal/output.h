@@ -21,9 +21,11 @@ public:
     // Text: one item a line, without a label.
     void List(const std::string& key, const std::vector<std::string>& items);
 
-    // Prints the failure and gives exit status 1.
-    int Fail(const std::string& during, uint32_t rc);
-    // Prints a usage problem found after parsing and gives exit status 2.
+    // Prints the failure and gives exit status 1; message, when given,
+    // says what the code means here instead of its general message.
+    int Fail(const std::string& during, uint32_t rc, const std::string& message = "");
+    // Prints a usage problem (also with --json, where a JSON error document
+    // follows on stdout) and gives exit status 2.
     int Usage(const std::string& message);
     // Prints the JSON document, if any, and gives exit status 0.
     int Done();

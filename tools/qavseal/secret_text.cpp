@@ -4,6 +4,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/secure_memory.h"
@@ -46,17 +47,21 @@ private:
     int fd_;
 };
 
+enum class Line { kRead, kEnded, kTooLong, kFailed };
+
 // One byte at a time, so a second PIN on the same descriptor stays unread.
-bool ReadLine(int fd, SecretText* line) {
+Line ReadLine(int fd, SecretText* line) {
     char c = 0;
     const qav::platform::WipeOnExit wipe(&c, sizeof c);
     bool any = false;
-    while (read(fd, &c, 1) == 1) {
+    ssize_t got = 0;
+    while ((got = read(fd, &c, 1)) == 1) {
         any = true;
-        if (c == '\n') return true;
-        if (c != '\r' && !line->Append(c)) return false;
+        if (c == '\n') return Line::kRead;
+        if (c != '\r' && !line->Append(c)) return Line::kTooLong;
     }
-    return any;
+    if (got < 0) return Line::kFailed;
+    return any ? Line::kRead : Line::kEnded;
 }
 
 }  // namespace
@@ -75,8 +80,20 @@ bool SecretText::Append(char c) {
 
 bool ReadPin(int fd, const char* prompt, SecretText* pin, std::string* error) {
     if (fd >= 0) {
-        if (ReadLine(fd, pin)) return true;
-        *error = "no PIN could be read from descriptor " + std::to_string(fd);
+        const std::string source = "--pin-fd " + std::to_string(fd) + ": ";
+        switch (ReadLine(fd, pin)) {
+            case Line::kRead:
+                return true;
+            case Line::kEnded:
+                *error = source + "the descriptor ended before a line with the " + prompt;
+                break;
+            case Line::kTooLong:
+                *error = source + "the line with the " + prompt + " is too long for a PIN";
+                break;
+            case Line::kFailed:
+                *error = source + "cannot read the descriptor: " + std::strerror(errno);
+                break;
+        }
         return false;
     }
     const Descriptor tty(open("/dev/tty", O_RDWR | O_CLOEXEC));
@@ -92,7 +109,7 @@ bool ReadPin(int fd, const char* prompt, SecretText* pin, std::string* error) {
     bool read = false;
     {
         const EchoOff quiet(tty.Get());
-        read = ReadLine(tty.Get(), pin);
+        read = ReadLine(tty.Get(), pin) == Line::kRead;
     }
     if (write(tty.Get(), "\n", 1) < 0) read = false;
     if (!read) *error = "no PIN was entered";

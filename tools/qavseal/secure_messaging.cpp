@@ -56,6 +56,29 @@ uint32_t Encrypt(const uint8_t* plaintext, uint32_t plaintextLength, uint8_t* ou
 
 }  // namespace
 
+bool LoadKey(const char* option, const std::string& path, Bytes* key, std::string* error,
+             size_t length) {
+    const std::string source = std::string(option) + " " + path + ": ";
+    Bytes text;
+    const qav::platform::WipeOnExit wipeText(text);
+    if (!ReadFileBytes(path, &text)) {
+        *error = source + "cannot read the file";
+        return false;
+    }
+    if (!ParseHex(reinterpret_cast<const char*>(text.data()), text.size(), key) || key->empty()) {
+        qav::platform::SecureWipe(key->data(), key->capacity());
+        key->clear();
+        *error = source + "the file must hold the key in hexadecimal digits";
+        return false;
+    }
+    if (length != 0 && key->size() != length) {
+        *error = source + "the key is " + std::to_string(key->size()) + " bytes long, an SM4 key " +
+                 std::to_string(length);
+        return false;
+    }
+    return true;
+}
+
 SecureKeys::~SecureKeys() {
     qav::platform::SecureWipe(mac.data(), mac.size());
     qav::platform::SecureWipe(cryptogram.data(), cryptogram.size());

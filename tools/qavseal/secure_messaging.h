@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "bytes.h"
 #include "qavseal/qavseal.h"
@@ -15,6 +16,13 @@ struct SecureKeys {
     Bytes cryptogram;  // encrypts secured data, or the external-auth key
     ~SecureKeys();
 };
+
+// Reads a key from the file named by option: its hexadecimal digits, from a
+// file or a descriptor (/dev/fd/N), so that the key never shows in the
+// process list. length 0 takes any length. False with *error set when the
+// file cannot be read, is not hexadecimal or holds a key of another length.
+bool LoadKey(const char* option, const std::string& path, Bytes* key, std::string* error,
+             size_t length = 16);
 
 // First 4 bytes of the last block of SM4-CBC over the command, 80-padded.
 uint32_t QAV_CALLBACK CommandMac(const uint8_t* challenge, uint32_t challengeLength,

@@ -30,6 +30,23 @@ int Session::Open(const Options& options, Output& out, Login login) {
     return 0;
 }
 
+int ReadPins(const Options& options, Output& out, std::initializer_list<const char*> prompts,
+             Pins* pins) {
+    size_t next = 0;
+    std::string error;
+    for (const char* prompt : prompts) {
+        SecretText* pin = pins->At(next++);
+        if (!ReadPin(options.pinFd, prompt, pin, &error)) return out.Usage(error);
+        // A typing mistake in a new PIN is caught by asking twice; a
+        // descriptor gives it once.
+        if (std::string(prompt) != kNewPin || options.pinFd >= 0) continue;
+        SecretText again;
+        if (!ReadPin(-1, "New PIN again", &again, &error)) return out.Usage(error);
+        if (!(again == *pin)) return out.Usage("the two new PINs differ");
+    }
+    return 0;
+}
+
 int FailPin(Output& out, const char* during, uint32_t rc, uint32_t triesLeft) {
     if (rc == QAV_E_PIN_WRONG || rc == QAV_E_PIN_BLOCKED) out.Field("tries_left", triesLeft);
     return out.Fail(during, rc);

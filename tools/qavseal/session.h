@@ -1,13 +1,17 @@
 // The library started and one seal key open for a command's lifetime.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "options.h"
 #include "output.h"
 #include "qavseal/qavseal.h"
+#include "secret_text.h"
 
 namespace qavtool {
 
@@ -72,14 +76,59 @@ int WithSession(const Options& options, Body body, Login login = Login::kAsOptio
     return body(session, out);
 }
 
-// Calls fill(buffer, &length) with room for capacity bytes and keeps the
-// length it reports; the call's result, or QAV_OK.
+// The PINs a command reads, in the order it asked for them.
+class Pins {
+public:
+    static constexpr size_t kMost = 2;
+    const SecretText& operator[](size_t i) const { return pins_.at(i); }
+    SecretText* At(size_t i) { return &pins_.at(i); }
+
+private:
+    std::array<SecretText, kMost> pins_;
+};
+
+// The prompt of a new PIN, which a terminal asks twice.
+inline constexpr const char* kNewPin = "New PIN";
+
+// Reads one PIN per prompt (at most Pins::kMost): lines from --pin-fd, or
+// asked on the terminal. Gives 0, or the exit status of the problem it
+// printed.
+int ReadPins(const Options& options, Output& out, std::initializer_list<const char*> prompts,
+             Pins* pins);
+
+// For the PIN commands: opens the session without the --verify-pin login,
+// reads the PINs, and runs body(session, out, pins).
+template <typename Body>
+int WithPins(const Options& options, std::initializer_list<const char*> prompts, Body body) {
+    Output out(options.json);
+    Session session;
+    if (const int status = session.Open(options, out, Login::kNever)) return status;
+    Pins pins;
+    if (const int status = ReadPins(options, out, prompts, &pins)) return status;
+    return body(session, out, pins);
+}
+
+// Asks the export for the size with a null buffer, then fills a buffer of
+// that size plus slack. An answer that grew in between (a picture drawn
+// anew) is asked for again, twice at most. The export's result; bytes hold
+// the answer on success. *hasOutput (when given) is false when the export
+// reported no size at all: an operation without output, such as a
+// verification, which the query itself then carried out.
 template <typename Fill>
-uint32_t FillBytes(size_t capacity, std::vector<uint8_t>* bytes, Fill fill) {
-    bytes->assign(capacity, 0);
-    auto length = static_cast<uint32_t>(capacity);
-    const uint32_t rc = fill(bytes->data(), &length);
-    bytes->resize(rc == QAV_OK && length <= capacity ? length : 0);
+uint32_t AskAndFill(Bytes* bytes, Fill fill, bool* hasOutput = nullptr, uint32_t slack = 0) {
+    constexpr uint32_t kNoSize = 0xFFFFFFFFu;
+    uint32_t length = kNoSize;
+    uint32_t rc = fill(nullptr, &length);
+    if (hasOutput != nullptr) *hasOutput = length != kNoSize;
+    bytes->clear();
+    if (rc != QAV_OK || length == kNoSize) return rc;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        bytes->assign(static_cast<size_t>(length) + slack, 0);
+        length = static_cast<uint32_t>(bytes->size());
+        rc = fill(bytes->empty() ? nullptr : bytes->data(), &length);
+        if (rc != QAV_E_BUFFER_TOO_SMALL) break;
+    }
+    bytes->resize(rc == QAV_OK && length <= bytes->size() ? length : 0);
     return rc;
 }
 
