@@ -52,6 +52,8 @@ Lines RegisterFamilies(const Setup& setup);
 Lines RegisterBulk(const Setup& setup);
 Lines RegisterListing(const Setup& setup);
 Lines RegisterWatch(const Setup& setup);
+// The watch alone, on a service without readers.
+Lines RegisterIdleWatch(const Setup& setup);
 Lines RegisterMemory(const Setup& setup);
 Lines RegisterThreads(const Setup& setup);
 

@@ -4,7 +4,8 @@
 //
 // The groups that run depend on the number of keys the bench serves: one key
 // (the export families, bulk transfers, memory), two (the watch) or eight
-// (threads); every run lists its keys. QAV_BENCH_JSON names the JSON file of
+// (threads); every run lists its keys. A service without readers
+// (scripts/bench --no-readers) measures only the idle watch. QAV_BENCH_JSON names the JSON file of
 // the figures, QAV_BENCH_BRIEF=1 makes the long measurements short.
 #include <benchmark/benchmark.h>
 #include <qavseal/qavseal.h>
@@ -59,6 +60,19 @@ int Run(int argc, char** argv) {
     const bench::PcscContext context;
     bench::Setup setup;
     setup.context = &context;
+    if (!bench::Env("QAVSEAL_NO_READERS").empty()) {
+        const Library library;
+        if (library.Result() != QAV_OK) {
+            std::fprintf(stderr, "QAV_Initialize: %08X
+", library.Result());
+            return 1;
+        }
+        bench::SummaryReporter reporter(bench::RegisterIdleWatch(setup),
+                                        bench::Env("QAV_BENCH_JSON"));
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+        benchmark::Shutdown();
+        return reporter.Failed() ? 1 : 0;
+    }
     const int keys = std::atoi(bench::Env("QAVSEAL_KEYS", "1").c_str());
     for (int i = 0; i < keys; ++i) {
         bench::Key key;

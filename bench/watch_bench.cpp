@@ -1,6 +1,6 @@
 // The watch: how long after a card leaves or arrives at the virtual key the
 // callback comes, against a raw SCardGetStatusChange waiting on the same
-// reader; and the CPU an idle watch over two readers costs.
+// reader; and the CPU an idle watch costs over two readers and over none.
 #include <winscard.h>
 
 #include <atomic>
@@ -230,6 +230,16 @@ Lines RegisterWatch(const Setup& setup) {
              "Watch: CPU with two readers and no change, % of one core",
              {Goal::kAtMost, 1},
              {"window_s", "status_queries_per_s", "listings_per_s", "connects"}}};
+}
+
+Lines RegisterIdleWatch(const Setup& setup) {
+    RegisterMeasurement("Watch/idle_no_readers",
+                        [&setup](benchmark::State& state) { MeasureIdle(state, setup); });
+    return {{"Watch/idle_no_readers",
+             "cpu_percent_of_core",
+             "Watch: CPU with no reader at all, % of one core",
+             {Goal::kAtMost, 1},
+             {"window_s", "status_queries_per_s", "listings_per_s"}}};
 }
 
 }  // namespace bench

@@ -26,6 +26,10 @@ std::vector<std::string> SplitMultiString(const char* text, size_t size) {
     return names;
 }
 
+// A state query that ran: it found a change, or (with a zero timeout)
+// nothing to report.
+bool Answered(uint32_t rc) { return rc == QAV_OK || rc == platform::kScardTimeout; }
+
 bool Contains(const std::vector<std::string>& names, const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
@@ -153,14 +157,19 @@ bool CDeviceWatch::Snapshot() {
     for (size_t i = 0; i < readerNames_.size(); ++i) {
         readerStates_[i].name = readerNames_[i].c_str();
     }
-    // Learn the current states without waiting.
-    if (platform::WaitForChange(context, readerStates_.data(), readerStates_.size(), 0) != QAV_OK) {
+    // Learn the current states without waiting. With no reader at all the
+    // notification reader alone has nothing to report and the query times
+    // out: that is an answer too, and the watch then waits on it rather
+    // than listing every pause.
+    if (!Answered(
+            platform::WaitForChange(context, readerStates_.data(), readerStates_.size(), 0))) {
         // Without the notification reader (an older service) the readers
-        // are still watched; new readers then show at the next change.
+        // are still watched; new readers then show at the next change, or
+        // at the next slice's comparison of the names.
         readerNames_.pop_back();
         readerStates_.pop_back();
-        if (platform::WaitForChange(context, readerStates_.data(), readerStates_.size(), 0) !=
-            QAV_OK) {
+        if (readerStates_.empty() || !Answered(platform::WaitForChange(
+                                         context, readerStates_.data(), readerStates_.size(), 0))) {
             readerStates_.clear();
             return false;
         }
@@ -175,10 +184,17 @@ bool CDeviceWatch::WaitForChange() {
     const platform::PcscContext context = waitContext_.load();
     // Nothing to wait on (the service is gone): the pause alone paces the
     // listings.
-    if (context == 0 || readerStates_.empty()) return false;
+    if (context == 0) return false;
     while (Running()) {
-        uint32_t rc = platform::WaitForChange(context, readerStates_.data(), readerStates_.size(),
-                                              kWaitSliceMs);
+        uint32_t rc = platform::kScardTimeout;
+        if (readerStates_.empty()) {
+            // No reader and no notification reader to wait on: the names
+            // are compared once a slice.
+            PauseMs(kWaitSliceMs);
+        } else {
+            rc = platform::WaitForChange(context, readerStates_.data(), readerStates_.size(),
+                                         kWaitSliceMs);
+        }
         // A reader that came between the snapshot and a wait may escape the
         // notification reader: each slice also compares the reader names.
         if (rc == platform::kScardTimeout && !ReadersChanged(context, &rc)) continue;

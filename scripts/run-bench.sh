@@ -2,7 +2,8 @@
 # Builds the benchmarks into build-bench and runs them against virtual seal
 # keys in a private pcscd (scripts/bench: needs root): first with one key (the
 # export families, bulk transfers, memory), then two (the watch), then eight
-# (threads); each run also times the listing. Prints Google Benchmark's
+# (threads); each run also times the listing; last a service without readers
+# (the idle watch). Prints Google Benchmark's
 # tables, then one summary line per figure with its goal, and leaves one JSON
 # file per run in the results folder (scripts/plot-bench turns them into
 # docs/performance.md's table and plot).
@@ -61,6 +62,17 @@ for keys in 1 2 8; do
     status=1
   fi
 done
+# A service without any reader (a USB key unplugged): the idle watch alone.
+echo "== no reader"
+"${pin[@]}" scripts/bench --no-readers --image-dir build-bench/bench-images \
+  --vcard build-bench/sim/qavseal-vcard --vcard-args --no-save -- \
+  env QAV_BENCH_JSON="$results/no-readers.json" build-bench/bench/qavseal_pcscd_bench \
+  --benchmark_repetitions=5 --benchmark_report_aggregates_only=true "$@"
+run=$?
+if [ "$run" -ne 0 ]; then
+  echo "run-bench: the benchmark without readers failed (status $run)" >&2
+  status=1
+fi
 # The memory sequence again under valgrind: its leak count. Shorter than the
 # timed run (valgrind slows every call down many times over).
 valgrind_calls=${QAV_BENCH_VALGRIND_CALLS:-100,2000}

@@ -53,9 +53,6 @@ FakePcsc* FakePcsc::Current() { return g_current; }
 
 unsigned long FakePcsc::EventState(const std::string& name, Bytes* atr) {
     atr->clear();
-    if (name == "\\\\?PnP?\\Notification") {
-        return static_cast<unsigned long>(readers.size()) << 16;
-    }
     const Reader* reader = FindReader(name);
     if (reader == nullptr) return 0;
     // The upper half counts insertions, as pcsc-lite's event counter does.
@@ -74,6 +71,13 @@ FakePcsc::Reader* FakePcsc::FindReader(const std::string& name) {
 void FakePcsc::AddReader(const std::string& name) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     readers.push_back(Reader{name, nullptr, 0, false});
+}
+
+void FakePcsc::RemoveReader(const std::string& name) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    readers.erase(std::remove_if(readers.begin(), readers.end(),
+                                 [&](const Reader& reader) { return reader.name == name; }),
+                  readers.end());
 }
 
 void FakePcsc::InsertCard(const std::string& reader, std::shared_ptr<FakeCard> card) {
@@ -143,6 +147,13 @@ size_t FakePcsc::OpenContexts() const {
 size_t FakePcsc::OpenHandles() const {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     return handles.size();
+}
+
+std::vector<std::vector<std::string>> FakePcsc::Waits() const {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::vector<std::vector<std::string>> readerSets;
+    for (const auto& [number, names] : waits) readerSets.push_back(names);
+    return readerSets;
 }
 
 std::vector<Bytes> FakePcsc::SentCommands() const {
@@ -255,11 +266,22 @@ LONG FAKE_API SCardFreeMemory(SCARDCONTEXT, LPCVOID pvMem) {
     return SCARD_S_SUCCESS;
 }
 
-LONG FAKE_API SCardGetStatusChange(SCARDCONTEXT hContext, DWORD timeout, SCARD_READERSTATE* states,
-                                   DWORD count) {
-    // A wait (timeout > 0) is a poll of the fake's state until some reader
-    // differs from what the caller knows, the time is up or it is cancelled.
+namespace {
+
+bool IsPnpNotification(const char* name) {
+    return std::strcmp(name, "\\\\?PnP?\\Notification") == 0;
+}
+
+// As the service answers: a wait ends when some reader differs from what the
+// caller knows (a reader whose state the caller does not know at all ends it
+// at once); with nothing changed it ends when the time is up, at once for a
+// zero timeout. The notification reader changes when readers come or go
+// during the call (pcsc-lite), or carries the reader count in its upper half
+// (WinSCard), so with no reader at all a query of it alone times out.
+LONG StatusChange(SCARDCONTEXT hContext, DWORD timeout, SCARD_READERSTATE* states, DWORD count,
+                  uint64_t* wait) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+    size_t readersAtStart = 0;
     for (bool first = true;; first = false) {
         {
             FakePcsc* fake = FakePcsc::Current();
@@ -271,14 +293,40 @@ LONG FAKE_API SCardGetStatusChange(SCARDCONTEXT hContext, DWORD timeout, SCARD_R
                 if (fake->TakeInjected(Call::GetStatusChange, &injected)) {
                     return static_cast<LONG>(injected);
                 }
+                // Nothing to watch: answered at once.
+                if (count == 0) return SCARD_S_SUCCESS;
+                readersAtStart = fake->readers.size();
+                if (timeout != 0) {
+                    *wait = ++fake->nextWait;
+                    for (DWORD i = 0; i < count; ++i) {
+                        fake->waits[*wait].emplace_back(states[i].szReader);
+                    }
+                }
             }
             if (const LONG rc = CheckContext(fake, hContext)) return rc;
             if (fake->cancelled.erase(static_cast<uintptr_t>(hContext)) != 0) {
                 return SCARD_E_CANCELLED;
             }
-            bool changed = timeout == 0;
+            bool changed = false;
             for (DWORD i = 0; i < count; ++i) {
                 SCARD_READERSTATE& state = states[i];
+                if (IsPnpNotification(state.szReader)) {
+#ifdef _WIN32
+                    const DWORD event = static_cast<DWORD>(fake->readers.size() << 16);
+                    state.dwEventState = event;
+                    if ((state.dwCurrentState & 0xFFFF0000u) != event) {
+                        state.dwEventState |= SCARD_STATE_CHANGED;
+                        changed = true;
+                    }
+#else
+                    state.dwEventState = 0;
+                    if (fake->readers.size() != readersAtStart) {
+                        state.dwEventState = SCARD_STATE_CHANGED;
+                        changed = true;
+                    }
+#endif
+                    continue;
+                }
                 qav::fake::Bytes atr;
                 const DWORD event = fake->EventState(state.szReader, &atr);
                 if (event == 0) return SCARD_E_UNKNOWN_READER;
@@ -297,6 +345,21 @@ LONG FAKE_API SCardGetStatusChange(SCARDCONTEXT hContext, DWORD timeout, SCARD_R
         if (std::chrono::steady_clock::now() >= deadline) return SCARD_E_TIMEOUT;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+}  // namespace
+
+LONG FAKE_API SCardGetStatusChange(SCARDCONTEXT hContext, DWORD timeout, SCARD_READERSTATE* states,
+                                   DWORD count) {
+    uint64_t wait = 0;
+    const LONG rc = StatusChange(hContext, timeout, states, count, &wait);
+    if (wait != 0) {
+        if (FakePcsc* fake = FakePcsc::Current()) {
+            std::lock_guard<std::recursive_mutex> guard(fake->Lock());
+            fake->waits.erase(wait);
+        }
+    }
+    return rc;
 }
 
 LONG FAKE_API SCardCancel(SCARDCONTEXT hContext) {

@@ -55,6 +55,8 @@ public:
     FakePcsc& operator=(const FakePcsc&) = delete;
 
     void AddReader(const std::string& name);
+    // The reader goes, and its card with it (a USB key unplugged).
+    void RemoveReader(const std::string& name);
     void InsertCard(const std::string& reader, std::shared_ptr<FakeCard> card);
     void RemoveCard(const std::string& reader);
     // A card whose connection is refused (as a mute card would be).
@@ -81,6 +83,8 @@ public:
     size_t OpenHandles() const;
     // Commands the service passed to a card, in order.
     std::vector<Bytes> SentCommands() const;
+    // The readers of every state wait (a timeout above zero) in progress.
+    std::vector<std::vector<std::string>> Waits() const;
 
     // Used by the SCard* definitions.
     static FakePcsc* Current();
@@ -106,7 +110,9 @@ public:
     uintptr_t nextId = 0x1000;
     std::map<uintptr_t, bool> contexts;  // id -> still valid
     std::map<uintptr_t, Handle> handles;
-    std::set<uintptr_t> cancelled;  // contexts whose next wait ends at once
+    std::set<uintptr_t> cancelled;                       // contexts whose next wait ends at once
+    std::map<uint64_t, std::vector<std::string>> waits;  // in progress, by number
+    uint64_t nextWait = 0;
     std::vector<Reader> readers;
     std::map<const void*, size_t> allocations;
     std::vector<Bytes> sent;
