@@ -20,7 +20,10 @@ std::mutex& StateLock() noexcept {
 ExportScope::ExportScope() : previous_(t_scope) {
     {
         const std::lock_guard<std::mutex> lock(StateLock());
-        manager_ = State().manager;
+        // A manager left by a failed first start, or by a last Finalize
+        // still at work, is no initialised library: exports answer "not
+        // initialised" rather than an unknown handle.
+        if (State().usageCount != 0) manager_ = State().manager;
     }
     t_scope = this;
 }
@@ -32,7 +35,7 @@ CDeviceManager* ExportScope::Held() const noexcept { return manager_.get(); }
 CDeviceManager* Manager() noexcept {
     if (t_scope != nullptr) return t_scope->Held();
     const std::lock_guard<std::mutex> lock(StateLock());
-    return State().manager.get();
+    return State().usageCount != 0 ? State().manager.get() : nullptr;
 }
 
 uint32_t CheckDevice(QAV_HANDLE handle, CDevice** device) noexcept {

@@ -21,7 +21,10 @@
 namespace qav::api {
 
 struct LibraryState {
-    std::shared_ptr<CDeviceManager> manager;  // initialised exactly when set
+    // Outlives a failed first start (its factory tries again) and the last
+    // Finalize while that stops the watches; initialised exactly while
+    // usageCount is above 0.
+    std::shared_ptr<CDeviceManager> manager;
     uint32_t usageCount = 0;
 };
 
@@ -62,7 +65,8 @@ uint32_t RunExport(Body&& body) noexcept {
     }
 }
 
-// Prologue step 1: the manager exists (the one the running export holds).
+// Prologue step 1: the library is initialised; the manager the running
+// export holds, or null.
 CDeviceManager* Manager() noexcept;
 
 // Prologue steps 1 and 2: initialised, then a registered handle. On success

@@ -130,10 +130,20 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_PrivateKeyCalc(
 extern "C" QAV_EXPORT uint32_t QAV_API QAV_VerifyCertData(
     QAV_HANDLE handle, const char* containerA, const char* containerB, const char* containerC,
     uint32_t algorithm, const uint8_t* data, uint32_t dataLength, uint32_t /*reserved*/) {
+    uint32_t option = 0;
+    // Every argument is checked before the first command: the container
+    // reads and the marker read would otherwise come before the refusal.
     const auto checks = [&] {
-        return containerA == nullptr || containerB == nullptr || containerC == nullptr
-                   ? QAV_E_NULL_POINTER
-                   : QAV_OK;
+        if (containerA == nullptr || containerB == nullptr || containerC == nullptr) {
+            return QAV_E_NULL_POINTER;
+        }
+        if (algorithm == 3) {
+            option = 1;
+        } else if (algorithm != 1) {
+            return QAV_E_BAD_ALGORITHM;
+        }
+        if (data == nullptr) return QAV_E_NULL_POINTER;
+        return dataLength == 0 || dataLength > 0xFFFF ? QAV_E_BAD_LENGTH : QAV_OK;
     };
     return RunCardExport(handle, checks, kProbe, [&](CDevice& device, CCardSeal& card) {
         ContainerRecord a, b, c;
@@ -153,12 +163,6 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_VerifyCertData(
                 qav::ReadCardFile(device, qav::api::kPinMarkerFile, qav::api::kPinMarkerOffset,
                                   &marker, &markerLength, nullptr, 0, 0)) {
             return rc;
-        }
-        uint32_t option = 0;
-        if (algorithm == 3) {
-            option = 1;
-        } else if (algorithm != 1) {
-            return QAV_E_BAD_ALGORITHM;
         }
         if (const uint32_t rc = card.VerifyCertData(
                 a.PublicKeyFid(), a.PrivateKeyFid(), b.PublicKeyFid(), variant, c.CertificateFid(),

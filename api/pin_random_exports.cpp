@@ -67,7 +67,9 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_GenRandom(QAV_HANDLE handle, uint8_t*
                                                      uint32_t length, uint32_t skip) {
     const auto checks = [&] {
         if (out == nullptr) return QAV_E_NULL_POINTER;
-        return length == 0 ? QAV_E_BAD_LENGTH : QAV_OK;
+        // Bounded, so a length of 0xFFFFFFFF is refused at once rather than
+        // asking the card for 268 million challenges.
+        return length == 0 || length > QAV_RANDOM_MAX_LENGTH ? QAV_E_BAD_LENGTH : QAV_OK;
     };
     return RunCardExport(handle, checks, ProbeUnless(skip), [&](CDevice&, CCardSeal& card) {
         // Whole challenges of 16 bytes; the rest of the last is dropped.

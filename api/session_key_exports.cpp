@@ -59,6 +59,14 @@ uint32_t WrappingOf(const CDevice& device, const char* containerName, bool incom
     return QAV_OK;
 }
 
+// The chaining arguments of the session-key cipher, checked before the
+// probe (the card layer checks the mode too, but only after it).
+uint32_t CheckChaining(uint32_t withIv, const uint8_t* iv, uint32_t ivLength, uint32_t block) {
+    if (withIv > 1) return QAV_E_BAD_CIPHER_MODE;
+    if (withIv == 1 && ivLength != block) return QAV_E_IV_LENGTH;
+    return withIv == 1 && iv == nullptr ? QAV_E_NULL_POINTER : QAV_OK;
+}
+
 }  // namespace
 
 extern "C" QAV_EXPORT uint32_t QAV_API QAV_ImportSessionKey(QAV_HANDLE handle, uint32_t algorithm,
@@ -136,14 +144,18 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_SessionKeyEncrypt(
     uint32_t ivLength, const uint8_t* input, uint32_t inputLength, uint8_t* out,
     uint32_t* outLength, uint32_t /*reserved*/) {
     const SessionKeyHandle* sessionKey = nullptr;
-    const auto checks = [&] { return CheckSessionKey(handle, key, &sessionKey); };
-    return RunCardExport(handle, checks, kProbe, [&](CDevice&, CCardSeal& card) {
-        const uint32_t block = AlgorithmOf(*sessionKey).blockLength;
-        if (withIv == 1 && ivLength != block) return QAV_E_IV_LENGTH;
-        uint32_t mode = 0;
+    uint32_t block = 0;
+    uint32_t mode = 0;
+    // All of them before the probe, so a bad argument sends nothing.
+    const auto checks = [&] {
+        if (const uint32_t rc = CheckSessionKey(handle, key, &sessionKey)) return rc;
+        block = AlgorithmOf(*sessionKey).blockLength;
+        if (const uint32_t rc = CheckChaining(withIv, iv, ivLength, block)) return rc;
         if (const uint32_t rc = qav::api::PaddingModeOfSelector(padding, &mode)) return rc;
+        return mode == 0 && inputLength % block != 0 ? QAV_E_BAD_LENGTH : QAV_OK;
+    };
+    return RunCardExport(handle, checks, kProbe, [&](CDevice&, CCardSeal& card) {
         if (mode == 0) {
-            if (inputLength % block != 0) return QAV_E_BAD_LENGTH;
             return card.SessionKeyCipher(kEncrypt, sessionKey->keyNumber, withIv, iv, ivLength,
                                          input, inputLength, out, outLength, 0);
         }
@@ -168,11 +180,14 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_SessionKeyDecrypt(
     uint32_t* outLength, uint32_t /*reserved*/) {
     const SessionKeyHandle* sessionKey = nullptr;
     uint32_t block = 0;
+    uint32_t mode = 0;
     const auto checks = [&] {
         if (const uint32_t rc = CheckSessionKey(handle, key, &sessionKey)) return rc;
         block = AlgorithmOf(*sessionKey).blockLength;
         if (inputLength % block != 0) return QAV_E_BAD_LENGTH;
-        return withIv == 1 && ivLength != block ? QAV_E_IV_LENGTH : QAV_OK;
+        if (const uint32_t rc = CheckChaining(withIv, iv, ivLength, block)) return rc;
+        // Known before the card deciphers anything, not only after.
+        return qav::api::PaddingModeOfSelector(padding, &mode);
     };
     return RunCardExport(handle, checks, kProbe, [&](CDevice&, CCardSeal& card) {
         std::vector<uint8_t> plain(inputLength);
@@ -183,8 +198,6 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_SessionKeyDecrypt(
                                       inputLength, plain.data(), &plainLength, 0)) {
             return rc;
         }
-        uint32_t mode = 0;
-        if (const uint32_t rc = qav::api::PaddingModeOfSelector(padding, &mode)) return rc;
         return qav::Unpad(mode, block, plain.data(), std::min(plainLength, inputLength), out,
                           outLength);
     });

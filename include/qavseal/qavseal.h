@@ -440,13 +440,17 @@ QAV_EXPORT uint32_t QAV_API QAV_ReloadPIN(QAV_HANDLE handle, uint32_t challengeL
                                           const char* newPin, uint32_t* triesLeft, uintptr_t user1,
                                           uintptr_t user2);
 
+/* The most bytes one QAV_GenRandom gives (4096 card challenges). */
+#define QAV_RANDOM_MAX_LENGTH 65536u
+
 /* Random bytes from the card, 16 per card challenge.
  *
  * out    [out] length bytes.
- * length [in]  any length above 0 (17 bytes cost two challenges).
+ * length [in]  1 to QAV_RANDOM_MAX_LENGTH (17 bytes cost two challenges).
  * skip   [in]  1: the seal application is taken to be current (no SELECT).
  *
- * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH.
+ * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH (0 or above
+ * QAV_RANDOM_MAX_LENGTH, before anything is sent).
  */
 QAV_EXPORT uint32_t QAV_API QAV_GenRandom(QAV_HANDLE handle, uint8_t* out, uint32_t length,
                                           uint32_t skip);
@@ -854,10 +858,11 @@ QAV_EXPORT uint32_t QAV_API QAV_PrivateKeyCalc(QAV_HANDLE handle, const char* co
  * (its key type choosing RSA or SM2), C's certificate and key files.
  *
  * algorithm [in] 1 or 3.
- * data      [in] dataLength bytes: the certificate.
+ * data      [in] dataLength bytes (1 to 65535): the certificate.
  *
- * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_NO_CONTAINER; QAV_E_NOT_FOUND;
- * QAV_E_BAD_ALGORITHM; QAV_E_BAD_LENGTH; QAV_CARD_STATUS(0x6A80) (the
+ * Returns QAV_OK; QAV_E_NULL_POINTER (a container name, then data);
+ * QAV_E_BAD_ALGORITHM; QAV_E_BAD_LENGTH; these before anything is sent;
+ * QAV_E_NO_CONTAINER; QAV_E_NOT_FOUND; QAV_CARD_STATUS(0x6A80) (the
  * signature does not hold). The PIN-change mark of QAV_GetState kind 1 is
  * kept.
  */
@@ -932,10 +937,11 @@ QAV_EXPORT uint32_t QAV_API QAV_DelSessionKey(QAV_HANDLE handle, QAV_SessionKey*
  * out         [out]    the result; outLength [in,out] capacity / length.
  *
  * Returns QAV_OK; QAV_E_BAD_KEY; QAV_E_BAD_LENGTH (input not whole blocks;
- * decrypt checks it before the iv); QAV_E_IV_LENGTH; QAV_E_BAD_SELECTOR
- * (padding); QAV_E_PADDING (decrypted data not padded so);
- * QAV_E_NULL_POINTER; QAV_E_BUFFER_TOO_SMALL; QAV_E_BAD_CIPHER_MODE (withIv
- * above 1, found only after the seal application probe).
+ * decrypt checks it before the iv); QAV_E_BAD_CIPHER_MODE (withIv above 1);
+ * QAV_E_IV_LENGTH; QAV_E_NULL_POINTER (iv with withIv 1); QAV_E_BAD_SELECTOR
+ * (padding); all of these before anything is sent; QAV_E_PADDING
+ * (decrypted data not padded so); QAV_E_NULL_POINTER (input, outLength);
+ * QAV_E_BUFFER_TOO_SMALL.
  */
 QAV_EXPORT uint32_t QAV_API QAV_SessionKeyEncrypt(QAV_HANDLE handle, QAV_SessionKey* key,
                                                   uint32_t withIv, uint32_t padding,

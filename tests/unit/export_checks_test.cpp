@@ -25,6 +25,8 @@ const char kName[] = "QAV-RSA1024";
 // card layer makes are reached with nothing sent before them.
 const fake::Bytes kKnownAtr = {0x3B, 0x7E, 0x96, 0x00, 0x00, 0x00, 0x81, 0x50, 0x32, 0x60,
                                0x86, 0x43, 0x20, 0x16, 0x03, 0x18, 0x16, 0x13, 0x14};
+// A registered card of any other ATR.
+const fake::Bytes kOtherAtr = {0x3B, 0x02, 0x14, 0x50};
 
 // What a caller lends an export; all of it starts as a canary pattern.
 struct Lent {
@@ -201,9 +203,7 @@ struct Row {
 };
 
 TEST_F(ExportChecksTest, OwnArgumentsInOrderAtTheirBounds) {
-    const QAV_HANDLE device = Open(kKnownAtr);
     QAV_SessionKey* fixed = nullptr;
-    ASSERT_EQ(QAV_GetEnDeKeyHandle(device, &fixed, 0), QAV_OK);
     // A PIN without its NUL within 16 digits is read no further than 17.
     const std::vector<char> unterminated(17, '1');
     const char* const longPin = unterminated.data();
@@ -264,6 +264,8 @@ TEST_F(ExportChecksTest, OwnArgumentsInOrderAtTheirBounds) {
             QAV_E_PIN_LENGTH),
         ROW("GenRandom out", QAV_GenRandom(h, nullptr, 4, 0), kNull),
         ROW("GenRandom length", QAV_GenRandom(h, c.bytes, 0, 0), kLen),
+        ROW("GenRandom above the maximum", QAV_GenRandom(h, c.bytes, QAV_RANDOM_MAX_LENGTH + 1, 0),
+            kLen),
         ROW("ReadFile fid", QAV_ReadFile(h, 0x10000, 0, c.bytes, 4, nullptr, 0, 0),
             QAV_E_ID_TOO_LARGE),
         ROW("ReadFile offset", QAV_ReadFile(h, 1, 0x10000, c.bytes, 4, nullptr, 0, 0),
@@ -407,6 +409,14 @@ TEST_F(ExportChecksTest, OwnArgumentsInOrderAtTheirBounds) {
             kNull),
         ROW("VerifyCertData C", QAV_VerifyCertData(h, kName, kName, nullptr, 9, c.bytes, 4, r),
             kNull),
+        ROW("VerifyCertData algorithm",
+            QAV_VerifyCertData(h, kName, kName, kName, 2, nullptr, 0, r), QAV_E_BAD_ALGORITHM),
+        ROW("VerifyCertData data", QAV_VerifyCertData(h, kName, kName, kName, 3, nullptr, 4, r),
+            kNull),
+        ROW("VerifyCertData dataLength 0",
+            QAV_VerifyCertData(h, kName, kName, kName, 1, c.bytes, 0, r), kLen),
+        ROW("VerifyCertData dataLength 0x10000",
+            QAV_VerifyCertData(h, kName, kName, kName, 1, c.bytes, 0x10000, r), kLen),
         ROW("ImportSessionKey algorithm first",
             QAV_ImportSessionKey(h, 2, c.bytes, 16, nullptr, nullptr, r), QAV_E_BAD_ALGORITHM),
         ROW("ImportSessionKey keyOut",
@@ -426,6 +436,9 @@ TEST_F(ExportChecksTest, OwnArgumentsInOrderAtTheirBounds) {
         ROW("SessionKeyEncrypt iv",
             QAV_SessionKeyEncrypt(h, fixed, 1, 0, c.bytes, 8, c.bytes, 16, c.bytes, &c.length, r),
             QAV_E_IV_LENGTH),
+        ROW("SessionKeyEncrypt withIv 2",
+            QAV_SessionKeyEncrypt(h, fixed, 2, 0, c.bytes, 8, c.bytes, 16, c.bytes, &c.length, r),
+            QAV_E_BAD_CIPHER_MODE),
         ROW("SessionKeyEncrypt padding",
             QAV_SessionKeyEncrypt(h, fixed, 0, 3, c.bytes, 0, c.bytes, 16, c.bytes, &c.length, r),
             QAV_E_BAD_SELECTOR),
@@ -440,16 +453,36 @@ TEST_F(ExportChecksTest, OwnArgumentsInOrderAtTheirBounds) {
             QAV_E_IV_LENGTH),
     };
 #undef ROW
-    for (const Row& row : rows) {
-        for (const uint32_t reserved : {0u, kMax}) {
-            Lent lent;
-            lent.Fill(row.lengthIn);
-            EXPECT_EQ(row.call(device, reserved, lent), row.rc)
-                << row.what << ", reserved " << reserved;
-            EXPECT_TRUE(lent.Untouched(row.lengthIn)) << row.what;
-            EXPECT_TRUE(pcsc.SentCommands().empty()) << row.what;
-            pcsc.ResetCounts();
+    // A card of a known ATR gets no application probe, so the checks are
+    // reached with nothing sent; any other card gets the probe's SELECT
+    // first, and every check must come before that too. Not yet so for the
+    // exports below, whose checks the card layer makes after the probe.
+    const char* const checkedAfterProbe[] = {
+        "VerifyPIN",    "ChangePIN",    "ReloadPIN",           "ReadFile", "WriteFile", "Hash ",
+        "InternalAuth", "ExternalAuth", "ImportSessionKey key"};
+    const auto afterProbe = [&](const Row& row) {
+        for (const char* prefix : checkedAfterProbe) {
+            if (std::strncmp(row.what, prefix, std::strlen(prefix)) == 0) return true;
         }
+        return false;
+    };
+    for (const fake::Bytes& atr : {kKnownAtr, kOtherAtr}) {
+        SCOPED_TRACE(atr == kKnownAtr ? "known ATR" : "other ATR");
+        const QAV_HANDLE device = Open(atr);
+        ASSERT_EQ(QAV_GetEnDeKeyHandle(device, &fixed, 0), QAV_OK);
+        for (const Row& row : rows) {
+            if (atr == kOtherAtr && afterProbe(row)) continue;
+            for (const uint32_t reserved : {0u, kMax}) {
+                Lent lent;
+                lent.Fill(row.lengthIn);
+                EXPECT_EQ(row.call(device, reserved, lent), row.rc)
+                    << row.what << ", reserved " << reserved;
+                EXPECT_TRUE(lent.Untouched(row.lengthIn)) << row.what;
+                EXPECT_TRUE(pcsc.SentCommands().empty()) << row.what;
+                pcsc.ResetCounts();
+            }
+        }
+        ASSERT_EQ(QAV_CloseDevice(device, 0), QAV_OK);
     }
 }
 

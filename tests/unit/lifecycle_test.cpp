@@ -36,12 +36,16 @@ TEST_F(LifecycleTest, CountsItsUsers) {
 TEST_F(LifecycleTest, FailedFirstStartLeavesCountZeroAndRetries) {
     pcsc.SetServiceRunning(false);
     EXPECT_EQ(QAV_Initialize(0), platform::kScardNoService);
-    EXPECT_NE(api::Manager(), nullptr);  // the manager survives the failed start
+    EXPECT_NE(api::State().manager, nullptr);  // the manager survives the failed start
+    EXPECT_EQ(api::Manager(), nullptr);        // and is no initialised library
     EXPECT_EQ(QAV_Finalize(0), QAV_E_NOT_INITIALIZED);
-    // Exports pass the initialisation check and meet the stopped factory.
     char** names = nullptr;
     uint32_t count = 0;
     EXPECT_EQ(QAV_GetDeviceList(&names, &count, 0), QAV_E_NOT_INITIALIZED);
+    // A handle is not even looked at.
+    EXPECT_EQ(QAV_CloseDevice(0x1234, 0), QAV_E_NOT_INITIALIZED);
+    EXPECT_EQ(QAV_GenRandom(0x1234, nullptr, 0, 0), QAV_E_NOT_INITIALIZED);
+    EXPECT_EQ(QAV_CancelDetectDeviceChange(0), QAV_E_NOT_INITIALIZED);
 
     pcsc.SetServiceRunning(true);
     ASSERT_EQ(QAV_Initialize(0), QAV_OK);
@@ -53,8 +57,8 @@ TEST_F(LifecycleTest, FailedContextReleaseKeepsTheLibraryStarted) {
     ASSERT_EQ(QAV_Initialize(0), QAV_OK);
     pcsc.Inject(Call::ReleaseContext, 0x80100001u);
     EXPECT_EQ(QAV_Finalize(0), 0x80100001u);
-    EXPECT_NE(api::Manager(), nullptr);
-    EXPECT_TRUE(api::Manager()->Factory().Started());
+    ASSERT_NE(api::State().manager, nullptr);
+    EXPECT_TRUE(api::State().manager->Factory().Started());
 }
 
 class DeviceListTest : public LifecycleTest {
