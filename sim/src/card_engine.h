@@ -83,6 +83,8 @@ private:
     bool Allowed(Access access) const;
     CardFile* SealFile(uint16_t id);
     void WriteSealFile(uint16_t id, Bytes data, Access read, Access write);
+    // A private- or public-key file of some container of the table.
+    bool IsKeyFile(uint16_t fid);
     // Checks the 4-byte MAC that ends a secured command against the last
     // challenge (consumed); on success strips it from the data.
     std::optional<uint16_t> CheckMac(const Apdu& apdu, Bytes& data);

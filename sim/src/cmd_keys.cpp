@@ -271,13 +271,38 @@ Answer CardEngine::WriteSm2Key(const Apdu& apdu) {
     return Ok();
 }
 
+namespace {
+
+// The first of the three files of CF (C's certificate, public key, private
+// key): where a verified certificate goes.
+std::optional<uint16_t> CertificateFileOfC(const std::vector<Tlv>& list) {
+    const Tlv* files = FindTlv(list, 0xCF);
+    if (files == nullptr || files->value.size() != 6) return std::nullopt;
+    return Be16(files->value.data());
+}
+
+}  // namespace
+
+bool CardEngine::IsKeyFile(uint16_t fid) {
+    const CardFile* table = SealFile(fid::kContainers);
+    if (table == nullptr) return false;
+    for (size_t at = 0; at + 60 <= table->data.size(); at += 60) {
+        const uint8_t* record = table->data.data() + at;
+        if (record[0] == 0) continue;  // a free slot
+        // Private key at 50, public key at 52, low byte first.
+        for (const size_t field : {size_t{50}, size_t{52}}) {
+            if ((record[field] | record[field + 1] << 8) == fid) return true;
+        }
+    }
+    return false;
+}
+
 Answer CardEngine::VerifyCertificate(const Apdu& apdu) {
     if ((apdu.p1 & 0x80) == 0) {
         const auto list = ParseTlv(apdu.data);
         if (!list) return Status(sw::kWrongData);
         const auto issuer = FileId(*list, 0xCC);
-        const auto store = FileId(*list, 0xCD);
-        if (!issuer || !store) return Status(sw::kWrongData);
+        if (!issuer || !CertificateFileOfC(*list)) return Status(sw::kWrongData);
         certFiles_ = Concat(apdu.data, {});
         chain_.Clear();
         return Ok();
@@ -299,11 +324,17 @@ Answer CardEngine::VerifyCertificate(const Apdu& apdu) {
     const auto files = ParseTlv(*certFiles_);
     certFiles_.reset();
     const uint16_t issuer = *FileId(*files, 0xCC);
-    const uint16_t store = *FileId(*files, 0xCD);
+    // Stored into C's certificate file, under that file's own write rule,
+    // and never over a container's key (CD names A's public key).
+    const uint16_t store = *CertificateFileOfC(*files);
     const CardFile* issuerFile = SealFile(issuer);
     if (issuerFile == nullptr) return Status(sw::kNotFound);
     if (!CertificateSignedBy(certificate, issuerFile->data)) return Status(sw::kWrongData);
-    if (store != 0) WriteSealFile(store, certificate, Access::Always, Access::Pin);
+    if (store == 0) return Ok();
+    if (IsKeyFile(store)) return Status(sw::kConditions);
+    const CardFile* target = SealFile(store);
+    if (!Allowed(target != nullptr ? target->write : Access::Pin)) return Status(sw::kSecurity);
+    WriteSealFile(store, certificate, Access::Always, Access::Pin);
     return Ok();
 }
 

@@ -285,27 +285,56 @@ TEST_F(KeyCryptoTest, LoadedRsaKeysCalculateForOpenSsl) {
     }
 }
 
-TEST_F(KeyCryptoTest, CertificatesPassTheCardsCheckOnlyUnderTheirIssuersKey) {
-    // Container 3's certificate is self-signed with its RSA-2048 key.
-    constexpr uint16_t kCertificate = 0x2003, kStore = 0x2005;
-    Bytes head(4);
-    uint32_t length = 4;
-    ASSERT_EQ(ReadCardFile(Device(handle), kCertificate, 0, head.data(), &length, nullptr, 0, 0),
-              QAV_OK);
-    length = 4 + (static_cast<uint32_t>(head[2]) << 8 | head[3]);
-    Bytes certificate(length);
-    ASSERT_EQ(
-        ReadCardFile(Device(handle), kCertificate, 0, certificate.data(), &length, nullptr, 0, 0),
-        QAV_OK);
+// The check through the export: A = the RSA-2048 container, B = the same
+// (its certificate is self-signed), C = the spare SM2 container. What
+// passes goes into C's certificate file; A's keys stay as they were.
+TEST_F(KeyCryptoTest, CertificateCheckStoresIntoCsCertificateFileAndLeavesAsKeys) {
+    constexpr char kA[] = "QAV-RSA2048", kC[] = "QAV-SM2-Spare";
+    constexpr uint16_t kCertificateOfA = 0x2003, kCertificateOfC = 0x2004;
+    const Bytes certificate = FileNow(kCertificateOfA);
     ASSERT_GT(certificate.size(), 500u);  // pieces of 250 in the second pass
+    const Bytes publicOfA = FileNow(kRsa2048Public);
+    const Bytes privateOfA = FileNow(kRsa2048Private);
 
-    EXPECT_EQ(card().VerifyCertData(kStore, 0, kRsa2048Public, 0, 0, 0, 0, 0, certificate.data(),
-                                    U32(certificate.size()), 0),
+    // Without the PIN the card keeps C's file as it is, and A's too.
+    ASSERT_EQ(QAV_ClearSecureState(handle, 0), QAV_OK);
+    EXPECT_EQ(
+        QAV_VerifyCertData(handle, kA, kA, kC, 1, certificate.data(), U32(certificate.size()), 0),
+        0xE0186982u);
+    EXPECT_EQ(H(FileNow(kCertificateOfC)), "");
+    EXPECT_EQ(H(FileNow(kRsa2048Public)), H(publicOfA));
+
+    VerifyPin(handle);
+    ASSERT_EQ(
+        QAV_VerifyCertData(handle, kA, kA, kC, 1, certificate.data(), U32(certificate.size()), 0),
+        QAV_OK);
+    EXPECT_EQ(H(FileNow(kRsa2048Public)), H(publicOfA));
+    EXPECT_EQ(H(FileNow(kRsa2048Private)), H(privateOfA));
+    // C's certificate reads back through the library.
+    uint32_t length = 0;
+    ASSERT_EQ(QAV_ReadCert(handle, kC, nullptr, &length, 0), QAV_OK);
+    Bytes readBack(length);
+    ASSERT_EQ(QAV_ReadCert(handle, kC, readBack.data(), &length, 0), QAV_OK);
+    EXPECT_EQ(H(readBack), H(certificate));
+    // A still signs, under its public key (modulus || exponent in its file).
+    const Bytes input = Concat({0x00}, Pattern(255, 0x21));
+    ASSERT_EQ(publicOfA.size(), 256u + 4u);
+    const Bytes modulus(publicOfA.begin(), publicOfA.end() - 4);
+    const Bytes exponent(publicOfA.end() - 4, publicOfA.end());
+    EXPECT_EQ(H(host::RsaPublicRaw(modulus, exponent, RsaPrivate(2048, kRsa2048Private, input))),
+              H(input));
+
+    // Under another issuer's key the check fails and nothing is stored.
+    const Bytes other = FileNow(0x2002);  // the RSA-1024 container's certificate
+    EXPECT_NE(card().VerifyCertData(0, 0, kRsa2048Public, 0, kCertificateOfC, 0, 0, 0, other.data(),
+                                    U32(other.size()), 0),
               QAV_OK);
-    EXPECT_EQ(H(FileNow(kStore)), H(certificate));
-    EXPECT_NE(card().VerifyCertData(0, 0, kRsa1024Public, 0, 0, 0, 0, 0, certificate.data(),
-                                    U32(certificate.size()), 0),
-              QAV_OK);
+    EXPECT_EQ(H(FileNow(kCertificateOfC)), H(certificate));
+    // Nor over a key file, whoever names it as the place to store.
+    EXPECT_EQ(card().VerifyCertData(0, 0, kRsa2048Public, 0, kRsa2048Public, 0, 0, 0,
+                                    certificate.data(), U32(certificate.size()), 0),
+              0xE0186985u);
+    EXPECT_EQ(H(FileNow(kRsa2048Public)), H(publicOfA));
 }
 
 }  // namespace
