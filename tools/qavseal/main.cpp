@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
     using namespace qavtool;
     CLI::App app{"qavseal: list, inspect and use electronic-seal keys.", "qavseal"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "qavseal " QAV_TOOL_VERSION);
     // Global options may come after the command too.
     app.fallthrough();
     Options options;
@@ -43,6 +44,8 @@ int main(int argc, char** argv) {
         return app.exit(help);
     } catch (const CLI::CallForAllHelp& help) {
         return app.exit(help);
+    } catch (const CLI::CallForVersion& version) {
+        return app.exit(version);
     } catch (const CLI::ParseError& error) {
         app.exit(error);
         // --json may not have been reached when parsing stopped.
