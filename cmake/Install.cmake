@@ -1,6 +1,8 @@
-# What `cmake --install` and `cpack -G DEB` ship: the library, its header, a
-# pkg-config file, a CMake package, the tool and its man page. The virtual
-# key, tests, benchmarks and fuzz targets have no install rules on purpose.
+# What `cmake --install` ships (and debian/ packages): the library, its
+# header, a pkg-config file, a CMake package, the tool and its man page. The
+# virtual key, tests, benchmarks and fuzz targets have no install rules on
+# purpose. Directories come from GNUInstallDirs, so a distribution's build
+# sets them (multiarch: CMAKE_INSTALL_LIBDIR=lib/<triplet>).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -32,6 +34,14 @@ install(CODE "
 install(FILES ${PROJECT_BINARY_DIR}/qavseal.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 if(TARGET qavseal_tool)
+  # Installed outside the linker's own directories (/usr/local, a private
+  # prefix), the tool finds the library relative to itself, so the tree stays
+  # movable; in a system directory it carries no search path.
+  set(implicit ${CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES} ${CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES})
+  if(NOT CMAKE_INSTALL_FULL_LIBDIR IN_LIST implicit)
+    file(RELATIVE_PATH libdir_from_bindir ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+    set_target_properties(qavseal_tool PROPERTIES INSTALL_RPATH "$ORIGIN/${libdir_from_bindir}")
+  endif()
   install(TARGETS qavseal_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   # The man page comes from the tool's own --help, so it follows the tool.
   find_program(HELP2MAN help2man)
@@ -51,22 +61,3 @@ if(TARGET qavseal_tool)
     message(STATUS "help2man not found: the qavseal man page is not built")
   endif()
 endif()
-
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME qavseal)
-set(CPACK_PACKAGE_VENDOR QAVSeal)
-set(CPACK_PACKAGE_CONTACT "QAVSeal developers <qavseal@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "middleware for electronic-seal smart-card keys")
-set(CPACK_PACKAGE_DESCRIPTION
-  "libqavseal finds electronic-seal keys through the PC/SC service and runs
-card operations on them through a flat C interface. The package also holds
-its header, pkg-config and CMake files, and the qavseal command-line tool.")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-# Without the service the library finds no keys, but it loads and links.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS pcscd)
-include(CPack)

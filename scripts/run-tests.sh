@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole test suite: unit, virtual-key and integration tests, the same
 # under ASan/UBSan (TSan: unit tests), the unit, virtual-key and seal-session
-# programs under valgrind, the Windows DLL's export check, the unit tests as Windows
-# programs under Wine, short fuzz runs.
+# programs under valgrind, the Debian packages built, checked, installed and
+# used, the Windows DLL's export check, the unit tests as Windows programs
+# under Wine, short fuzz runs.
 # Ends with one line "tests: N passed, N failed"; what could not run is listed
 # on a "skipped:" line before it, and never counted as passed.
 set -uo pipefail
@@ -94,6 +95,22 @@ if step "build (Linux)" build build -DQAV_BUILD_TESTS=ON -DQAV_BUILD_BENCH=ON; t
       build/tests/integration/qavseal_seal_session_tests --gtest_brief=1
   fi
 fi
+
+# The Debian packages, built as Debian does from a copy of the tree, checked
+# (contents, lintian), then installed on this machine, used, and purged.
+debs_started=$SECONDS
+if timed step "build (Debian packages)" scripts/build-debs.sh build-deb; then
+  step "Debian packages: contents and lintian" tests/package/debs_test.sh build-deb "$root"
+  if [ ! -x build/sim/qavseal-vcard ]; then
+    skip "Debian packages: installed" "no virtual key was built"
+  elif [ "$(id -u)" != 0 ]; then
+    skip "Debian packages: installed" "installing needs root"
+  else
+    step "Debian packages: installed" tests/package/installed_debs_test.sh build-deb "$root" \
+      "$root/build/sim/qavseal-vcard"
+  fi
+fi
+echo "=== Debian package steps took $((SECONDS - debs_started)) s"
 
 # The virtual-key suite carries the label unit. Through pcscd, the library's
 # own test programs run under the sanitizer (the virtual keys they talk to

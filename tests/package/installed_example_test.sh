@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs the built tree into a fresh prefix, builds examples/seal_session.c
 # against it with pkg-config and with find_package(QAVSeal), and runs both on
-# the virtual key through a private pcscd.
+# the virtual key through a private pcscd; the installed tool must find the
+# installed library by itself.
 # usage: installed_example_test.sh BUILD_DIR SOURCE_DIR QAVSEAL_VCARD
 set -u
 build=$1 source=$2 vcard=$3
@@ -16,6 +17,17 @@ pc=$(find "$prefix" -name qavseal.pc)
 libdir=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --variable=libdir qavseal)
 [ "$libdir" = "$prefix/lib" ] || [ "$libdir" = "$prefix/lib/$(gcc -print-multiarch)" ] ||
   fail "qavseal.pc names libdir $libdir, outside the prefix $prefix"
+
+# The tool finds the library of its own install, with no help.
+tool=$prefix/bin/qavseal
+if [ -x "$tool" ]; then
+  resolved=$(env -u LD_LIBRARY_PATH ldd "$tool" | awk '$1 == "libqavseal.so.0" { print $3 }')
+  [ -n "$resolved" ] && [ "$(readlink -f "$resolved")" = "$(readlink -f "$libdir/libqavseal.so.0")" ] ||
+    fail "the installed tool loads libqavseal.so.0 from '$resolved'"
+  want="qavseal $(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --modversion qavseal)"
+  have=$(env -u LD_LIBRARY_PATH "$tool" --version) || fail "the installed tool's --version failed"
+  [ "$have" = "$want" ] || fail "the installed tool's --version says '$have', not '$want'"
+fi
 
 # shellcheck disable=SC2046 # pkg-config's words are meant to split
 cc -std=c99 -Wall -Wextra -Werror $(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags qavseal) \
