@@ -63,8 +63,7 @@ int Run(int argc, char** argv) {
     if (!bench::Env("QAVSEAL_NO_READERS").empty()) {
         const Library library;
         if (library.Result() != QAV_OK) {
-            std::fprintf(stderr, "QAV_Initialize: %08X
-", library.Result());
+            std::fprintf(stderr, "QAV_Initialize: %08X\n", library.Result());
             return 1;
         }
         bench::SummaryReporter reporter(bench::RegisterIdleWatch(setup),
