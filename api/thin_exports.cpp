@@ -2,6 +2,8 @@
 // row: the probe it runs, then the operation with the caller's arguments.
 
 #include "api/card_export.h"
+#include "card/common/binary_transfer.h"
+#include "card/common/key_command_support.h"
 #include "card/common/pin_block.h"
 
 using qav::CCardSeal;
@@ -25,8 +27,13 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_ReadFile(QAV_HANDLE handle, uint32_t 
                                                     QAV_ProgressCallback progress, uintptr_t user1,
                                                     uint32_t child) {
     // The length is the caller's by value: the read works on a copy.
-    return RunCardExport(handle, NoChecks, ProbeUnless(child), [&](CDevice& device, CCardSeal&) {
-        uint32_t working = length;
+    uint32_t working = length;
+    // The file routine checks these too, but only after the probe's SELECT.
+    const auto checks = [&] {
+        if (fid > qav::kMaxFileId) return QAV_E_ID_TOO_LARGE;
+        return qav::CheckBinaryRead(offset, out, &working);
+    };
+    return RunCardExport(handle, checks, ProbeUnless(child), [&](CDevice& device, CCardSeal&) {
         return qav::ReadCardFile(device, fid, offset, out, &working, progress, user1, child);
     });
 }
@@ -35,7 +42,12 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_WriteFile(
     QAV_HANDLE handle, uint32_t fid, uint32_t offset, const uint8_t* data, uint32_t dataLength,
     uint32_t challengeLength, QAV_EncryptCallback encrypt, QAV_MacCallback mac,
     QAV_ProgressCallback progress, uintptr_t user1, uintptr_t user2) {
-    return RunCardExport(handle, NoChecks, kProbe, [&](CDevice& device, CCardSeal&) {
+    const auto checks = [&] {
+        if (fid > qav::kMaxFileId) return QAV_E_ID_TOO_LARGE;
+        return qav::CheckBinaryWrite(
+            {offset, data, dataLength, {challengeLength, encrypt, mac, user1, user2}});
+    };
+    return RunCardExport(handle, checks, kProbe, [&](CDevice& device, CCardSeal&) {
         return qav::WriteCardFile(device, fid, offset, data, dataLength, challengeLength, encrypt,
                                   mac, progress, user1, user2);
     });

@@ -458,7 +458,7 @@ TEST_F(ExportChecksTest, OwnArgumentsInOrderAtTheirBounds) {
     // first, and every check must come before that too. Not yet so for the
     // exports below, whose checks the card layer makes after the probe.
     const char* const checkedAfterProbe[] = {
-        "VerifyPIN",    "ChangePIN",    "ReloadPIN",           "ReadFile", "WriteFile", "Hash ",
+        "VerifyPIN",    "ChangePIN",    "ReloadPIN",           "Hash ",
         "InternalAuth", "ExternalAuth", "ImportSessionKey key"};
     const auto afterProbe = [&](const Row& row) {
         for (const char* prefix : checkedAfterProbe) {
