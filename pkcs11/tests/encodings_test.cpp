@@ -1,0 +1,132 @@
+// Host-side encodings checked by OpenSSL: a PKCS #1 v1.5 block made from our
+// DigestInfo verifies as a signature over the message, and an SM2 signature
+// over our e = SM3(Z || M) verifies with the default identifier.
+#include "encodings.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+
+#include <memory>
+#include <string>
+
+#include "hash.h"
+
+namespace qav::p11 {
+namespace {
+
+struct FreePkey {
+    void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
+};
+struct FreeCtx {
+    void operator()(EVP_PKEY_CTX* c) const { EVP_PKEY_CTX_free(c); }
+};
+struct FreeMdCtx {
+    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+};
+using Pkey = std::unique_ptr<EVP_PKEY, FreePkey>;
+using Ctx = std::unique_ptr<EVP_PKEY_CTX, FreeCtx>;
+
+Bytes Message() {
+    const std::string text = "a seal over this text";
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes SignRaw(EVP_PKEY* key, const Bytes& input, bool rsa) {
+    Ctx ctx(EVP_PKEY_CTX_new(key, nullptr));
+    EXPECT_EQ(EVP_PKEY_sign_init(ctx.get()), 1);
+    if (rsa) {
+        EXPECT_EQ(EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING), 1);
+    }
+    size_t length = 0;
+    EXPECT_EQ(EVP_PKEY_sign(ctx.get(), nullptr, &length, input.data(), input.size()), 1);
+    Bytes out(length);
+    EXPECT_EQ(EVP_PKEY_sign(ctx.get(), out.data(), &length, input.data(), input.size()), 1);
+    out.resize(length);
+    return out;
+}
+
+TEST(Encodings, DigestInfoMakesSignaturesOpenSslVerifies) {
+    const Pkey key(EVP_RSA_gen(1024));
+    ASSERT_TRUE(key);
+    const struct {
+        HashAlg alg;
+        const EVP_MD* md;
+    } cases[] = {{HashAlg::Sha1, EVP_sha1()},
+                 {HashAlg::Sha224, EVP_sha224()},
+                 {HashAlg::Sha256, EVP_sha256()},
+                 {HashAlg::Sha384, EVP_sha384()},
+                 {HashAlg::Sha512, EVP_sha512()}};
+    const Bytes message = Message();
+    for (const auto& c : cases) {
+        const Bytes signature = SignRaw(key.get(), DigestInfo(c.alg, Hash(c.alg, message)), true);
+        std::unique_ptr<EVP_MD_CTX, FreeMdCtx> md(EVP_MD_CTX_new());
+        ASSERT_EQ(EVP_DigestVerifyInit(md.get(), nullptr, c.md, nullptr, key.get()), 1);
+        EXPECT_EQ(EVP_DigestVerify(md.get(), signature.data(), signature.size(), message.data(),
+                                   message.size()),
+                  1)
+            << EVP_MD_get0_name(c.md);
+    }
+    EXPECT_THROW(DigestInfo(HashAlg::Sha256, Bytes(20)), std::exception);
+}
+
+TEST(Encodings, HashesMatchKnownAnswers) {
+    const Bytes abc{'a', 'b', 'c'};
+    auto hex = [](const Bytes& b) {
+        std::string out;
+        char two[3];
+        for (uint8_t v : b) {
+            snprintf(two, sizeof two, "%02x", v);
+            out += two;
+        }
+        return out;
+    };
+    EXPECT_EQ(hex(Hash(HashAlg::Sha1, abc)), "a9993e364706816aba3e25717850c26c9cd0d89d");
+    EXPECT_EQ(hex(Hash(HashAlg::Sha224, abc)),
+              "23097d223405d8228642a477bda255b32aadbce4bda0b3f7e36c9da7");
+    EXPECT_EQ(hex(Hash(HashAlg::Sha256, abc)),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(hex(Hash(HashAlg::Sm3, abc)),
+              "66c7f0f462eeedd9d1f2d46bdc10e4e24167c4875cf2f7a2297da02b8f4ba8e0");
+    // Parts give what the whole gives.
+    Hasher parts(HashAlg::Sha512);
+    parts.Update(abc.data(), 1);
+    parts.Update(abc.data() + 1, 2);
+    EXPECT_EQ(parts.Final(), Hash(HashAlg::Sha512, abc));
+    EXPECT_EQ(Hash(HashAlg::Sha384, abc).size(), 48u);
+}
+
+TEST(Encodings, Sm2ZMakesSignaturesOpenSslVerifiesWithTheDefaultId) {
+    Ctx gen(EVP_PKEY_CTX_new_from_name(nullptr, "SM2", nullptr));
+    ASSERT_TRUE(gen);
+    ASSERT_EQ(EVP_PKEY_keygen_init(gen.get()), 1);
+    EVP_PKEY* raw = nullptr;
+    ASSERT_EQ(EVP_PKEY_keygen(gen.get(), &raw), 1);
+    const Pkey key(raw);
+    unsigned char point[65];
+    size_t pointLength = 0;
+    ASSERT_EQ(EVP_PKEY_get_octet_string_param(key.get(), "encoded-pub-key", point, sizeof point,
+                                              &pointLength),
+              1);
+    const Bytes message = Message();
+    const Bytes z = Sm2Z(Bytes(point, point + pointLength), "1234567812345678");
+    Hasher e(HashAlg::Sm3);
+    e.Update(z.data(), z.size());
+    e.Update(message.data(), message.size());
+    const Bytes signature = SignRaw(key.get(), e.Final(), false);
+
+    std::unique_ptr<EVP_MD_CTX, FreeMdCtx> md(EVP_MD_CTX_new());
+    Ctx verify(EVP_PKEY_CTX_new(key.get(), nullptr));
+    static const char id[] = "1234567812345678";
+    ASSERT_EQ(EVP_PKEY_CTX_set1_id(verify.get(), id, 16), 1);
+    EVP_MD_CTX_set_pkey_ctx(md.get(), verify.get());
+    ASSERT_EQ(EVP_DigestVerifyInit(md.get(), nullptr, EVP_sm3(), nullptr, key.get()), 1);
+    EXPECT_EQ(EVP_DigestVerify(md.get(), signature.data(), signature.size(), message.data(),
+                               message.size()),
+              1);
+    // Another identifier gives another Z.
+    EXPECT_NE(Sm2Z(Bytes(point, point + pointLength), "other"), z);
+}
+
+}  // namespace
+}  // namespace qav::p11
