@@ -1,6 +1,10 @@
 # Fails when the DLL's export table lacks a name of the .def file, or carries
 # a decorated (name@N) or otherwise unexpected export.
+# PREFIX: the export names' prefix (QAV_ unless given).
 cmake_policy(SET CMP0057 NEW)
+if(NOT DEFINED PREFIX)
+  set(PREFIX QAV_)
+endif()
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
@@ -19,10 +23,10 @@ foreach(row IN LISTS rows)
   string(STRIP "${name}" name)
   list(APPEND exported "${name}")
 endforeach()
-file(STRINGS ${DEF} deflines REGEX "^[ \t]*QAV_")
+file(STRINGS ${DEF} deflines REGEX "^[ \t]*${PREFIX}")
 set(expected "")
 foreach(line IN LISTS deflines)
-  string(REGEX MATCH "QAV_[A-Za-z0-9_]+" name "${line}")
+  string(REGEX MATCH "${PREFIX}[A-Za-z0-9_]+" name "${line}")
   list(APPEND expected "${name}")
 endforeach()
 list(LENGTH expected nexpected)

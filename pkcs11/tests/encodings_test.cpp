@@ -11,6 +11,7 @@
 #include <string>
 
 #include "hash.h"
+#include "sm3.h"
 
 namespace qav::p11 {
 namespace {
@@ -94,6 +95,23 @@ TEST(Encodings, HashesMatchKnownAnswers) {
     parts.Update(abc.data() + 1, 2);
     EXPECT_EQ(parts.Final(), Hash(HashAlg::Sha512, abc));
     EXPECT_EQ(Hash(HashAlg::Sha384, abc).size(), 48u);
+}
+
+// The portable SM3 (the Windows build's) against OpenSSL's, across block edges.
+TEST(Encodings, PortableSm3MatchesOpenSsl) {
+    Bytes data(300);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + 3);
+    for (const size_t length : {0u, 1u, 3u, 55u, 56u, 63u, 64u, 65u, 119u, 128u, 300u}) {
+        Sm3 whole;
+        whole.Update(data.data(), length);
+        const auto ours = whole.Final();
+        const Bytes theirs = Hash(HashAlg::Sm3, Bytes(data.data(), data.data() + length));
+        EXPECT_EQ(Bytes(ours.begin(), ours.end()), theirs) << length;
+        Sm3 parts;
+        for (size_t i = 0; i < length; ++i) parts.Update(&data[i], 1);
+        const auto byByte = parts.Final();
+        EXPECT_EQ(byByte, ours) << length;
+    }
 }
 
 TEST(Encodings, Sm2ZMakesSignaturesOpenSslVerifiesWithTheDefaultId) {
