@@ -1,6 +1,7 @@
 // Certificate parsing through the system's CryptoAPI (Windows).
-#include <wincrypt.h>
 #include <windows.h>
+// windows.h first: wincrypt.h needs its types.
+#include <wincrypt.h>
 
 #include <cstring>
 #include <memory>

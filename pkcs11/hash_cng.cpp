@@ -1,7 +1,8 @@
 // Hashing through the system's CNG (Windows); SM3, which CNG lacks, from the
 // module's own implementation.
-#include <bcrypt.h>
 #include <windows.h>
+// windows.h first: bcrypt.h needs its types.
+#include <bcrypt.h>
 
 #include <optional>
 

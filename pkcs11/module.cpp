@@ -254,8 +254,8 @@ CK_RV Module::GetMechanismInfo(CK_SLOT_ID id, CK_MECHANISM_TYPE type, CK_MECHANI
     return CKR_OK;
 }
 
-uint32_t Module::DeviceChanged(const char* reader, uint32_t arrived, uintptr_t self,
-                               uint32_t /*unused*/) {
+uint32_t QAV_CALLBACK Module::DeviceChanged(const char* reader, uint32_t arrived, uintptr_t self,
+                                            uint32_t /*unused*/) {
     if (reader == nullptr) return 0;
     auto* module = reinterpret_cast<Module*>(self);
     std::vector<std::shared_ptr<Token>> dropped;

@@ -95,8 +95,8 @@ private:
     CK_RV KeyInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key,
                   bool sign);
     void StartWatch();
-    static uint32_t DeviceChanged(const char* reader, uint32_t arrived, uintptr_t self,
-                                  uint32_t unused);
+    static uint32_t QAV_CALLBACK DeviceChanged(const char* reader, uint32_t arrived, uintptr_t self,
+                                               uint32_t unused);
 
     const LockingChoice locking_;
     TableMutex table_;
