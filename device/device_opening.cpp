@@ -2,8 +2,8 @@
 #include <cstring>
 #include <new>
 
-#include "card/seal/card_seal.h"
 #include "card/identity/card_zel.h"
+#include "card/seal/card_seal.h"
 #include "device/device_factory.h"
 #include "platform/pcsc.h"
 #include "qavseal/qavseal.h"

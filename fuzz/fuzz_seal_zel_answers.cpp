@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "card/seal/card_seal.h"
 #include "card/identity/card_zel.h"
+#include "card/seal/card_seal.h"
 #include "fuzz_reader.h"
 #include "qavseal/qavseal.h"
 

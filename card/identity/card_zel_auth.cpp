@@ -1,10 +1,10 @@
 // The identity card's external authentication and PIN commands.
 #include <vector>
 
-#include "card/identity/card_zel.h"
 #include "card/common/challenge.h"
 #include "card/common/pin_block.h"
 #include "card/common/pin_status.h"
+#include "card/identity/card_zel.h"
 #include "platform/secure_memory.h"
 #include "reader/iso_commands.h"
 #include "reader/status_words.h"

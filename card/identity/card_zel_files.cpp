@@ -2,8 +2,8 @@
 #include <array>
 
 #include "card/common/binary_transfer.h"
-#include "card/identity/card_zel.h"
 #include "card/common/secured_command.h"
+#include "card/identity/card_zel.h"
 
 namespace qav {
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "card/common/card_output.h"
-#include "card/seal/card_seal.h"
 #include "card/common/challenge.h"
 #include "card/common/pin_status.h"
+#include "card/seal/card_seal.h"
 #include "platform/secure_memory.h"
 #include "reader/iso_commands.h"
 

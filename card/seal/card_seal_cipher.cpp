@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "card/common/card_output.h"
-#include "card/seal/card_seal.h"
 #include "card/common/key_command_support.h"
+#include "card/seal/card_seal.h"
 #include "platform/secure_memory.h"
 #include "reader/chunk_cursor.h"
 

@@ -2,10 +2,10 @@
 #include <array>
 #include <vector>
 
-#include "card/seal/card_seal.h"
 #include "card/common/pin_block.h"
 #include "card/common/pin_status.h"
 #include "card/common/secured_command.h"
+#include "card/seal/card_seal.h"
 #include "platform/releasable_lock.h"
 #include "platform/secure_memory.h"
 #include "reader/iso_commands.h"

@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "card/seal/card_seal.h"
-#include "card/identity/card_zel.h"
 #include "card/common/pin_block.h"
+#include "card/identity/card_zel.h"
+#include "card/seal/card_seal.h"
 #include "platform/secure_memory.h"
 #include "support/card_callbacks.h"
 #include "support/freed_memory_watch.h"

@@ -5,8 +5,8 @@
 #include <memory>
 #include <typeinfo>
 
-#include "card/seal/card_seal.h"
 #include "card/identity/card_zel.h"
+#include "card/seal/card_seal.h"
 #include "device/device_factory.h"
 #include "reader/reader_variants.h"
 #include "support/service_fixture.h"

@@ -6,8 +6,8 @@
 #include <functional>
 #include <vector>
 
-#include "card/seal/card_seal.h"
 #include "card/identity/card_zel.h"
+#include "card/seal/card_seal.h"
 #include "support/card_callbacks.h"
 #include "support/scripted_reader.h"
 

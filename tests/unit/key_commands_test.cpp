@@ -8,8 +8,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "card/seal/card_seal.h"
 #include "card/identity/card_zel.h"
+#include "card/seal/card_seal.h"
 #include "support/card_callbacks.h"
 #include "support/scripted_reader.h"
 
