@@ -6,8 +6,11 @@
 
 #include <windows.h>
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE /*module*/, DWORD reason, LPVOID /*reserved*/) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE /*module*/, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) qav::platform::InstallCrashHandler();
+    // Unloaded by FreeLibrary: the process lives on, and its filter must not
+    // point into code that is gone. At process exit nothing is left to care.
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) qav::platform::RemoveCrashHandler();
     return TRUE;
 }
 

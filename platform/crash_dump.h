@@ -6,11 +6,13 @@ namespace qav::platform {
 // Makes an unhandled crash anywhere in the process leave a numbered dump in
 // the console user's data folder. On POSIX it leaves signal handlers the
 // process already has; on Windows it becomes the process's unhandled-exception
-// filter, and whatever filter was there before is neither kept nor called.
+// filter, and whatever filter was there before is not called while the
+// library is loaded.
 void InstallCrashHandler() noexcept;
 
 // Undoes InstallCrashHandler where its handlers are still in place, before
-// the library's code goes away (POSIX; on Windows the filter stays).
+// the library's code goes away: on Windows at an unload by FreeLibrary (not
+// at process exit), putting back the filter there was before.
 void RemoveCrashHandler() noexcept;
 
 // Gives the calling thread a separate stack for the crash handler when it
