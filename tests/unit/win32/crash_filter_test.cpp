@@ -1,6 +1,7 @@
 // Windows only: an unhandled fault leaves a minidump as ZelClient\N.dmp in
 // the application-data folder, N the first free number, and the process
-// still ends by its fault.
+// still ends by its fault. A host that loads and frees the DLL keeps its
+// own filter.
 #include <windows.h>
 // after windows.h
 #include <gtest/gtest.h>
@@ -17,12 +18,38 @@ namespace qav {
 namespace {
 
 constexpr char kChildVariable[] = "QAV_CRASH_CHILD";
+constexpr char kHostVariable[] = "QAV_FILTER_HOST";
+constexpr DWORD kHostFilterExit = 7;
+
+// The DLL of this build, as Windows names it (Wine: the root is drive Z).
+std::string LibraryPath() {
+    std::string path = QAV_DLL;
+    if (!path.empty() && path[0] == '/') {
+        path = "Z:" + path;
+        for (char& c : path) c = c == '/' ? '\\' : c;
+    }
+    return path;
+}
+
+LONG WINAPI HostFilter(EXCEPTION_POINTERS*) { ExitProcess(kHostFilterExit); }
 
 // The child is this program started again with kChildVariable set: it
 // faults before any test runs, so no test of its own is needed.
 const bool g_faultedAsChild = [] {
     if (std::getenv(kChildVariable) == nullptr) return false;
     platform::InstallCrashHandler();
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
+    return true;
+}();
+
+// The host: its own filter, then the DLL loaded and freed, then a fault.
+const bool g_hostedAsChild = [] {
+    if (std::getenv(kHostVariable) == nullptr) return false;
+    SetUnhandledExceptionFilter(HostFilter);
+    const HMODULE library = LoadLibraryA(LibraryPath().c_str());
+    if (library == nullptr) ExitProcess(3);
+    FreeLibrary(library);
     volatile int* nowhere = nullptr;
     *nowhere = 1;
     return true;
@@ -47,17 +74,17 @@ std::string Head(unsigned number) {
     return file ? head : "";
 }
 
-DWORD RunFaultingChild() {
+DWORD RunFaultingChild(const char* variable = kChildVariable) {
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     std::string command = std::string("\"") + self + "\" --gtest_list_tests";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child{};
-    SetEnvironmentVariableA(kChildVariable, "1");
+    SetEnvironmentVariableA(variable, "1");
     const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0,
                                         nullptr, nullptr, &startup, &child);
-    SetEnvironmentVariableA(kChildVariable, nullptr);
+    SetEnvironmentVariableA(variable, nullptr);
     if (!started) return 0;
     DWORD code = 0;
     if (WaitForSingleObject(child.hProcess, 60000) == WAIT_OBJECT_0) {
@@ -90,6 +117,13 @@ TEST(CrashFilterTest, FaultLeavesTheFirstFreeNumberedDump) {
     EXPECT_EQ(Head(first), "none");
 
     for (unsigned n = first; n <= first + 3; ++n) std::filesystem::remove(DumpName(n));
+}
+
+TEST(CrashFilterTest, AHostThatLoadsAndFreesTheLibraryKeepsItsOwnFilter) {
+    ASSERT_FALSE(g_hostedAsChild);
+    ASSERT_EQ(GetFileAttributesA(LibraryPath().c_str()) == INVALID_FILE_ATTRIBUTES, false)
+        << LibraryPath();
+    EXPECT_EQ(RunFaultingChild(kHostVariable), kHostFilterExit);
 }
 
 }  // namespace
