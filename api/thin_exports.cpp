@@ -5,6 +5,7 @@
 #include "card/common/binary_transfer.h"
 #include "card/common/key_command_support.h"
 #include "card/common/pin_block.h"
+#include "card/seal/card_seal.h"
 
 using qav::CCardSeal;
 using qav::CDevice;
@@ -57,7 +58,10 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_Hash(QAV_HANDLE handle, uint32_t mode
                                                 uint32_t algorithm, const uint8_t* data,
                                                 uint32_t dataLength, uint8_t* out,
                                                 uint32_t* outLength, uint32_t /*keyFile*/) {
-    return ThinExport(handle, kProbe, [&](CCardSeal& card) {
+    const auto checks = [&] {
+        return qav::CheckCardHash(mode, algorithm, data, dataLength, kHashKeyFile, outLength);
+    };
+    return RunCardExport(handle, checks, kProbe, [&](CDevice&, CCardSeal& card) {
         return card.CardHash(mode, algorithm, data, dataLength, kHashKeyFile, out, outLength, 0);
     });
 }
@@ -66,7 +70,11 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_InternalAuth(QAV_HANDLE handle, uint3
                                                         const uint8_t* data, uint32_t dataLength,
                                                         uint8_t* out, uint32_t* outLength,
                                                         uint32_t skip) {
-    return ThinExport(handle, ProbeUnless(skip), [&](CCardSeal& card) {
+    const auto checks = [&] {
+        return qav::CheckInternalAuth(static_cast<int32_t>(keyReference), data,
+                                      static_cast<int32_t>(dataLength), outLength);
+    };
+    return RunCardExport(handle, checks, ProbeUnless(skip), [&](CDevice&, CCardSeal& card) {
         return card.InternalAuth(static_cast<int32_t>(keyReference), data,
                                  static_cast<int32_t>(dataLength), out, outLength, 0);
     });
@@ -77,7 +85,10 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_ExternalAuth(QAV_HANDLE handle, uint3
                                                         QAV_CryptogramCallback cryptogram,
                                                         uint32_t* triesLeft, uintptr_t user1,
                                                         uintptr_t user2) {
-    return ThinExport(handle, kProbe, [&](CCardSeal& card) {
+    const auto checks = [&] {
+        return qav::CheckExternalAuth(keyReference, challengeLength, cryptogram, triesLeft);
+    };
+    return RunCardExport(handle, checks, kProbe, [&](CDevice&, CCardSeal& card) {
         return card.ExternalAuth(keyReference, challengeLength, cryptogram, triesLeft, user1,
                                  user2);
     });

@@ -51,6 +51,12 @@ ApduHeader HashPiece(const HashRequest& r, ChunkPosition position, const uint8_t
 
 }  // namespace
 
+uint32_t CheckCardHash(uint32_t mode, uint32_t algorithm, const uint8_t* data, uint32_t dataLength,
+                       uint32_t keyFile, const uint32_t* outLength) noexcept {
+    return CheckHash(mode, {static_cast<HashMode>(mode), algorithm, data, dataLength, keyFile},
+                     outLength);
+}
+
 uint32_t CCardKeyCommands::CardHash(uint32_t mode, uint32_t algorithm, const uint8_t* data,
                                     uint32_t dataLength, uint32_t keyFile, uint8_t* out,
                                     uint32_t* outLength, uint32_t) {

@@ -15,6 +15,11 @@ namespace qav {
 struct RsaCalc;
 struct Sm2Calc;
 
+// CardHash's argument checks, in its order, for an export to make before
+// anything is sent.
+uint32_t CheckCardHash(uint32_t mode, uint32_t algorithm, const uint8_t* data, uint32_t dataLength,
+                       uint32_t keyFile, const uint32_t* outLength) noexcept;
+
 class CCardKeyCommands : public CCard {
 public:
     using CCard::CCard;

@@ -9,6 +9,13 @@
 
 namespace qav {
 
+// The authentication commands' argument checks, in their order, for an
+// export to make before anything is sent.
+uint32_t CheckExternalAuth(uint32_t keyReference, uint32_t challengeLength,
+                           QAV_CryptogramCallback cryptogram, const uint32_t* triesLeft) noexcept;
+uint32_t CheckInternalAuth(int32_t keyReference, const uint8_t* data, int32_t dataLength,
+                           const uint32_t* outLength) noexcept;
+
 class CCardSeal : public CCardKeyCommands {
 public:
     explicit CCardSeal(CReader* reader) : CCardKeyCommands(reader) {}

@@ -18,20 +18,28 @@ namespace {
 constexpr uint32_t kMaxKeyReference = 0xFF;
 constexpr uint32_t kInternalAuthLength = 16;
 
-uint32_t CheckExternalAuth(uint32_t keyReference, uint32_t challengeLength,
-                           QAV_CryptogramCallback cryptogram, const uint32_t* triesLeft) noexcept {
-    if (keyReference > kMaxKeyReference) return QAV_E_NULL_POINTER;
-    if (challengeLength == 0) return QAV_E_BAD_LENGTH;
-    if (cryptogram == nullptr || triesLeft == nullptr) return QAV_E_NULL_POINTER;
-    return QAV_OK;
-}
-
 CApdu EncodeExternalAuth(const CApduFormat* format, uint32_t keyReference,
                          const std::vector<uint8_t>& cryptogram) {
     ApduHeader header = kExternalAuthHeader;
     header.p2 = static_cast<uint8_t>(keyReference);
     return CApdu::WithData(format, header, cryptogram.data(),
                            static_cast<uint32_t>(cryptogram.size()));
+}
+
+// No Le: the card answers 16 bytes all the same.
+CApdu EncodeInternalAuth(const CApduFormat* format, int32_t keyReference, const uint8_t* data) {
+    return CApdu::WithData(format, {0x00, 0x88, 0x00, static_cast<uint8_t>(keyReference)}, data,
+                           kInternalAuthLength);
+}
+
+}  // namespace
+
+uint32_t CheckExternalAuth(uint32_t keyReference, uint32_t challengeLength,
+                           QAV_CryptogramCallback cryptogram, const uint32_t* triesLeft) noexcept {
+    if (keyReference > kMaxKeyReference) return QAV_E_NULL_POINTER;
+    if (challengeLength == 0) return QAV_E_BAD_LENGTH;
+    if (cryptogram == nullptr || triesLeft == nullptr) return QAV_E_NULL_POINTER;
+    return QAV_OK;
 }
 
 // The reference is a signed number that must fit P2: a wider one would name
@@ -46,14 +54,6 @@ uint32_t CheckInternalAuth(int32_t keyReference, const uint8_t* data, int32_t da
     }
     return QAV_OK;
 }
-
-// No Le: the card answers 16 bytes all the same.
-CApdu EncodeInternalAuth(const CApduFormat* format, int32_t keyReference, const uint8_t* data) {
-    return CApdu::WithData(format, {0x00, 0x88, 0x00, static_cast<uint8_t>(keyReference)}, data,
-                           kInternalAuthLength);
-}
-
-}  // namespace
 
 uint32_t CCardSeal::ExternalAuth(uint32_t keyReference, uint32_t challengeLength,
                                  QAV_CryptogramCallback cryptogram, uint32_t* triesLeft,

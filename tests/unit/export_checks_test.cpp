@@ -457,9 +457,9 @@ TEST_F(ExportChecksTest, OwnArgumentsInOrderAtTheirBounds) {
     // reached with nothing sent; any other card gets the probe's SELECT
     // first, and every check must come before that too. Not yet so for the
     // exports below, whose checks the card layer makes after the probe.
-    const char* const checkedAfterProbe[] = {
-        "VerifyPIN",    "ChangePIN",    "ReloadPIN",           "Hash ",
-        "InternalAuth", "ExternalAuth", "ImportSessionKey key"};
+    const char* const checkedAfterProbe[] = {"VerifyPIN", "ChangePIN", "ReloadPIN",
+                                             "ExternalAuth challengeLength",
+                                             "ImportSessionKey key"};
     const auto afterProbe = [&](const Row& row) {
         for (const char* prefix : checkedAfterProbe) {
             if (std::strncmp(row.what, prefix, std::strlen(prefix)) == 0) return true;
