@@ -1,9 +1,20 @@
 #include "api/frame.h"
 
+#include <vector>
+
+#include "platform/process.h"
+
 namespace qav::api {
 namespace {
 
 thread_local const ExportScope* t_scope = nullptr;
+
+// Managers inherited through fork, kept alive and reachable for the life of
+// the process; one per fork generation at most.
+std::vector<std::shared_ptr<CDeviceManager>>& Abandoned() {
+    static auto* const abandoned = new std::vector<std::shared_ptr<CDeviceManager>>();
+    return *abandoned;
+}
 
 }  // namespace
 
@@ -17,13 +28,24 @@ std::mutex& StateLock() noexcept {
     return lock;
 }
 
+std::shared_ptr<CDeviceManager> OwnManager(const LibraryState& state) noexcept {
+    if (!state.manager || state.process != platform::CurrentProcessId()) return nullptr;
+    return state.manager;
+}
+
+void AbandonInherited(LibraryState& state) {
+    if (!state.manager || state.process == platform::CurrentProcessId()) return;
+    Abandoned().push_back(std::move(state.manager));
+    state.usageCount = 0;
+}
+
 ExportScope::ExportScope() : previous_(t_scope) {
     {
         const std::lock_guard<std::mutex> lock(StateLock());
         // A manager left by a failed first start, or by a last Finalize
         // still at work, is no initialised library: exports answer "not
         // initialised" rather than an unknown handle.
-        if (State().usageCount != 0) manager_ = State().manager;
+        if (State().usageCount != 0) manager_ = OwnManager(State());
     }
     t_scope = this;
 }
@@ -35,7 +57,7 @@ CDeviceManager* ExportScope::Held() const noexcept { return manager_.get(); }
 CDeviceManager* Manager() noexcept {
     if (t_scope != nullptr) return t_scope->Held();
     const std::lock_guard<std::mutex> lock(StateLock());
-    return State().usageCount != 0 ? State().manager.get() : nullptr;
+    return State().usageCount != 0 ? OwnManager(State()).get() : nullptr;
 }
 
 uint32_t CheckDevice(QAV_HANDLE handle, CDevice** device) noexcept {

@@ -26,11 +26,20 @@ struct LibraryState {
     // usageCount is above 0.
     std::shared_ptr<CDeviceManager> manager;
     uint32_t usageCount = 0;
+    uint32_t process = 0;  // the process that made the manager
 };
 
 // Read and change only under StateLock().
 LibraryState& State() noexcept;
 std::mutex& StateLock() noexcept;
+
+// The manager when this process made it. A forked child sees none: the
+// copy it inherited holds the parent's context, connections and threads.
+std::shared_ptr<CDeviceManager> OwnManager(const LibraryState& state) noexcept;
+// Sets an inherited manager aside for good, untouched: destroying it would
+// release the parent's context over the socket both processes share and
+// join threads that do not exist here. May throw std::bad_alloc.
+void AbandonInherited(LibraryState& state);
 
 // Keeps the manager of the moment alive for one export on this thread, so
 // a QAV_Finalize on another thread cannot pull it away mid-call.

@@ -127,6 +127,34 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_PrivateKeyCalc(
                    outLength);
 }
 
+// Raw, so that paddings the card does not know (PSS, OAEP) can be made on
+// the host around it: the block goes to the card as it is.
+extern "C" QAV_EXPORT uint32_t QAV_API QAV_PrivateKeyCalcRaw(
+    QAV_HANDLE handle, const char* containerName, const uint8_t* input, uint32_t inputLength,
+    uint8_t* out, uint32_t* outLength, uint32_t /*reserved*/) {
+    const auto checks = [&] {
+        if (containerName == nullptr || input == nullptr || outLength == nullptr) {
+            return QAV_E_NULL_POINTER;
+        }
+        return inputLength == 0 ? QAV_E_BAD_LENGTH : QAV_OK;
+    };
+    return RunCardExport(handle, checks, kProbe, [&](CDevice& device, CCardSeal& card) {
+        ContainerRecord container;
+        if (const uint32_t rc = qav::FindContainer(device, containerName, &container, nullptr)) {
+            return rc;
+        }
+        const uint32_t file = container.PrivateKeyFid();
+        if (file == 0) return QAV_E_NOT_FOUND;
+        const uint32_t keyType = container.KeyType();
+        if (!qav::api::IsRsaKeyType(keyType)) return QAV_E_BAD_ALGORITHM;
+        const uint32_t bits = qav::KeyTypeBits(keyType);
+        if (inputLength != bits / 8) return QAV_E_BAD_LENGTH;
+        // The card operation answers the size query and a short buffer itself,
+        // before anything is sent.
+        return card.RSAPrivateKeyCalc(bits, file, input, inputLength, out, outLength, 0);
+    });
+}
+
 extern "C" QAV_EXPORT uint32_t QAV_API QAV_VerifyCertData(
     QAV_HANDLE handle, const char* containerA, const char* containerB, const char* containerC,
     uint32_t algorithm, const uint8_t* data, uint32_t dataLength, uint32_t /*reserved*/) {

@@ -1,5 +1,7 @@
 #include "api/frame.h"
+#include "platform/process.h"
 
+using qav::api::OwnManager;
 using qav::api::RunExport;
 using qav::api::State;
 using qav::api::StateLock;
@@ -10,12 +12,17 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_Initialize(uint32_t /*reserved*/) {
         {
             const std::lock_guard<std::mutex> lock(StateLock());
             qav::api::LibraryState& state = State();
+            // A forked child starts afresh; the parent's state stays as it was.
+            qav::api::AbandonInherited(state);
             if (state.usageCount != 0) {
                 ++state.usageCount;
                 return QAV_OK;
             }
             // A manager left by a failed start is reused: its factory tries again.
-            if (!state.manager) state.manager = std::make_shared<qav::CDeviceManager>();
+            if (!state.manager) {
+                state.manager = std::make_shared<qav::CDeviceManager>();
+                state.process = qav::platform::CurrentProcessId();
+            }
             manager = state.manager;
         }
         // Establishing the context may wait for the service: no lock held.
@@ -32,7 +39,7 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_Finalize(uint32_t /*reserved*/) {
         {
             const std::lock_guard<std::mutex> lock(StateLock());
             qav::api::LibraryState& state = State();
-            if (!state.manager || state.usageCount == 0) return QAV_E_NOT_INITIALIZED;
+            if (!OwnManager(state) || state.usageCount == 0) return QAV_E_NOT_INITIALIZED;
             if (--state.usageCount > 0) return QAV_OK;
             manager = state.manager;
         }

@@ -672,6 +672,16 @@ private:
                 out.Checked(Rule(id).name, rc);
                 break;
             }
+            case kPrivateKeyCalcRaw: {
+                // Lengths from the edges often hit 128 and 256, one modulus.
+                const Bytes input = Pattern(Length(a[4]), 9);
+                Filled out(a[6], a[5] & 2, a[5] & 4);
+                rc = QAV_PrivateKeyCalcRaw(h, Container(a[2]), (a[5] & 1) ? nullptr : input.data(),
+                                           static_cast<uint32_t>(input.size()), out.data(),
+                                           out.length(), 0);
+                out.Checked(Rule(id).name, rc);
+                break;
+            }
             case kVerifyCertData: {
                 const Bytes data = Pattern(Length(a[6]), 10);
                 rc = QAV_VerifyCertData(h, Container(a[2]), Container(a[3]), Container(a[4]),

@@ -159,9 +159,15 @@ const ExportRule kRules[kExportCount] = {
      {QAV_OK, QAV_E_NOT_INITIALIZED, QAV_E_NULL_POINTER, QAV_E_THREAD},
      kNone},
     {"QAV_CancelDetectDeviceChange", {QAV_OK, QAV_E_NOT_INITIALIZED}, kNone},
+    {"QAV_PrivateKeyCalcRaw",
+     {QAV_OK, QAV_E_NULL_POINTER, QAV_E_BAD_LENGTH, QAV_E_NO_CONTAINER, QAV_E_NOT_FOUND,
+      QAV_E_BAD_ALGORITHM, QAV_E_BUFFER_TOO_SMALL, QAV_E_UNEXPECTED_DATA},
+     kCard},
 };
 
-bool IsCardOperation(ExportId id) { return id >= kVerifyPin && id <= kSessionKeyDecrypt; }
+bool IsCardOperation(ExportId id) {
+    return (id >= kVerifyPin && id <= kSessionKeyDecrypt) || id == kPrivateKeyCalcRaw;
+}
 
 }  // namespace
 

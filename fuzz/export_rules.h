@@ -12,8 +12,9 @@
 
 namespace qav::fuzz {
 
-// Operations of the fuzz input: the exports in header order, then events of
-// the service and the reader.
+// Operations of the fuzz input: the exports in header order (but the one
+// added since the seeds were recorded), then events of the service and the
+// reader.
 enum ExportId : uint8_t {
     kInitialize,
     kFinalize,
@@ -66,6 +67,7 @@ enum ExportId : uint8_t {
     kSessionKeyDecrypt,
     kDetectDeviceChange,
     kCancelDetectDeviceChange,
+    kPrivateKeyCalcRaw,  // last, so the recorded seeds keep their meaning
     kExportCount,
     kServiceFault = kExportCount,  // the service fails its next calls of a kind
     kPullCard,

@@ -88,6 +88,7 @@ std::vector<Session> Sessions() {
         {"key_calc", false,
          with({Op(kVerifyPin, {kSlot0, kRightPin}),
                Op(kPrivateKeyCalc, {kSlot0, kRsa1024, 1, 32, 0, k128}),
+               Op(kPrivateKeyCalcRaw, {kSlot0, kRsa1024, 0, k128, 0, k128}),
                Op(kPublicKeyCalc, {kSlot0, kRsa1024, 1, 32, 0, k128}),
                Op(kPrivateKeyCalc, {kSlot0, kSeal, 1, 32, 0, k128}),
                Op(kHash, {kSlot0, 0, 1, 100, 0, 32}), Op(kGenRandom, {kSlot0, 40})})},

@@ -209,6 +209,16 @@ typedef uint32_t(QAV_CALLBACK* QAV_DeviceChangeCallback)(const char* deviceName,
  * The first call creates the device manager and establishes the PC/SC
  * context; later calls only add 1 to the usage count.
  *
+ * After fork: the library state belongs to the process that started it. In
+ * a child every function but this one answers as if the library were not
+ * started (QAV_Finalize: QAV_E_NOT_INITIALIZED), and this one starts afresh
+ * with a context, devices and watches of the child's own and a count of 1.
+ * The inherited state is abandoned untouched: no service call is made on
+ * the parent's context or card connections and no thread of the parent's is
+ * waited for, so nothing the child does disturbs the parent. Handles from
+ * the parent are not valid in the child. Fork while no other thread is
+ * inside the library.
+ *
  * reserved  [in]  not read; pass 0.
  *
  * Returns QAV_OK, or the smart-card service's error when it gives no context
@@ -853,6 +863,30 @@ QAV_EXPORT uint32_t QAV_API QAV_PrivateKeyCalc(QAV_HANDLE handle, const char* co
                                                uint32_t mode, const uint8_t* input,
                                                uint32_t inputLength, uint8_t* out,
                                                uint32_t* outLength, uint32_t reserved);
+
+/* The card's raw private-key calculation with an RSA container's key, after
+ * the PIN: one modulus-long block in, one out, no padding added or removed
+ * on the host. Paddings the card does not know (PSS, OAEP, a caller's own)
+ * are made and checked around it by the caller.
+ *
+ * containerName [in]     an RSA container (key type 1, 2 or 0x20).
+ * input         [in]     inputLength bytes: exactly the modulus length.
+ * out           [out]    the result, the modulus length; null asks for
+ *                        the size.
+ * outLength     [in,out] capacity / length.
+ *
+ * Returns QAV_OK; QAV_E_NULL_POINTER (containerName, input or outLength);
+ * QAV_E_BAD_LENGTH (inputLength 0, or not the modulus length);
+ * QAV_E_NO_CONTAINER; QAV_E_NOT_FOUND (no private-key file);
+ * QAV_E_BAD_ALGORITHM (an SM2 container or another key type);
+ * QAV_E_BUFFER_TOO_SMALL (the size written, nothing copied);
+ * QAV_E_UNEXPECTED_DATA (an answer that is not one modulus long);
+ * QAV_CARD_STATUS(0x6982) before the PIN.
+ */
+QAV_EXPORT uint32_t QAV_API QAV_PrivateKeyCalcRaw(QAV_HANDLE handle, const char* containerName,
+                                                  const uint8_t* input, uint32_t inputLength,
+                                                  uint8_t* out, uint32_t* outLength,
+                                                  uint32_t reserved);
 
 /* Has the card check a certificate: container A's key pair, B's public key
  * (its key type choosing RSA or SM2), C's certificate and key files.

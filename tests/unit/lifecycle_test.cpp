@@ -1,8 +1,15 @@
-// Reference-counted start and stop, the device list export, the manager's
-// records and handle validation.
+// Reference-counted start and stop, a forked child's fresh start, the device
+// list export, the manager's records and handle validation.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <cstring>
+#include <map>
 
 #include "api/frame.h"
 #include "qavseal/qavseal.h"
@@ -60,6 +67,76 @@ TEST_F(LifecycleTest, FailedContextReleaseKeepsTheLibraryStarted) {
     ASSERT_NE(api::State().manager, nullptr);
     EXPECT_TRUE(api::State().manager->Factory().Started());
 }
+
+#ifndef _WIN32
+// The child runs on the fake service's copy it inherited, so every call it
+// makes is visible in its own counts. It reports the first check that fails
+// as its exit status.
+TEST_F(LifecycleTest, AForkedChildStartsAfreshAndLeavesTheParentsStateAlone) {
+    constexpr char kReader[] = "ADM Virtual Seal 00 00";
+    const Bytes atr = {0x3B, 0x02, 0x14, 0x51};
+    pcsc.AddReader(kReader);
+    pcsc.InsertCard(kReader, std::make_shared<fake::FixedCard>(atr, Bytes{0x90, 0x00}));
+    RegisterAtr(atr);
+    ASSERT_EQ(QAV_Initialize(0), QAV_OK);
+    QAV_HANDLE parent = 0;
+    ASSERT_EQ(QAV_OpenDevice(kReader, &parent, 0), QAV_OK);
+    const auto transmit = [](QAV_HANDLE handle) {
+        const uint8_t challenge[] = {0x00, 0x84, 0x00, 0x00, 0x08};
+        uint8_t answer[16];
+        uint32_t length = sizeof answer;
+        uint32_t status = 0;
+        const uint32_t rc =
+            QAV_Transmit(handle, challenge, sizeof challenge, answer, &length, &status, 0);
+        return rc == QAV_OK && status != 0x9000 ? 1u : rc;
+    };
+    const std::map<uintptr_t, bool> parentContexts = pcsc.contexts;
+    const size_t parentHandles = pcsc.handles.size();
+    ASSERT_FALSE(parentContexts.empty());
+    ASSERT_EQ(parentHandles, 1u);
+
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        int step = 0;
+        const auto check = [&step](bool holds) {
+            ++step;
+            if (!holds) _exit(step);
+        };
+        pcsc.ResetCounts();
+        char** names = nullptr;
+        uint32_t count = 0;
+        // Inherited state is invisible before the child's own start.
+        check(QAV_GetDeviceList(&names, &count, 0) == QAV_E_NOT_INITIALIZED);
+        check(transmit(parent) == QAV_E_NOT_INITIALIZED);
+        check(QAV_Finalize(0) == QAV_E_NOT_INITIALIZED);
+        check(QAV_Initialize(0) == QAV_OK);
+        check(pcsc.Count(Call::EstablishContext) == 1);
+        check(QAV_GetDeviceList(&names, &count, 0) == QAV_OK && count == 1);
+        QAV_HANDLE own = 0;
+        check(QAV_OpenDevice(names[0], &own, 0) == QAV_OK);
+        check(transmit(own) == QAV_OK);
+        check(transmit(parent) == QAV_E_INVALID_HANDLE);
+        check(QAV_Finalize(0) == QAV_OK);
+        check(QAV_Finalize(0) == QAV_E_NOT_INITIALIZED);
+        // Only the child's own context and connection were released.
+        check(pcsc.Count(Call::ReleaseContext) == pcsc.Count(Call::EstablishContext) &&
+              pcsc.Count(Call::Disconnect) == 1);
+        for (const auto& [context, valid] : parentContexts) check(pcsc.contexts.at(context));
+        check(pcsc.handles.size() == parentHandles);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's check that failed";
+    // The parent goes on with its own state.
+    EXPECT_EQ(transmit(parent), QAV_OK);
+    EXPECT_EQ(QAV_CloseDevice(parent, 0), QAV_OK);
+    EXPECT_EQ(QAV_Finalize(0), QAV_OK);
+    EXPECT_EQ(pcsc.OpenContexts(), 0u);
+}
+#endif
 
 class DeviceListTest : public LifecycleTest {
 protected:

@@ -1,10 +1,15 @@
 // The key, cipher and hash commands both cards share, against the virtual
 // key, each result checked with OpenSSL on the host: raw RSA, SM2 signatures
 // and decryption, session-key ciphers, wrapped session keys, card hashes, and
-// keys loaded through the MAC channel.
+// keys loaded through the MAC channel; the raw private calculation of the
+// exports against the certificate's key.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -102,6 +107,46 @@ TEST_F(KeyCryptoTest, RsaCalculationsEqualOpenSslWithTheExportedKey) {
         const Bytes encrypted = RsaPublic(c.bits, c.publicFile, input);
         EXPECT_EQ(H(encrypted), H(host::RsaPublicRaw(modulus, exponent, input)));
         EXPECT_EQ(H(RsaPrivate(c.bits, c.privateFile, encrypted)), H(input));
+    }
+}
+
+// OpenSSL's raw public operation with the key of a container's certificate.
+Bytes CertificateKeyRaw(const Bytes& certificate, const Bytes& input) {
+    const uint8_t* at = certificate.data();
+    const std::unique_ptr<X509, decltype(&X509_free)> x509(
+        d2i_X509(nullptr, &at, static_cast<long>(certificate.size())), X509_free);
+    if (!x509) return {};
+    const std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(
+        EVP_PKEY_CTX_new(X509_get0_pubkey(x509.get()), nullptr), EVP_PKEY_CTX_free);
+    Bytes out(input.size());
+    size_t length = out.size();
+    if (!context || EVP_PKEY_encrypt_init(context.get()) != 1 ||
+        EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_NO_PADDING) != 1 ||
+        EVP_PKEY_encrypt(context.get(), out.data(), &length, input.data(), input.size()) != 1) {
+        return {};
+    }
+    out.resize(length);
+    return out;
+}
+
+TEST_F(KeyCryptoTest, RawPrivateCalculationInvertsTheCertificatesKey) {
+    for (const auto& [name, bits] : {std::pair{"QAV-RSA1024", 128u}, {"QAV-RSA2048", 256u}}) {
+        SCOPED_TRACE(name);
+        const Bytes certificate = Output(4096, [&](uint8_t* out, uint32_t* length) {
+            return QAV_ReadCert(handle, name, out, length, 0);
+        });
+        const auto raw = [&](const Bytes& in) {
+            return Output(bits, [&](uint8_t* out, uint32_t* length) {
+                return QAV_PrivateKeyCalcRaw(handle, name, in.data(), U32(in.size()), out, length,
+                                             0);
+            });
+        };
+        // Neither block is PKCS #1 padded: any padding step would refuse or
+        // change it.
+        Bytes block = Pattern(bits, 0x21);
+        block[0] = 0x01;  // below any modulus of this size
+        EXPECT_EQ(H(CertificateKeyRaw(certificate, raw(block))), H(block));
+        EXPECT_EQ(H(raw(CertificateKeyRaw(certificate, block))), H(block));
     }
 }
 

@@ -19,6 +19,7 @@ TEST_F(SizeQueryTest, AnExactBufferTakesWhatTheSizeQueryReported) {
     const Bytes hash = Pattern(32, 0x11);
     const Bytes data = Pattern(32, 0x22);
     const Bytes sm4Key = Pattern(16, 0x33);
+    const Bytes rawBlock = Pattern(128, 0x01);  // below the modulus
     QAV_SessionKey* fixed = nullptr;
     ASSERT_EQ(QAV_GetEnDeKeyHandle(handle, &fixed, 0), QAV_OK);
     QAV_SessionKey* imported = nullptr;
@@ -75,6 +76,10 @@ TEST_F(SizeQueryTest, AnExactBufferTakesWhatTheSizeQueryReported) {
         {"PrivateKeyCalc RSA padded",
          [&](uint8_t* out, uint32_t* length) {
              return QAV_PrivateKeyCalc(h, "QAV-RSA1024", 1, data.data(), 20, out, length, 0);
+         }},
+        {"PrivateKeyCalcRaw RSA",
+         [&](uint8_t* out, uint32_t* length) {
+             return QAV_PrivateKeyCalcRaw(h, "QAV-RSA1024", rawBlock.data(), 128, out, length, 0);
          }},
         {"PrivateKeyCalc SM2 signature",
          [&](uint8_t* out, uint32_t* length) {

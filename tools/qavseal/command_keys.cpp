@@ -18,6 +18,7 @@ struct KeyArgs {
     uint32_t wrap = 1;
     uint32_t component = 1;
     bool isPrivate = false;
+    bool raw = false;
     std::string in;
     std::string out;
     uint32_t challenge = 8;
@@ -145,8 +146,13 @@ int KeyCalc(const Options& options, const KeyArgs& args) {
         if (const uint32_t rc = AskAndFill(
                 &result,
                 [&](uint8_t* buffer, uint32_t* length) {
+                    const auto inputLength = static_cast<uint32_t>(input.size());
+                    if (args.raw) {
+                        return QAV_PrivateKeyCalcRaw(session.Handle(), args.container.c_str(),
+                                                     input.data(), inputLength, buffer, length, 0);
+                    }
                     return calc(session.Handle(), args.container.c_str(), args.mode, input.data(),
-                                static_cast<uint32_t>(input.size()), buffer, length, 0);
+                                inputLength, buffer, length, 0);
                 },
                 &hasOutput)) {
             return out.Fail("calculating with the key", rc);
@@ -215,7 +221,12 @@ void AddKeyCommands(Registry registry) {
                    "a calculation with a container's public key, or with --private its private key",
                    calc, &KeyCalc);
     AddContainer(calcCommand, calc.get());
-    calcCommand->add_flag("--private", calc->isPrivate, "use the private key (after the PIN)");
+    CLI::Option* privateFlag =
+        calcCommand->add_flag("--private", calc->isPrivate, "use the private key (after the PIN)");
+    calcCommand
+        ->add_flag("--raw", calc->raw,
+                   "RSA private key: the card's raw calculation of one modulus-long block")
+        ->needs(privateFlag);
     calcCommand
         ->add_option("--mode", calc->mode,
                      "RSA: 1 pads, 0 takes one whole block; SM2 public: 1 encrypts, 0 verifies "
