@@ -53,6 +53,7 @@ $lib/libqavseal.so.$version
 EOF2
 expect libqavseal-dev <<EOF2
 usr/include/qavseal/qavseal.h
+usr/include/qavseal/qavseal_pkcs11.h
 $lib/cmake/QAVSeal/QAVSealConfig.cmake
 $lib/cmake/QAVSeal/QAVSealConfigVersion.cmake
 $lib/cmake/QAVSeal/QAVSealTargets-none.cmake
