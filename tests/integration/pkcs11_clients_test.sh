@@ -1,0 +1,167 @@
+#!/bin/bash
+# The PKCS#11 module under the clients people use, against the bench's
+# virtual key: OpenSC's pkcs11-tool, GnuTLS's p11tool and OpenSSL with
+# libp11's engine. Every signature is checked by OpenSSL against the
+# container's certificate as the module hands it out.
+#   usage: pkcs11_clients_test.sh MODULE
+set -u
+module=$(realpath "$1")
+export XDG_CONFIG_HOME=${QAVSEAL_BENCH_DIR:-/tmp}/config
+work=$(mktemp -d); trap 'rm -rf "$work"' EXIT; cd "$work"
+failures=0
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+expect_line() {  # expect_line OUTPUT REGEX WHAT
+  grep -Eq -- "$2" <<<"$1" || fail "${3:-output}: no line matching: $2"
+}
+expect_no_line() {  # expect_no_line OUTPUT REGEX WHAT
+  ! grep -Eq -- "$2" <<<"$1" || fail "${3:-output}: a line matching: $2"
+}
+expect_status() {  # expect_status ACTUAL WANTED WHAT
+  [ "$1" = "$2" ] || fail "$3: exit status $1, wanted $2"
+}
+show() {  # show NAME ARGS...: the program's output in $out, its status in $status
+  local name=$1; shift
+  out=$("$@" 2>&1); status=$?
+  echo "\$ $name ${*:2}"; echo "$out"
+}
+p11() { show pkcs11-tool pkcs11-tool --module "$module" "$@"; }
+pin=12345678
+token="ADM Virtual Seal 00 00"
+uri_token="pkcs11:token=ADM%20Virtual%20Seal%2000%2000"
+head -c 3000 /dev/urandom >data.bin
+
+# The loopback is down in the bench's own network namespace.
+ip link set lo up 2>/dev/null || true
+
+# --- Slots, token, mechanisms, objects ----------------------------------
+p11 -L
+expect_status "$status" 0 "-L"
+expect_line "$out" "token label +: $token\$" "-L"
+expect_line "$out" 'token flags +:.*login required' "-L"
+expect_line "$out" 'token flags +:.*token initialized' "-L"
+p11 -I
+expect_status "$status" 0 "-I"
+expect_line "$out" '^Cryptoki version 2\.40|^Cryptoki version 3\.' "-I"
+p11 -M
+expect_status "$status" 0 "-M"
+mechanisms=$out
+for mechanism in 'SHA256-RSA-PKCS' 'RSA-PKCS,' 'mechtype-0x80000A01' 'mechtype-0x80000A02'; do
+  expect_line "$mechanisms" "^ +$mechanism" "-M"
+done
+p11 -O
+expect_status "$status" 0 "-O"
+for name in QAV-SM2-Seal QAV-RSA1024 QAV-RSA2048; do
+  expect_line "$out" "label: +$name\$" "-O"
+done
+expect_no_line "$out" '^Private Key Object' "-O without login"
+expect_no_line "$out" 'QAV-SM2-Spare' "-O: a container without a certificate"
+p11 --login --pin "$pin" -O
+expect_status "$status" 0 "--login -O"
+[ "$(grep -c '^Private Key Object' <<<"$out")" = 3 ] || fail "--login -O: not three private keys"
+
+# The certificates the module hands out, and their keys.
+for name in QAV-SM2-Seal QAV-RSA1024 QAV-RSA2048; do
+  pkcs11-tool --module "$module" --read-object --type cert --label "$name" -o "$name.der" >/dev/null 2>&1 ||
+    fail "reading the certificate of $name"
+  openssl x509 -inform DER -in "$name.der" -out "$name.pem" &&
+    openssl x509 -in "$name.pem" -noout -pubkey >"$name.pub" ||
+    fail "the certificate of $name does not parse"
+  subject=$(openssl x509 -in "$name.pem" -noout -subject 2>&1)
+  expect_line "$subject" "CN ?= ?$name" "certificate of $name"
+done
+
+# --- pkcs11-tool's own tests ---------------------------------------------
+p11 --test --login --pin "$pin"
+expect_line "$out" '^No errors$' "--test"
+p11 --test-fork
+expect_status "$status" 0 "--test-fork"
+expect_no_line "$out" 'ERROR|error|failed' "--test-fork"
+
+# --- Signing, verified by OpenSSL ---------------------------------------
+# SM2: r || s from the module, DER for OpenSSL.
+rs_to_der() {  # rs_to_der IN OUT
+  python3 - "$1" "$2" <<'EOF'
+import sys
+rs = open(sys.argv[1], 'rb').read()
+if len(rs) != 64:
+    sys.exit("r||s is %d bytes" % len(rs))
+def integer(b):
+    b = b.lstrip(b'\0') or b'\0'
+    if b[0] & 0x80:
+        b = b'\0' + b
+    return b'\x02' + bytes([len(b)]) + b
+body = integer(rs[:32]) + integer(rs[32:])
+open(sys.argv[2], 'wb').write(b'\x30' + bytes([len(body)]) + body)
+EOF
+}
+p11 --login --pin "$pin" --sign -m 0x80000A02 --label QAV-SM2-Seal -i data.bin -o sm2sm3.rs
+expect_status "$status" 0 "SM2 with SM3"
+rs_to_der sm2sm3.rs sm2sm3.der &&
+  openssl dgst -sm3 -verify QAV-SM2-Seal.pub -sigopt distid:1234567812345678 \
+    -signature sm2sm3.der data.bin >/dev/null 2>&1 ||
+  fail "the SM2-with-SM3 signature does not verify"
+# The hash mechanism signs e as given: OpenSSL's check of the message makes
+# the same e, so a signature of e from the host's own Z verifies.
+openssl dgst -sm3 -binary data.bin >m.sm3
+p11 --login --pin "$pin" --sign -m 0x80000A01 --label QAV-SM2-Seal -i m.sm3 -o sm2.rs
+expect_status "$status" 0 "SM2 of a hash"
+rs_to_der sm2.rs sm2.der &&
+  openssl pkeyutl -verify -pubin -inkey QAV-SM2-Seal.pub -in m.sm3 -sigfile sm2.der >/dev/null 2>&1 ||
+  fail "the SM2 signature of a hash does not verify"
+
+# --- PIN: changed and back, a wrong one counting down -------------------
+p11 --change-pin --pin "$pin" --new-pin 87654321
+expect_status "$status" 0 "--change-pin"
+p11 --login --pin 87654321 -O
+expect_status "$status" 0 "login with the new PIN"
+p11 --login --pin "$pin" -O
+expect_line "$out" 'CKR_PIN_INCORRECT' "login with the old PIN after the change"
+p11 --change-pin --pin 87654321 --new-pin "$pin"
+expect_status "$status" 0 "--change-pin back"
+# Tries: 6; five wrong leave 1 (final try),
+# the right one restores them.
+p11 --login --pin 11112222 -O
+expect_line "$out" 'CKR_PIN_INCORRECT' "a wrong PIN"
+p11 -L
+expect_no_line "$out" 'final user PIN try' "-L after a wrong PIN"
+for _ in 1 2 3; do pkcs11-tool --module "$module" --login --pin 11112222 -O >/dev/null 2>&1; done
+p11 --login --pin 11112222 -O
+expect_line "$out" 'CKR_PIN_INCORRECT' "the fifth wrong PIN"
+p11 -L
+expect_line "$out" 'token flags +:.*final user PIN try' "-L with one try left"
+p11 --login --pin "$pin" -O
+expect_status "$status" 0 "the right PIN on the last try"
+p11 -L
+expect_no_line "$out" 'final user PIN try|user PIN locked|user PIN count low' "-L after the right PIN"
+
+# --- GnuTLS p11tool -----------------------------------------------------
+show p11tool p11tool --provider "$module" --list-tokens
+expect_status "$status" 0 "p11tool --list-tokens"
+expect_line "$out" "Label: $token\$" "p11tool --list-tokens"
+show p11tool p11tool --provider "$module" --list-all-certs "$uri_token"
+expect_status "$status" 0 "p11tool --list-all-certs"
+for name in QAV-SM2-Seal QAV-RSA1024 QAV-RSA2048; do
+  expect_line "$out" "Label: $name\$" "p11tool --list-all-certs"
+done
+show p11tool env GNUTLS_PIN="$pin" p11tool --provider "$module" --login --test-sign \
+  "$uri_token;object=QAV-RSA1024;type=private"
+expect_status "$status" 0 "p11tool --test-sign"
+expect_line "$out" 'Verifying against public key in the token\.\.\. ok' "p11tool --test-sign"
+expect_no_line "$out" 'failed' "p11tool --test-sign"
+
+# --- OpenSSL with libp11's engine ---------------------------------------
+export PKCS11_MODULE_PATH=$module
+key="$uri_token;object=QAV-RSA1024;type=private;pin-value=$pin"
+show openssl openssl req -new -x509 -engine pkcs11 -keyform engine -key "$key" \
+  -subj "/CN=Made through the engine" -sha256 -days 2 -out engine.pem
+expect_status "$status" 0 "openssl req through the engine"
+show openssl openssl verify -CAfile engine.pem engine.pem
+expect_line "$out" '^engine.pem: OK$' "the engine's certificate"
+cmp -s <(openssl x509 -in engine.pem -noout -pubkey) QAV-RSA1024.pub ||
+  fail "the engine's certificate does not carry the key's public key"
+
+if [ "$failures" -gt 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "all PKCS#11 client checks passed"
