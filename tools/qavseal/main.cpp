@@ -19,11 +19,15 @@ int main(int argc, char** argv) {
     Options options;
     app.add_option("--device", options.device,
                    "the reader of the seal key to use (default: the first seal key listed)");
-    app.add_flag("--json", options.json, "print one JSON document instead of text");
+    app.add_flag("--json", options.json,
+                 "print one JSON document instead of text, errors included (watch: one JSON "
+                 "object a line)");
     app.add_flag("--verify-pin", options.verifyPin,
                  "verify the user PIN, asked on the terminal, before the command");
     app.add_option("--pin-fd", options.pinFd,
-                   "read PINs from this file descriptor, one a line (implies --verify-pin)")
+                   "read PINs from this open file descriptor, one a line: the PIN to verify "
+                   "first (implies --verify-pin), or the PINs of the pin commands (change: two "
+                   "lines, the current PIN, then the new one)")
         ->check(CLI::NonNegativeNumber);
 
     Action action;
