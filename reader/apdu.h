@@ -68,6 +68,9 @@ public:
     uint32_t ResponseCapacity() const noexcept { return static_cast<uint32_t>(response_.size()); }
     uint32_t ResponseLength() const noexcept { return responseLength_; }
     uint32_t* ResponseLengthAddress() noexcept { return &responseLength_; }
+    // The answer's block itself, for an exchange that gathers a long answer
+    // and grows it; ResponseLength stays the count of bytes received.
+    std::vector<uint8_t>& ResponseBuffer() noexcept { return response_; }
     uint32_t StatusWord() const noexcept { return statusWord_; }
     uint32_t* StatusWordAddress() noexcept { return &statusWord_; }
 

@@ -23,6 +23,8 @@
  * - Caller buffers come with an in/out length: a null buffer asks for the
  *   size (QAV_OK, size written); a buffer that is too small gives
  *   QAV_E_BUFFER_TOO_SMALL with the needed size written and nothing copied.
+ *   The one exception is QAV_Transmit, which sends its command first (see
+ *   there).
  * - Trailing "reserved" arguments are not read; pass 0.
  * - No C++ exception ever leaves a QAV_* function. Running out of memory is
  *   reported as QAV_E_NO_MEMORY (the PC/SC code SCARD_E_NO_MEMORY), any other
@@ -296,26 +298,40 @@ QAV_EXPORT uint32_t QAV_API QAV_CloseDevice(QAV_HANDLE handle, uint32_t reserved
 QAV_EXPORT uint32_t QAV_API QAV_Lock(QAV_HANDLE handle, uint32_t reserved);
 QAV_EXPORT uint32_t QAV_API QAV_Unlock(QAV_HANDLE handle, uint32_t reserved);
 
+/* The longest card answer the library gathers: an answer longer than one
+ * exchange comes in pieces, each announced by a 61xx status word and fetched
+ * with GET RESPONSE, and the whole is kept up to this many bytes (in at most
+ * 256 fetches). A card that announces more gets QAV_E_UNEXPECTED_DATA. */
+#define QAV_MAX_ANSWER_LENGTH 65536u
+
 /* Sends one raw command APDU.
  *
  * command        [in]     the command bytes (commandLength > 0).
  * response       [out]    answer data, without the status word; may be null
- *                         for a command that answers no data (an answer
- *                         with data then fails with the service's
- *                         0x80100008, insufficient buffer).
+ *                         for a command that answers no data.
  * responseLength [in/out] capacity of response / length of the data.
  * statusWord     [out]    the card's status word. It is not turned into a
  *                         result: 6A82 gives QAV_OK with *statusWord 0x6A82.
- *                         A 61xx answer is fetched with GET RESPONSE into the
- *                         same buffer at its full capacity.
+ *                         An answer announced with 61xx is fetched whole with
+ *                         GET RESPONSE (up to QAV_MAX_ANSWER_LENGTH bytes);
+ *                         *statusWord is then the last piece's.
+ *
+ * The one exception to the buffer rule: the command is sent whatever the
+ * buffer, so there is no size query. When the whole answer does not fit
+ * (response null included), nothing is copied, the needed length is written
+ * to *responseLength and the result is QAV_E_BUFFER_TOO_SMALL: the command
+ * has run on the card and its answer is lost. Pass a buffer of
+ * QAV_MAX_ANSWER_LENGTH bytes when the answer's length is not known.
  *
  * Returns QAV_OK; QAV_E_NOT_INITIALIZED; QAV_E_INVALID_HANDLE;
  * QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH (checked before responseLength and
- * statusWord); QAV_E_BUFFER_TOO_SMALL; QAV_E_UNEXPECTED_DATA (an answer
- * without a status word); the bare status word of a failed GET RESPONSE; a
- * PC/SC error such as 0x80100069 (card removed). A card that was reset or
- * pulled and put back, and a restarted smart-card service, are reconnected
- * within the bounded retries, and the command goes through.
+ * statusWord);
+ * QAV_E_BUFFER_TOO_SMALL (see above); QAV_E_UNEXPECTED_DATA (an answer
+ * without a status word, or longer than QAV_MAX_ANSWER_LENGTH); the bare
+ * status word of a failed GET RESPONSE; a PC/SC error such as 0x80100069
+ * (card removed). A card that was reset or pulled and put back, and a
+ * restarted smart-card service, are reconnected within the bounded retries,
+ * and the command goes through.
  */
 QAV_EXPORT uint32_t QAV_API QAV_Transmit(QAV_HANDLE handle, const uint8_t* command,
                                          uint32_t commandLength, uint8_t* response,

@@ -231,6 +231,40 @@ Bytes Sm2Encrypt(const Bytes& pub, const Bytes& message) {
     return out;
 }
 
+Bytes Sm2Decrypt(const Bytes& priv, const Bytes& pub, const Bytes& ciphertext) {
+    Require(priv.size() == 32 && pub.size() == 64, "SM2 key pair size");
+    Bld bld(OSSL_PARAM_BLD_new());
+    Bytes point{0x04};
+    point.insert(point.end(), pub.begin(), pub.end());
+    const Bn d = ToBn(priv.data(), priv.size());
+    static char group[] = "SM2";
+    Require(bld && d && OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME,
+                                                        group, 0) == 1 &&
+                OSSL_PARAM_BLD_push_octet_string(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(),
+                                                 point.size()) == 1 &&
+                OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_PRIV_KEY, d.get()) == 1,
+            "SM2 key pair");
+    const Params params(OSSL_PARAM_BLD_to_param(bld.get()));
+    const PkeyCtx fromData(EVP_PKEY_CTX_new_from_name(nullptr, "SM2", nullptr));
+    EVP_PKEY* raw = nullptr;
+    Require(params && fromData && EVP_PKEY_fromdata_init(fromData.get()) == 1 &&
+                EVP_PKEY_fromdata(fromData.get(), &raw, EVP_PKEY_KEYPAIR, params.get()) == 1,
+            "SM2 key pair");
+    const Pkey key(raw);
+    const PkeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
+    size_t length = 0;
+    Require(ctx && EVP_PKEY_decrypt_init(ctx.get()) == 1 &&
+                EVP_PKEY_decrypt(ctx.get(), nullptr, &length, ciphertext.data(),
+                                 ciphertext.size()) == 1,
+            "SM2 decryption");
+    Bytes out(length);
+    Require(EVP_PKEY_decrypt(ctx.get(), out.data(), &length, ciphertext.data(),
+                             ciphertext.size()) == 1,
+            "SM2 decryption");
+    out.resize(length);
+    return out;
+}
+
 RsaPair RsaParts(const Bytes& der, unsigned bits) {
     const unsigned char* p = der.data();
     const Pkey key(d2i_PrivateKey(EVP_PKEY_RSA, nullptr, &p, static_cast<long>(der.size())));

@@ -41,6 +41,8 @@ struct Sm2Pair {
 Sm2Pair Sm2Generate();  // a fresh one
 // OpenSSL's SM2 ciphertext (DER) of message under x || y.
 Bytes Sm2Encrypt(const Bytes& pub, const Bytes& message);
+// And back, with the private scalar d and its x || y; throws when it fails.
+Bytes Sm2Decrypt(const Bytes& priv, const Bytes& pub, const Bytes& ciphertext);
 struct RsaPair {
     Bytes modulus, exponent;   // exponent in 4 bytes
     Bytes p, q, dp, dq, qinv;  // bits/16 bytes each

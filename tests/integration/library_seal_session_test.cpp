@@ -7,12 +7,14 @@
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
+#include <openssl/params.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <qavseal/qavseal.h>
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -371,6 +373,94 @@ TEST_F(SealSession, SessionKeysRoundTripExportAndDelete) {
         ASSERT_EQ(QAV_DelSessionKey(handle_, handle, 0), QAV_OK);
         EXPECT_EQ(QAV_DelSessionKey(handle_, handle, 0), QAV_E_BAD_KEY);
     }
+}
+
+// A key file as the key program's image holds it now (it saves after every
+// change); empty when the bench gives no image.
+Bytes ImageFile(const char* fid) {
+    const std::string path = bench::Env("QAVSEAL_VCARD_IMAGE");
+    if (path.empty()) return {};
+    const nlohmann::json image = nlohmann::json::parse(FileText(path));
+    const std::string hex = image.at("seal_files").at(fid).at("data").get<std::string>();
+    Bytes out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    }
+    return out;
+}
+
+// SM2 private key d and public x || y, in the form OpenSSL opens it.
+PkeyPtr Sm2KeyPair(const Bytes& d, const Bytes& pub) {
+    Bytes point{0x04};
+    point.insert(point.end(), pub.begin(), pub.end());
+    // OSSL_PARAM takes a number in the machine's own byte order.
+    const BnPtr scalar(BN_bin2bn(d.data(), static_cast<int>(d.size()), nullptr));
+    Bytes native(32);
+    if (!scalar || BN_bn2nativepad(scalar.get(), native.data(), 32) != 32) return nullptr;
+    char group[] = "SM2";
+    OSSL_PARAM params[] = {
+        OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, group, 0),
+        OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size()),
+        OSSL_PARAM_construct_BN(OSSL_PKEY_PARAM_PRIV_KEY, native.data(), native.size()),
+        OSSL_PARAM_construct_end()};
+    const PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "SM2", nullptr));
+    EVP_PKEY* key = nullptr;
+    if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
+        EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_KEYPAIR, params) != 1) {
+        return nullptr;
+    }
+    return PkeyPtr(key);
+}
+
+// Answers longer than one exchange through the service: a 247-byte SM2
+// encryption (about 350 bytes back, opened on the host with the key's own
+// pair) and a session key wrapped under the RSA-2048 key (256 bytes in a
+// 260-byte answer), opened by the card.
+TEST_F(SealSession, LongAnswersArriveWhole) {
+    VerifyPin();
+    const Bytes message = Counting(247, 0x31);
+    Bytes ciphertext(512);
+    uint32_t length = static_cast<uint32_t>(ciphertext.size());
+    ASSERT_EQ(QAV_PublicKeyCalc(handle_, kSealContainer, 1, message.data(), 247,
+                                ciphertext.data(), &length, 0),
+              QAV_OK);
+    ASSERT_GT(length, 256u);
+    ciphertext.resize(length);
+    const Bytes d = ImageFile("2101");
+    if (d.empty()) {
+        ADD_FAILURE() << "no key image from the bench";
+    } else {
+        const PkeyPtr pair = Sm2KeyPair(d, ExportedPublicKey(kSealContainer));
+        ASSERT_TRUE(pair);
+        const PkeyCtxPtr ctx(EVP_PKEY_CTX_new(pair.get(), nullptr));
+        size_t plainLength = 0;
+        ASSERT_TRUE(ctx && EVP_PKEY_decrypt_init(ctx.get()) == 1 &&
+                    EVP_PKEY_decrypt(ctx.get(), nullptr, &plainLength, ciphertext.data(),
+                                     ciphertext.size()) == 1);
+        Bytes plain(plainLength);
+        ASSERT_EQ(EVP_PKEY_decrypt(ctx.get(), plain.data(), &plainLength, ciphertext.data(),
+                                   ciphertext.size()),
+                  1);
+        plain.resize(plainLength);
+        EXPECT_EQ(plain, message);
+    }
+
+    const Bytes sessionKey = Counting(16, 0x44);
+    QAV_SessionKey* key = nullptr;
+    ASSERT_EQ(QAV_ImportSessionKey(handle_, 1, sessionKey.data(), 16, nullptr, &key, 0), QAV_OK);
+    Bytes wrapped(512);
+    length = static_cast<uint32_t>(wrapped.size());
+    ASSERT_EQ(QAV_ExportSessionKey(handle_, key, kRsa2048Container, wrapped.data(), &length, 0),
+              QAV_OK);
+    ASSERT_EQ(length, 256u);
+    Bytes opened(256);
+    length = static_cast<uint32_t>(opened.size());
+    ASSERT_EQ(QAV_PrivateKeyCalc(handle_, kRsa2048Container, 0, wrapped.data(), 256,
+                                 opened.data(), &length, 0),
+              QAV_OK);
+    opened.resize(length);
+    EXPECT_EQ(opened, sessionKey);
+    EXPECT_EQ(QAV_DelSessionKey(handle_, key, 0), QAV_OK);
 }
 
 TEST_F(SealSession, ChangedPinIsTheOneToVerify) {

@@ -84,7 +84,9 @@ TEST(ExchangeTest, StatusWordsFollowUpsAndResults) {
         uint32_t rc;
         const char* data;
     };
-    const std::string kFullAnswer = Hex(std::vector<uint8_t>(256, 0xA5)) + " 90 00";
+    const std::string kFullData = Hex(std::vector<uint8_t>(256, 0xA5));
+    const std::string kFullAnswer = kFullData + " 90 00";
+    const char* const kFull = kFullData.c_str();
     const Case cases[] = {
         {{{"00 B2 01 0C 00", "11 22 33 90 00"}}, QAV_OK, "11 22 33"},
         {{{"00 B2 01 0C 00", "6A 82"}}, 0xE0186A82u, nullptr},
@@ -110,13 +112,13 @@ TEST(ExchangeTest, StatusWordsFollowUpsAndResults) {
           {"00 C0 00 00 02", "AB CD 90 00"}},
          QAV_OK,
          "AB CD"},
-        // A re-send with a smaller Le shrinks the room; a card then sending
-        // a full 256-byte answer must not get past it.
+        // A re-send with a smaller Le shrinks the first room, but the fetch
+        // that follows gets room for what its own Le asks.
         {{{"00 B2 01 0C 00", "6C 10"},
           {"00 B2 01 0C 10", "61 00"},
           {"00 C0 00 00 00", kFullAnswer.c_str()}},
-         QAV_E_BUFFER_TOO_SMALL,
-         nullptr},
+         QAV_OK,
+         kFull},
         // After three re-sends the next 6Cxx is the result.
         {{{"00 B2 01 0C 00", "6C 10"},
           {"00 B2 01 0C 10", "6C 20"},
@@ -147,11 +149,101 @@ TEST(ExchangeTest, StatusWordsFollowUpsAndResults) {
             EXPECT_EQ(Hex(apdu.Response(), apdu.ResponseLength()), cases[i].data) << "case " << i;
             EXPECT_EQ(apdu.StatusWord(), 0x9000u) << "case " << i;
         }
-        // Le 00 and a fetch after it: room for a full short answer.
+        // Le 00: room for a full short answer; a fetch: room for its Le.
         EXPECT_EQ(reader.CapacityAt(0), 256u) << "case " << i;
-        if (std::string(cases[i].steps.back().first).rfind("00 C0", 0) == 0 &&
-            cases[i].steps.size() == 2) {
-            EXPECT_EQ(reader.CapacityAt(1), 256u) << "case " << i;
+        if (cases[i].steps.size() == 2) {
+            const std::vector<uint8_t> fetch = Bytes(cases[i].steps[1].first);
+            EXPECT_EQ(reader.CapacityAt(1), fetch[4] == 0 ? 256u : fetch[4]) << "case " << i;
+        }
+    }
+}
+
+// Answers longer than one exchange: every piece is kept and appended, data
+// that came with a 61xx included, within the bounds on length and rounds.
+TEST(ExchangeTest, LongAnswersAreGatheredWholeWithinBounds) {
+    const auto piece = [](size_t length, uint8_t fill, const char* sw) {
+        return Hex(std::vector<uint8_t>(length, fill)) + " " + sw;
+    };
+    const auto expected = [](std::initializer_list<std::pair<size_t, uint8_t>> pieces) {
+        std::vector<uint8_t> whole;
+        for (const auto& [length, fill] : pieces) whole.insert(whole.end(), length, fill);
+        return Hex(whole);
+    };
+    struct Case {
+        const char* what;
+        uint32_t protocol;
+        std::vector<std::pair<std::string, std::string>> steps;
+        uint32_t rc;
+        std::string data;
+    };
+    std::vector<Case> cases = {
+        {"T=1: data with 61xx, then the rest",
+         kProtocolT1,
+         {{"00 B2 01 0C 00", "11 22 61 02"}, {"00 C0 00 00 02", "33 44 90 00"}},
+         QAV_OK,
+         "11 22 33 44"},
+        {"T=0: two rounds of 61xx",
+         kProtocolT0,
+         {{"00 B2 01 0C 00", "61 00"},
+          {"00 C0 00 00 00", piece(256, 0xA1, "61 0A")},
+          {"00 C0 00 00 0A", piece(10, 0xB2, "90 00")}},
+         QAV_OK,
+         expected({{256, 0xA1}, {10, 0xB2}})},
+        {"a failed second fetch is its bare status word",
+         kProtocolT0,
+         {{"00 B2 01 0C 00", "61 00"},
+          {"00 C0 00 00 00", piece(256, 0xA1, "61 05")},
+          {"00 C0 00 00 05", "6A 86"}},
+         0x00006A86u,
+         ""},
+        {"a card sending more than the fetch asked",
+         kProtocolT1,
+         {{"00 B2 01 0C 00", "61 02"}, {"00 C0 00 00 02", "01 02 03 90 00"}},
+         QAV_E_UNEXPECTED_DATA,
+         ""},
+    };
+    // Exactly 64 KiB in 256 pieces of 256 is whole; one byte more announced
+    // ends the exchange before it is fetched.
+    for (const bool over : {false, true}) {
+        Case c{over ? "past 64 KiB" : "64 KiB exactly", kProtocolT1, {}, QAV_OK, ""};
+        c.steps.emplace_back("00 B2 01 0C 00", piece(256, 0x00, "61 00"));
+        for (int i = 1; i < 256; ++i) {
+            const bool last = i == 255;
+            c.steps.emplace_back("00 C0 00 00 00",
+                                 piece(256, static_cast<uint8_t>(i), last && !over ? "90 00"
+                                                                                   : "61 00"));
+        }
+        if (over) {
+            c.rc = QAV_E_UNEXPECTED_DATA;
+        } else {
+            std::vector<uint8_t> whole;
+            for (int i = 0; i < 256; ++i) whole.insert(whole.end(), 256, static_cast<uint8_t>(i));
+            c.data = Hex(whole);
+        }
+        cases.push_back(std::move(c));
+    }
+    // At most 256 fetches, however short the pieces.
+    for (const bool over : {false, true}) {
+        Case c{over ? "a 257th fetch" : "256 fetches", kProtocolT0, {}, QAV_OK, ""};
+        c.steps.emplace_back("00 B2 01 0C 00", "61 01");
+        for (int i = 1; i <= 256; ++i) {
+            c.steps.emplace_back("00 C0 00 00 01", i == 256 && !over ? "5A 90 00" : "5A 61 01");
+        }
+        c.rc = over ? QAV_E_UNEXPECTED_DATA : QAV_OK;
+        if (!over) c.data = expected({{256, 0x5A}});
+        cases.push_back(std::move(c));
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedReader reader{c.protocol};
+        CCardSeal card{&reader};
+        for (const auto& [command, answer] : c.steps) reader.Expect(command, answer);
+        CApdu apdu = CApdu::Expecting(card.Format(), {0x00, 0xB2, 0x01, 0x0C}, 0);
+        ASSERT_EQ(card.SendApdu(&apdu), c.rc);
+        EXPECT_EQ(reader.Sent(), c.steps.size());
+        if (c.rc == QAV_OK) {
+            EXPECT_EQ(Hex(apdu.Response(), apdu.ResponseLength()), c.data);
+            EXPECT_EQ(apdu.StatusWord(), 0x9000u);
         }
     }
 }

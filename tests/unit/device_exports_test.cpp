@@ -97,7 +97,7 @@ TEST_F(DeviceExportsTest, TransmitLeavesStatusWordsToTheCallerAndFetches61xx) {
     ASSERT_EQ(Transmit(handle, "00 A4 00 00 02 7F 01", &data, &sw), QAV_OK);
     EXPECT_EQ(sw, 0x6A82u);
     EXPECT_TRUE(data.empty());
-    // The fetch gets the caller's full capacity.
+    // An answer exactly as long as the caller's buffer fits.
     ASSERT_EQ(Transmit(handle, "00 B0 00 00 00", &data, &sw, 16), QAV_OK);
     EXPECT_EQ(data, FromHex("00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F"));
     EXPECT_EQ(sw, 0x9000u);
