@@ -13,6 +13,12 @@ using qav::api::Manager;
 using qav::api::RunDeviceExport;
 using qav::api::RunExport;
 
+namespace {
+
+constexpr uint32_t kMinCommandLength = 4;
+
+}  // namespace
+
 extern "C" QAV_EXPORT uint32_t QAV_API QAV_GetDeviceList(char*** names, uint32_t* count,
                                                          uint32_t showAll) {
     return RunExport([&] {
@@ -78,7 +84,10 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_Transmit(QAV_HANDLE handle, const uin
                                                     uint32_t /*reserved*/) {
     return RunDeviceExport(handle, [&](CDevice& device) {
         if (command == nullptr) return QAV_E_NULL_POINTER;
-        if (commandLength == 0) return QAV_E_BAD_LENGTH;
+        // Every ISO 7816 command has CLA INS P1 P2. Shorter bytes would reach
+        // the reader as something else (one byte is a power control to the
+        // virtual reader), so they are refused before anything is sent.
+        if (commandLength < kMinCommandLength) return QAV_E_BAD_LENGTH;
         if (responseLength == nullptr || statusWord == nullptr) return QAV_E_NULL_POINTER;
         return qav::api::TransmitRaw(device, command, commandLength, response, responseLength,
                                      statusWord);

@@ -306,7 +306,8 @@ QAV_EXPORT uint32_t QAV_API QAV_Unlock(QAV_HANDLE handle, uint32_t reserved);
 
 /* Sends one raw command APDU.
  *
- * command        [in]     the command bytes (commandLength > 0).
+ * command        [in]     the command bytes, at least the four header bytes
+ *                         CLA INS P1 P2 (commandLength >= 4).
  * response       [out]    answer data, without the status word; may be null
  *                         for a command that answers no data.
  * responseLength [in/out] capacity of response / length of the data.
@@ -324,8 +325,8 @@ QAV_EXPORT uint32_t QAV_API QAV_Unlock(QAV_HANDLE handle, uint32_t reserved);
  * QAV_MAX_ANSWER_LENGTH bytes when the answer's length is not known.
  *
  * Returns QAV_OK; QAV_E_NOT_INITIALIZED; QAV_E_INVALID_HANDLE;
- * QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH (checked before responseLength and
- * statusWord);
+ * QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH (fewer than 4 command bytes, checked
+ * before responseLength and statusWord; nothing is sent);
  * QAV_E_BUFFER_TOO_SMALL (see above); QAV_E_UNEXPECTED_DATA (an answer
  * without a status word, or longer than QAV_MAX_ANSWER_LENGTH); the bare
  * status word of a failed GET RESPONSE; a PC/SC error such as 0x80100069
