@@ -42,10 +42,18 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_ChangePIN(QAV_HANDLE handle, const ch
     const auto checks = [&] {
         if (flags != 0) return QAV_OK;
         if (oldPin == nullptr || newPin == nullptr) return QAV_E_NULL_POINTER;
+        // Whole PINs. The texts are read no further than one character past
+        // the longest PIN, so two PINs too long to pass are never "the same"
+        // (whatever lies past that): the length check refuses them instead.
         const uint32_t length = qav::PinTextLength(oldPin);
-        return length == qav::PinTextLength(newPin) && std::memcmp(oldPin, newPin, length) == 0
-                   ? QAV_E_PIN_UNCHANGED
-                   : QAV_OK;
+        if (length <= qav::kMaxPinLength && length == qav::PinTextLength(newPin) &&
+            std::memcmp(oldPin, newPin, length) == 0) {
+            return QAV_E_PIN_UNCHANGED;
+        }
+        // A new PIN QAV_VerifyPIN would never take is refused before the
+        // probe, with the code QAV_VerifyPIN gives it (see ChangePinData).
+        return qav::PinDigitsOnly(newPin, qav::PinTextLength(newPin)) ? QAV_OK
+                                                                       : QAV_E_NULL_POINTER;
     };
     return RunCardExport(handle, checks, kProbe, [&](CDevice& device, CCardSeal& card) {
         if (flags != 0) return card.ChangePIN(0, nullptr, 0, nullptr, 0, triesLeft, flags);

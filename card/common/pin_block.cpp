@@ -10,17 +10,8 @@ namespace qav {
 
 namespace {
 
-constexpr uint32_t kMinPinLength = 4;
-constexpr uint32_t kMaxPinLength = 16;
 constexpr uint32_t kMaxPinReference = 255;
 constexpr uint8_t kPinBlockSeparator = 0xFF;
-
-bool AllDecimalDigits(const char* pin, uint32_t length) noexcept {
-    for (uint32_t i = 0; i < length; ++i) {
-        if (pin[i] < '0' || pin[i] > '9') return false;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -49,11 +40,22 @@ bool PinLengthOk(uint32_t length) noexcept {
     return length >= kMinPinLength && length <= kMaxPinLength;
 }
 
+bool PinDigitsOnly(const char* pin, uint32_t length) noexcept {
+    for (uint32_t i = 0; i < length; ++i) {
+        if (pin[i] < '0' || pin[i] > '9') return false;
+    }
+    return true;
+}
+
+uint32_t CheckVerifiablePin(const char* pin, uint32_t length) noexcept {
+    if (!PinDigitsOnly(pin, length)) return QAV_E_NULL_POINTER;
+    return PinLengthOk(length) ? QAV_OK : QAV_E_PIN_LENGTH;
+}
+
 uint32_t VerifyPinData(uint32_t pinReference, const char* pin, uint32_t pinLength,
                        const uint32_t* triesLeft, std::vector<uint8_t>* data) {
     if (pinReference > kMaxPinReference || pin == nullptr) return QAV_E_NULL_POINTER;
-    if (!AllDecimalDigits(pin, pinLength)) return QAV_E_NULL_POINTER;
-    if (!PinLengthOk(pinLength)) return QAV_E_PIN_LENGTH;
+    if (const uint32_t rc = CheckVerifiablePin(pin, pinLength)) return rc;
     if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
     return PackPinBlock(pin, pinLength, data);
 }
@@ -64,7 +66,11 @@ uint32_t ChangePinData(uint32_t pinReference, const char* oldPin, uint32_t oldLe
     if (pinReference > kMaxPinReference || oldPin == nullptr) return QAV_E_NULL_POINTER;
     if (!PinLengthOk(oldLength)) return QAV_E_PIN_LENGTH;
     if (newPin == nullptr) return QAV_E_NULL_POINTER;
-    if (!PinLengthOk(newLength)) return QAV_E_PIN_LENGTH;
+    // Hexadecimal letters would pack into a new PIN that VerifyPIN refuses
+    // for ever: the card would change it and the user be locked out of
+    // verification. Such a PIN is refused here, with the code VerifyPIN
+    // gives it.
+    if (const uint32_t rc = CheckVerifiablePin(newPin, newLength)) return rc;
     if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
 
     std::vector<uint8_t> oldBlock;

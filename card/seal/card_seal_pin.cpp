@@ -23,7 +23,8 @@ uint32_t CheckReloadPin(uint32_t mode, uint32_t challengeLength, QAV_EncryptCall
     if (mode == 1 && encrypt == nullptr) return QAV_E_NULL_POINTER;
     if (challengeLength == 0) return QAV_E_BAD_LENGTH;
     if (mac == nullptr || newPin == nullptr) return QAV_E_NULL_POINTER;
-    if (!PinLengthOk(newPinLength)) return QAV_E_PIN_LENGTH;
+    // Only a PIN VerifyPIN accepts is loaded (see ChangePinData).
+    if (const uint32_t rc = CheckVerifiablePin(newPin, newPinLength)) return rc;
     if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
     return QAV_OK;
 }

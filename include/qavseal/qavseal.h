@@ -431,14 +431,20 @@ QAV_EXPORT uint32_t QAV_API QAV_VerifyPIN(QAV_HANDLE handle, const char* pin, ui
 /* Changes the user PIN, verifies the new one at once and marks the change
  * on the card (QAV_GetState kind 1 answers 1 afterwards).
  *
- * oldPin, newPin [in]  the PINs as text, 4..16 characters (hexadecimal
+ * oldPin         [in]  the PIN as text, 4..16 characters (hexadecimal
  *                      digits pass); not read when flags is not 0.
+ * newPin         [in]  the new PIN, 4..16 digits: a PIN QAV_VerifyPIN would
+ *                      refuse is refused here too, with the code
+ *                      QAV_VerifyPIN gives it; not read when flags is not 0.
  * triesLeft      [out] required; the tries left after a wrong old PIN.
  * flags          [in]  0: the PINs given; otherwise the PIN pad.
  *
- * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_PIN_UNCHANGED (the same two
- * strings, nothing sent); QAV_E_PIN_LENGTH; QAV_E_CONVERSION (a character
- * that is not a hexadecimal digit); QAV_E_PIN_WRONG; QAV_E_PIN_BLOCKED;
+ * Returns QAV_OK; QAV_E_NULL_POINTER (a PIN null, or a new PIN holding a
+ * character that is not a digit: nothing sent); QAV_E_PIN_UNCHANGED (the
+ * same PIN twice, compared whole, nothing sent; two PINs longer than 16
+ * characters are QAV_E_PIN_LENGTH whatever they hold); QAV_E_PIN_LENGTH;
+ * QAV_E_CONVERSION (an old PIN with a character that is not a hexadecimal
+ * digit); QAV_E_PIN_WRONG; QAV_E_PIN_BLOCKED;
  * QAV_E_PIN_NOT_ACCEPTED; QAV_E_PIN_REFUSED. A failure after the change
  * itself (verifying the new PIN, writing the mark) leaves the PIN changed.
  */
@@ -452,14 +458,15 @@ QAV_EXPORT uint32_t QAV_API QAV_ChangePIN(QAV_HANDLE handle, const char* oldPin,
  * encrypt         [in]  may be null (the PIN block goes in plain); its
  *                       result is read as a truth value (non-zero = done).
  * mac             [in]  computes the command's MAC.
- * newPin          [in]  the new PIN as text, 4..16 characters.
+ * newPin          [in]  the new PIN as text, 4..16 digits: only a PIN that
+ *                       QAV_VerifyPIN accepts is loaded.
  * triesLeft       [out] required.
  * user1, user2    [in]  handed to the callbacks.
  *
- * Returns QAV_OK; QAV_E_NULL_POINTER (newPin, mac or triesLeft null);
- * QAV_E_BAD_LENGTH (challenge length); QAV_E_PIN_LENGTH; QAV_E_CONVERSION
- * (encrypt failed, or a character that is not a hexadecimal digit); the MAC
- * callback's own non-zero result; QAV_E_PIN_WRONG; QAV_E_PIN_BLOCKED;
+ * Returns QAV_OK; QAV_E_NULL_POINTER (newPin null or holding a character
+ * that is not a digit, checked first and before anything is sent; mac or
+ * triesLeft null); QAV_E_BAD_LENGTH (challenge length); QAV_E_PIN_LENGTH;
+ * QAV_E_CONVERSION (encrypt failed); the MAC callback's own non-zero result; QAV_E_PIN_WRONG; QAV_E_PIN_BLOCKED;
  * QAV_E_PIN_NOT_ACCEPTED; QAV_E_PIN_REFUSED.
  */
 QAV_EXPORT uint32_t QAV_API QAV_ReloadPIN(QAV_HANDLE handle, uint32_t challengeLength,

@@ -144,9 +144,13 @@ TYPED_TEST(CardCommandsTest, PinCommandsCheckArgumentsInOrderAndSendNothing) {
         {c.ChangePIN(0, "1234", 4, nullptr, 4, nullptr, 0), QAV_E_NULL_POINTER},
         {c.ChangePIN(0, "1234", 4, kLong, 17, nullptr, 0), QAV_E_PIN_LENGTH},
         {c.ChangePIN(0, "1234", 4, "5678", 4, nullptr, 0), QAV_E_NULL_POINTER},
-        // No digit check: a letter outside hexadecimal fails the packing.
+        // The new PIN must be one VerifyPIN takes, checked in its order.
+        {c.ChangePIN(0, "1234", 4, "56A8", 4, t, 0), QAV_E_NULL_POINTER},
+        {c.ChangePIN(0, "1234", 4, "5A8", 3, t, 0), QAV_E_NULL_POINTER},
+        {c.ChangePIN(0, "1234", 4, "567-", 4, t, 0), QAV_E_NULL_POINTER},
+        // The old one has no digit check: a letter outside hexadecimal
+        // fails the packing.
         {c.ChangePIN(0, "12G4", 4, "5678", 4, t, 0), QAV_E_CONVERSION},
-        {c.ChangePIN(0, "1234", 4, "567-", 4, t, 0), QAV_E_CONVERSION},
         {c.ChangePIN(0, nullptr, 0, nullptr, 0, nullptr, 1), QAV_E_NULL_POINTER},
     };
     for (size_t i = 0; i < std::size(verify); ++i) EXPECT_EQ(verify[i][0], verify[i][1]) << i;

@@ -208,6 +208,8 @@ TEST_F(ExportChecksTest, OwnArgumentsInOrderAtTheirBounds) {
     // A PIN without its NUL within 16 digits is read no further than 17.
     const std::vector<char> unterminated(17, '1');
     const char* const longPin = unterminated.data();
+    const char kPin18[] = "123456789012345678";
+    const char kPin18Other[] = "123456789012345679";
 #define ROW(what, call, ...)                                                \
     {                                                                       \
         what,                                                               \
@@ -256,11 +258,18 @@ TEST_F(ExportChecksTest, OwnArgumentsInOrderAtTheirBounds) {
         ROW("ChangePIN old", QAV_ChangePIN(h, nullptr, nullptr, &c.number, 0), kNull),
         ROW("ChangePIN new", QAV_ChangePIN(h, "1234", nullptr, &c.number, 0), kNull),
         ROW("ChangePIN same", QAV_ChangePIN(h, "1234", "1234", &c.number, 0), QAV_E_PIN_UNCHANGED),
+        // Past the 17th character two PINs are not compared: too long either way.
+        ROW("ChangePIN 18 characters", QAV_ChangePIN(h, kPin18, kPin18Other, &c.number, 0),
+            QAV_E_PIN_LENGTH),
+        // A new PIN QAV_VerifyPIN would refuse, with its code.
+        ROW("ChangePIN new with a letter", QAV_ChangePIN(h, "1234", "12AB", &c.number, 0), kNull),
         ROW("ChangePIN old unterminated", QAV_ChangePIN(h, longPin, "1234", &c.number, 0),
             QAV_E_PIN_LENGTH),
         ROW("ChangePIN new unterminated", QAV_ChangePIN(h, "1234", longPin, &c.number, 0),
             QAV_E_PIN_LENGTH),
         ROW("ReloadPIN pin", QAV_ReloadPIN(h, 4, nullptr, Mac, nullptr, &c.number, 0, 0), kNull),
+        ROW("ReloadPIN pin with a letter",
+            QAV_ReloadPIN(h, 4, nullptr, Mac, "12AB", &c.number, 0, 0), kNull),
         ROW("ReloadPIN challengeLength",
             QAV_ReloadPIN(h, kMax, nullptr, Mac, "1234", &c.number, 0, 0), kLen),
         ROW("ReloadPIN mac", QAV_ReloadPIN(h, 4, nullptr, nullptr, "1234", &c.number, 0, 0), kNull),

@@ -121,11 +121,13 @@ TEST_F(ReloadPinTest, ChecksArgumentsInOrderAndSendsNothing) {
     EXPECT_EQ(card.ReloadPIN(0, 8, nullptr, nullptr, "1234", 4, &tries, user1, 0),
               QAV_E_NULL_POINTER);
     EXPECT_EQ(card.ReloadPIN(0, 8, nullptr, mac, nullptr, 4, &tries, user1, 0), QAV_E_NULL_POINTER);
+    // A new PIN VerifyPIN would refuse, with its code and in its order.
+    EXPECT_EQ(card.ReloadPIN(0, 8, nullptr, mac, "12A", 3, nullptr, user1, 0), QAV_E_NULL_POINTER);
     EXPECT_EQ(card.ReloadPIN(0, 8, nullptr, mac, "123", 3, nullptr, user1, 0), QAV_E_PIN_LENGTH);
     EXPECT_EQ(card.ReloadPIN(0, 8, nullptr, mac, "1234", 4, nullptr, user1, 0), QAV_E_NULL_POINTER);
     EXPECT_EQ(Reload(0, 6, "1234"), QAV_E_BAD_LENGTH);  // the challenge refuses 6
     EXPECT_EQ(Reload(0, 1000, "1234"), QAV_E_BAD_LENGTH);
-    EXPECT_EQ(Reload(0, 8, "12X4"), QAV_E_CONVERSION);
+    EXPECT_EQ(Reload(0, 8, "12X4"), QAV_E_NULL_POINTER);
     EXPECT_EQ(reader.Sent(), 0u);
     EXPECT_TRUE(log.macInputs.empty());
 }
