@@ -52,8 +52,7 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_ChangePIN(QAV_HANDLE handle, const ch
         }
         // A new PIN QAV_VerifyPIN would never take is refused before the
         // probe, with the code QAV_VerifyPIN gives it (see ChangePinData).
-        return qav::PinDigitsOnly(newPin, qav::PinTextLength(newPin)) ? QAV_OK
-                                                                       : QAV_E_NULL_POINTER;
+        return qav::PinDigitsOnly(newPin, qav::PinTextLength(newPin)) ? QAV_OK : QAV_E_NULL_POINTER;
     };
     return RunCardExport(handle, checks, kProbe, [&](CDevice& device, CCardSeal& card) {
         if (flags != 0) return card.ChangePIN(0, nullptr, 0, nullptr, 0, triesLeft, flags);

@@ -57,8 +57,8 @@ constexpr uint32_t kLongestPiece = 256;
 // a resize, so the old one is wiped: answers may carry key material.
 void MakeRoom(std::vector<uint8_t>* buffer, uint32_t kept, size_t needed) {
     if (buffer->size() >= needed) return;
-    std::vector<uint8_t> grown(std::max(needed, std::min(buffer->size() * 2,
-                                                         size_t{CCard::kMaxAnswerLength})));
+    std::vector<uint8_t> grown(
+        std::max(needed, std::min(buffer->size() * 2, size_t{CCard::kMaxAnswerLength})));
     std::copy_n(buffer->begin(), std::min<size_t>(kept, buffer->size()), grown.begin());
     platform::SecureWipe(buffer->data(), buffer->size());
     buffer->swap(grown);

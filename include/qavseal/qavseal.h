@@ -466,8 +466,9 @@ QAV_EXPORT uint32_t QAV_API QAV_ChangePIN(QAV_HANDLE handle, const char* oldPin,
  * Returns QAV_OK; QAV_E_NULL_POINTER (newPin null or holding a character
  * that is not a digit, checked first and before anything is sent; mac or
  * triesLeft null); QAV_E_BAD_LENGTH (challenge length); QAV_E_PIN_LENGTH;
- * QAV_E_CONVERSION (encrypt failed); the MAC callback's own non-zero result; QAV_E_PIN_WRONG; QAV_E_PIN_BLOCKED;
- * QAV_E_PIN_NOT_ACCEPTED; QAV_E_PIN_REFUSED.
+ * QAV_E_CONVERSION (encrypt failed); the MAC callback's own non-zero
+ * result; QAV_E_PIN_WRONG; QAV_E_PIN_BLOCKED; QAV_E_PIN_NOT_ACCEPTED;
+ * QAV_E_PIN_REFUSED.
  */
 QAV_EXPORT uint32_t QAV_API QAV_ReloadPIN(QAV_HANDLE handle, uint32_t challengeLength,
                                           QAV_EncryptCallback encrypt, QAV_MacCallback mac,

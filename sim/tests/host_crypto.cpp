@@ -238,12 +238,13 @@ Bytes Sm2Decrypt(const Bytes& priv, const Bytes& pub, const Bytes& ciphertext) {
     point.insert(point.end(), pub.begin(), pub.end());
     const Bn d = ToBn(priv.data(), priv.size());
     static char group[] = "SM2";
-    Require(bld && d && OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME,
-                                                        group, 0) == 1 &&
-                OSSL_PARAM_BLD_push_octet_string(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(),
-                                                 point.size()) == 1 &&
-                OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_PRIV_KEY, d.get()) == 1,
-            "SM2 key pair");
+    Require(
+        bld && d &&
+            OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME, group, 0) == 1 &&
+            OSSL_PARAM_BLD_push_octet_string(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(),
+                                             point.size()) == 1 &&
+            OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_PRIV_KEY, d.get()) == 1,
+        "SM2 key pair");
     const Params params(OSSL_PARAM_BLD_to_param(bld.get()));
     const PkeyCtx fromData(EVP_PKEY_CTX_new_from_name(nullptr, "SM2", nullptr));
     EVP_PKEY* raw = nullptr;
@@ -258,9 +259,9 @@ Bytes Sm2Decrypt(const Bytes& priv, const Bytes& pub, const Bytes& ciphertext) {
                                  ciphertext.size()) == 1,
             "SM2 decryption");
     Bytes out(length);
-    Require(EVP_PKEY_decrypt(ctx.get(), out.data(), &length, ciphertext.data(),
-                             ciphertext.size()) == 1,
-            "SM2 decryption");
+    Require(
+        EVP_PKEY_decrypt(ctx.get(), out.data(), &length, ciphertext.data(), ciphertext.size()) == 1,
+        "SM2 decryption");
     out.resize(length);
     return out;
 }

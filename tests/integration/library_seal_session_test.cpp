@@ -7,16 +7,16 @@
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
-#include <openssl/params.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
+#include <openssl/params.h>
 #include <openssl/x509.h>
 #include <qavseal/qavseal.h>
 
 #include <algorithm>
-#include <nlohmann/json.hpp>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -421,8 +421,8 @@ TEST_F(SealSession, LongAnswersArriveWhole) {
     const Bytes message = Counting(247, 0x31);
     Bytes ciphertext(512);
     uint32_t length = static_cast<uint32_t>(ciphertext.size());
-    ASSERT_EQ(QAV_PublicKeyCalc(handle_, kSealContainer, 1, message.data(), 247,
-                                ciphertext.data(), &length, 0),
+    ASSERT_EQ(QAV_PublicKeyCalc(handle_, kSealContainer, 1, message.data(), 247, ciphertext.data(),
+                                &length, 0),
               QAV_OK);
     ASSERT_GT(length, 256u);
     ciphertext.resize(length);
@@ -455,8 +455,8 @@ TEST_F(SealSession, LongAnswersArriveWhole) {
     ASSERT_EQ(length, 256u);
     Bytes opened(256);
     length = static_cast<uint32_t>(opened.size());
-    ASSERT_EQ(QAV_PrivateKeyCalc(handle_, kRsa2048Container, 0, wrapped.data(), 256,
-                                 opened.data(), &length, 0),
+    ASSERT_EQ(QAV_PrivateKeyCalc(handle_, kRsa2048Container, 0, wrapped.data(), 256, opened.data(),
+                                 &length, 0),
               QAV_OK);
     opened.resize(length);
     EXPECT_EQ(opened, sessionKey);

@@ -209,9 +209,8 @@ TEST(ExchangeTest, LongAnswersAreGatheredWholeWithinBounds) {
         c.steps.emplace_back("00 B2 01 0C 00", piece(256, 0x00, "61 00"));
         for (int i = 1; i < 256; ++i) {
             const bool last = i == 255;
-            c.steps.emplace_back("00 C0 00 00 00",
-                                 piece(256, static_cast<uint8_t>(i), last && !over ? "90 00"
-                                                                                   : "61 00"));
+            c.steps.emplace_back("00 C0 00 00 00", piece(256, static_cast<uint8_t>(i),
+                                                         last && !over ? "90 00" : "61 00"));
         }
         if (over) {
             c.rc = QAV_E_UNEXPECTED_DATA;

@@ -234,8 +234,8 @@ TEST_F(ExportChecksTest, OwnArgumentsInOrderAtTheirBounds) {
         ROW("Transmit commandLength", QAV_Transmit(h, c.bytes, 0, c.bytes, nullptr, &c.number, r),
             kLen),
         // Shorter than CLA INS P1 P2: refused, not handed to the reader.
-        ROW("Transmit 3 command bytes", QAV_Transmit(h, c.bytes, 3, c.bytes, &c.length, &c.number, r),
-            kLen),
+        ROW("Transmit 3 command bytes",
+            QAV_Transmit(h, c.bytes, 3, c.bytes, &c.length, &c.number, r), kLen),
         ROW("Transmit responseLength", QAV_Transmit(h, c.bytes, 5, c.bytes, nullptr, &c.number, r),
             kNull),
         ROW("Transmit statusWord", QAV_Transmit(h, c.bytes, 5, c.bytes, &c.length, nullptr, r),

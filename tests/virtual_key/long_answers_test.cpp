@@ -148,8 +148,8 @@ TEST_F(LongAnswersTest, Rsa2048PublicKeysComeBackWhole) {
         auto firstLength = U32(first.size());
         Bytes exported(300);
         auto keyLength = U32(exported.size());
-        ASSERT_EQ(card().ExportPublicKey(0, kRsa2048Public, 0, 0, 0, 0, exported.data(),
-                                         &keyLength, first.data(), &firstLength, 0),
+        ASSERT_EQ(card().ExportPublicKey(0, kRsa2048Public, 0, 0, 0, 0, exported.data(), &keyLength,
+                                         first.data(), &firstLength, 0),
                   QAV_OK);
         exported.resize(keyLength);
         EXPECT_EQ(H(exported), H(Rsa2048PublicFile()));
@@ -166,8 +166,8 @@ TEST_F(LongAnswersTest, Rsa2048PublicKeysComeBackWhole) {
         input[0] = 0x01;
         Bytes signature(256);
         auto length = U32(signature.size());
-        ASSERT_EQ(card().RSAPrivateKeyCalc(2048, kSparePrivate, input.data(), 256,
-                                           signature.data(), &length, 0),
+        ASSERT_EQ(card().RSAPrivateKeyCalc(2048, kSparePrivate, input.data(), 256, signature.data(),
+                                           &length, 0),
                   QAV_OK);
         signature.resize(length);
         EXPECT_EQ(H(host::RsaPublicRaw(modulus, exponent, signature)), H(input));
