@@ -9,13 +9,15 @@
 #include "device/seal_application.h"
 
 using qav::CDevice;
-using qav::api::RunDeviceExport;
+using qav::api::RunCardSequence;
 
 extern "C" QAV_EXPORT uint32_t QAV_API QAV_GetSealDeviceAbility(QAV_HANDLE handle, uint32_t* flag1,
                                                                 uint32_t* flag2,
                                                                 uint32_t /*reserved*/) {
-    return RunDeviceExport(handle, [&](CDevice& device) {
-        if (flag1 == nullptr || flag2 == nullptr) return QAV_E_NULL_POINTER;
+    const auto checks = [&] {
+        return flag1 == nullptr || flag2 == nullptr ? QAV_E_NULL_POINTER : QAV_OK;
+    };
+    return RunCardSequence(handle, checks, [&](CDevice& device) {
         qav::CCardSeal* card = qav::SealCardOf(device);
         if (card == nullptr) return QAV_E_NOT_SUPPORTED;
         std::array<uint8_t, qav::kControlInformationSize> response{};
@@ -31,8 +33,8 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_GetSealDeviceAbility(QAV_HANDLE handl
 
 extern "C" QAV_EXPORT uint32_t QAV_API QAV_GetAbilityInfo(QAV_HANDLE handle, uint8_t* info,
                                                           uint32_t /*reserved*/) {
-    return RunDeviceExport(handle, [&](CDevice& device) {
-        if (info == nullptr) return QAV_E_NULL_POINTER;
+    const auto checks = [&] { return info == nullptr ? QAV_E_NULL_POINTER : QAV_OK; };
+    return RunCardSequence(handle, checks, [&](CDevice& device) {
         if (const uint32_t rc = qav::SelectSealApplication(device, 0, 0)) return rc;
         uint32_t length = qav::kAbilityInfoSize;
         if (const uint32_t rc =

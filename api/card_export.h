@@ -1,6 +1,6 @@
 // The shape every card export shares: the prologue (initialised, a known
-// handle), the export's own argument checks, the seal application probe,
-// then the work on the card.
+// handle), the export's own argument checks, then inside the card
+// transaction the seal application probe and the work on the card.
 #pragma once
 
 #include <cstdint>
@@ -25,8 +25,7 @@ inline uint32_t NoChecks() noexcept { return QAV_OK; }
 // checks() → result; work(CDevice&, CCardSeal&) → result.
 template <typename Checks, typename Work>
 uint32_t RunCardExport(QAV_HANDLE handle, Checks&& checks, Probe probe, Work&& work) noexcept {
-    return RunDeviceExport(handle, [&](CDevice& device) -> uint32_t {
-        if (const uint32_t rc = checks()) return rc;
+    return RunCardSequence(handle, checks, [&](CDevice& device) -> uint32_t {
         if (probe.run) {
             if (const uint32_t rc = SelectSealApplication(device, 0, probe.skip)) return rc;
         }

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/pcsc.h"
 #include "platform/process.h"
 
 namespace qav::api {
@@ -66,6 +67,34 @@ uint32_t CheckDevice(QAV_HANDLE handle, CDevice** device) noexcept {
     if (const uint32_t rc = manager->ValidateDevice(handle)) return rc;
     *device = reinterpret_cast<CDevice*>(handle);
     return QAV_OK;
+}
+
+uint32_t CardTransaction::Begin() {
+    device_.reader->OpenSequence();
+    sequence_ = true;
+    if (device_.exportTransaction || device_.callerTransactions > 0) return QAV_OK;
+    if (const uint32_t rc = device_.reader->BeginTransaction(0, 0)) return rc;
+    device_.exportTransaction = true;
+    began_ = true;
+    return QAV_OK;
+}
+
+void CardTransaction::End(uint32_t exportResult) {
+    if (began_) {
+        began_ = false;
+        device_.exportTransaction = false;
+        // A pulled card or a lost connection took the transaction with it;
+        // ending it would only spend the retry budget. After a reset the
+        // service still holds it for this handle: the reconnecting rule
+        // ends it.
+        if (!platform::IsLostContext(exportResult) && exportResult != platform::kScardRemovedCard) {
+            device_.reader->EndTransaction(0);
+        }
+    }
+    if (sequence_) {
+        sequence_ = false;
+        device_.reader->CloseSequence();
+    }
 }
 
 }  // namespace qav::api

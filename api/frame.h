@@ -1,11 +1,13 @@
 // What every export shares: the process-wide state, the one exception
-// boundary, the common prologue and the locks.
+// boundary, the common prologue, the device's owner and the card
+// transaction.
 //
 // Locks: the state below has a short lock of its own; the manager and the
-// factory lock their own tables; an export on a device holds that device's
-// lock while it talks to the card, and lets go of it around a caller's
-// callback. Lock order: a device's lock before any table lock; no table
-// lock is held across a service call, a pause or a callback.
+// factory lock their own tables. An export on a device owns that device
+// for its whole run, a caller's callbacks included (the one lock held
+// across a callback; exports on other devices never wait for it). Lock
+// order: a device before any table lock; no table lock is held across a
+// service call, a pause or a callback.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +17,6 @@
 
 #include "device/device_manager.h"
 #include "platform/crash_dump.h"
-#include "platform/releasable_lock.h"
 #include "qavseal/qavseal.h"
 
 namespace qav::api {
@@ -84,8 +85,8 @@ CDeviceManager* Manager() noexcept;
 uint32_t CheckDevice(QAV_HANDLE handle, CDevice** device) noexcept;
 
 // An export on one open device: the prologue, then the body with the
-// device, under the device's lock. A device closed by another thread while
-// this call waited for the lock is an unknown handle.
+// device, which the calling thread owns meanwhile. A device closed by
+// another thread while this call waited for it is an unknown handle.
 template <typename Body>
 uint32_t RunDeviceExport(QAV_HANDLE handle, Body&& body) noexcept {
     return RunExport([&]() -> uint32_t {
@@ -93,9 +94,45 @@ uint32_t RunDeviceExport(QAV_HANDLE handle, Body&& body) noexcept {
         if (manager == nullptr) return QAV_E_NOT_INITIALIZED;
         const std::shared_ptr<CDevice> device = manager->AcquireDevice(handle);
         if (!device) return QAV_E_INVALID_HANDLE;
-        const platform::ReleasableLock lock(device->io);
+        const DeviceOwnership owned(*device);
         if (device->closed) return QAV_E_INVALID_HANDLE;
         return body(*device);
+    });
+}
+
+// The card held for one export against other applications: a PC/SC
+// transaction of its own, unless one is held on the device already (the
+// caller's QAV_Lock, or the export whose callback runs this one). It spans
+// the export's callbacks, and opens the reader's command sequence.
+class CardTransaction {
+public:
+    explicit CardTransaction(CDevice& device) noexcept : device_(device) {}
+    ~CardTransaction() { End(QAV_OK); }
+    CardTransaction(const CardTransaction&) = delete;
+    CardTransaction& operator=(const CardTransaction&) = delete;
+
+    uint32_t Begin();
+    // The export's result tells whether the transaction is still there to end.
+    void End(uint32_t exportResult);
+
+private:
+    CDevice& device_;
+    bool sequence_ = false;
+    bool began_ = false;
+};
+
+// An export that talks to the card: the prologue, its own argument checks,
+// then the body inside the card transaction. checks() → result;
+// body(CDevice&) → result.
+template <typename Checks, typename Body>
+uint32_t RunCardSequence(QAV_HANDLE handle, Checks&& checks, Body&& body) noexcept {
+    return RunDeviceExport(handle, [&](CDevice& device) -> uint32_t {
+        if (const uint32_t rc = checks()) return rc;
+        CardTransaction transaction(device);
+        if (const uint32_t rc = transaction.Begin()) return rc;
+        const uint32_t rc = body(device);
+        transaction.End(rc);
+        return rc;
     });
 }
 

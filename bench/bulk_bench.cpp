@@ -45,9 +45,10 @@ std::vector<Bytes> FewestPieces(bool write, const std::vector<uint8_t>& data) {
 }
 
 size_t CountInstruction(const std::vector<RecordedCommand>& commands, uint8_t instruction) {
-    return static_cast<size_t>(std::count_if(
-        commands.begin(), commands.end(),
-        [instruction](const RecordedCommand& c) { return c.command[1] == instruction; }));
+    return static_cast<size_t>(
+        std::count_if(commands.begin(), commands.end(), [instruction](const RecordedCommand& c) {
+            return c.kind == RecordedCommand::Kind::kCommand && c.command[1] == instruction;
+        }));
 }
 
 void RegisterTransfer(Lines& lines, const RawCard& raw, bool write,

@@ -33,7 +33,7 @@ void RegisterFamily(Lines& lines, const std::string& name, const std::string& la
             {"checked", [&raw, commands] { return raw.CardPresent() && raw.Replay(*commands); }});
     }
     RegisterComparison(benchmark, std::move(call), std::move(baselines),
-                       [calls, apdus = commands->size()](benchmark::State& state) {
+                       [calls, apdus = CommandCount(*commands)](benchmark::State& state) {
                            state.counters["apdus"] = static_cast<double>(apdus);
                            state.counters["status_queries"] =
                                static_cast<double>(calls.statusQueries);

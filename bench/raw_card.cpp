@@ -45,6 +45,14 @@ bool RawCard::CardPresent() const {
 
 bool RawCard::Replay(const std::vector<RecordedCommand>& commands) const {
     for (const RecordedCommand& recorded : commands) {
+        if (recorded.kind == RecordedCommand::Kind::kBegin) {
+            if (SCardBeginTransaction(card_) != SCARD_S_SUCCESS) return false;
+            continue;
+        }
+        if (recorded.kind == RecordedCommand::Kind::kEnd) {
+            if (SCardEndTransaction(card_, SCARD_LEAVE_CARD) != SCARD_S_SUCCESS) return false;
+            continue;
+        }
         BYTE answer[kAnswerCapacity];
         DWORD received = sizeof answer;
         if (SCardTransmit(card_, pci_, recorded.command.data(),

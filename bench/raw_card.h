@@ -23,8 +23,9 @@ public:
     // answer is fetched with GET RESPONSE, as the library does under T=0.
     long Command(const uint8_t* command, size_t length) const;
     long Command(const Bytes& command) const { return Command(command.data(), command.size()); }
-    // Sends the commands again; true when every answer has the recorded
-    // status word and, when that is 9000, the recorded length.
+    // Sends the commands again, in the recorded transactions; true when
+    // every answer has the recorded status word and, when that is 9000, the
+    // recorded length.
     bool Replay(const std::vector<RecordedCommand>& commands) const;
     // The reader's state, asked for as the library does before a card export.
     bool CardPresent() const;

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <winscard.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 
@@ -46,6 +47,12 @@ ServiceCalls operator-(const ServiceCalls& after, const ServiceCalls& before) {
     return calls;
 }
 
+size_t CommandCount(const std::vector<RecordedCommand>& steps) {
+    return static_cast<size_t>(std::count_if(steps.begin(), steps.end(), [](const auto& step) {
+        return step.kind == RecordedCommand::Kind::kCommand;
+    }));
+}
+
 CommandRecorder::CommandRecorder() { t_recording = &commands_; }
 
 CommandRecorder::~CommandRecorder() { t_recording = nullptr; }
@@ -68,7 +75,8 @@ LONG SCardTransmit(SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci, LPCBYTE co
     bench::g_transmits.fetch_add(1, std::memory_order_relaxed);
     const LONG rc = next(card, sendPci, command, commandLength, receivePci, answer, answerLength);
     if (bench::t_recording != nullptr && rc == SCARD_S_SUCCESS && answer != nullptr) {
-        bench::t_recording->push_back({bench::Bytes(command, command + commandLength),
+        bench::t_recording->push_back({bench::RecordedCommand::Kind::kCommand,
+                                       bench::Bytes(command, command + commandLength),
                                        bench::Bytes(answer, answer + *answerLength)});
     }
     return rc;
@@ -90,7 +98,20 @@ LONG SCardListReaders(SCARDCONTEXT context, LPCSTR groups, LPSTR readers, LPDWOR
 LONG SCardBeginTransaction(SCARDHANDLE card) {
     static const auto next = bench::Next<decltype(&SCardBeginTransaction)>("SCardBeginTransaction");
     bench::g_transactions.fetch_add(1, std::memory_order_relaxed);
-    return next(card);
+    const LONG rc = next(card);
+    if (bench::t_recording != nullptr && rc == SCARD_S_SUCCESS) {
+        bench::t_recording->push_back({bench::RecordedCommand::Kind::kBegin, {}, {}});
+    }
+    return rc;
+}
+
+LONG SCardEndTransaction(SCARDHANDLE card, DWORD disposition) {
+    static const auto next = bench::Next<decltype(&SCardEndTransaction)>("SCardEndTransaction");
+    const LONG rc = next(card, disposition);
+    if (bench::t_recording != nullptr && rc == SCARD_S_SUCCESS) {
+        bench::t_recording->push_back({bench::RecordedCommand::Kind::kEnd, {}, {}});
+    }
+    return rc;
 }
 
 }  // extern "C"

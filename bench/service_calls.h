@@ -4,6 +4,7 @@
 // seen without touching the library.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -23,12 +24,19 @@ struct ServiceCalls {
 ServiceCalls CountedCalls();
 ServiceCalls operator-(const ServiceCalls& after, const ServiceCalls& before);
 
+// One step of a recorded call: a command with its answer, or the begin or
+// end of a transaction around commands.
 struct RecordedCommand {
+    enum class Kind { kCommand, kBegin, kEnd };
+    Kind kind = Kind::kCommand;
     Bytes command;
     Bytes answer;  // data and status word, as the card gave them
 };
 
-// Records the commands the constructing thread transmits while it lives.
+// The commands among the steps.
+size_t CommandCount(const std::vector<RecordedCommand>& steps);
+
+// Records the commands and transactions the constructing thread makes while it lives.
 class CommandRecorder {
 public:
     CommandRecorder();

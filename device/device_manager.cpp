@@ -44,8 +44,15 @@ void CDeviceManager::DisconnectAll() {
         for (const auto& record : records_) devices.push_back(record->device);
     }
     for (const auto& device : devices) {
-        const std::lock_guard<std::mutex> io(device->io);
-        if (!device->closed && device->reader) device->reader->Disconnect(0);
+        const DeviceOwnership owned(*device);
+        if (!device->closed && device->reader) {
+            // From a callback of an export on this device: after that export.
+            if (owned.Nested()) {
+                device->disconnectWhenIdle = true;
+            } else {
+                device->reader->Disconnect(0);
+            }
+        }
         device->closed = true;
     }
 }

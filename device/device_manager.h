@@ -64,8 +64,8 @@ public:
     size_t WatchCount() const;
 
     // Disconnects every open device (errors ignored: the devices go anyway).
-    // Each device's lock is taken in turn, so a call still running on one
-    // finishes first.
+    // Each device is owned in turn, so a call still running on one finishes
+    // first.
     void DisconnectAll();
     void ClearAll();
 

@@ -39,11 +39,34 @@ public:
     // The protocol Connect negotiated; T=1 lets a command with data carry Le.
     uint32_t ActiveProtocol() const { return activeProtocol_; }
 
+    // One export's command sequence; an export run from a callback of
+    // another joins the outer one. Until its first command a reset or lost
+    // connection is repaired and the command sent again; after it the card
+    // has lost what the sequence set up (the selected file, a verified PIN),
+    // so the service's code ends the export rather than a later command
+    // failing on the card.
+    void OpenSequence() noexcept {
+        if (sequenceDepth_++ == 0) sequenceStarted_ = false;
+    }
+    void CloseSequence() noexcept {
+        if (sequenceDepth_ > 0) --sequenceDepth_;
+    }
+
 protected:
     CReader(const CReader&) = default;
     CReader& operator=(const CReader&) = default;
 
+    // Whether a command that met a reset or lost connection may be sent again.
+    bool MayResend() const noexcept { return sequenceDepth_ == 0 || !sequenceStarted_; }
+    void NoteCommandSent() noexcept {
+        if (sequenceDepth_ > 0) sequenceStarted_ = true;
+    }
+
     uint32_t activeProtocol_ = 0;
+
+private:
+    uint32_t sequenceDepth_ = 0;
+    bool sequenceStarted_ = false;
 };
 
 }  // namespace qav

@@ -118,6 +118,12 @@ uint32_t CReaderPCSC::RetryReconnecting(Call&& call) {
     return LastResult(rc, recovery);
 }
 
+template <typename Call>
+uint32_t CReaderPCSC::SendOnce(Call&& call) {
+    TakeAttempt();
+    return call();
+}
+
 uint32_t CReaderPCSC::RecoverLostContext(bool reconnect) {
     // Each step is a single service call: the loop around this is the only
     // retry, so one operation's pauses stay within its budget. Only what
@@ -363,11 +369,13 @@ uint32_t CReaderPCSC::Transmit(const uint8_t* command, uint32_t commandLength, u
     // Answers may carry key material; nothing stays behind in freed memory.
     const platform::WipeOnExit wipe(received);
     uint32_t receivedLength = 0;
-    const uint32_t rc = RetryReconnecting([&] {
+    const auto exchange = [&] {
         receivedLength = static_cast<uint32_t>(received.size());
         return platform::Transmit(cardHandle_, activeProtocol_, command, commandLength,
                                   received.data(), &receivedLength);
-    });
+    };
+    const uint32_t rc = MayResend() ? RetryReconnecting(exchange) : SendOnce(exchange);
+    NoteCommandSent();
     if (rc != QAV_OK) return rc;
     // Untrusted answer: without a status word there is nothing to report.
     if (receivedLength < 2 || receivedLength > received.size()) return QAV_E_UNEXPECTED_DATA;

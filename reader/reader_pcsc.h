@@ -70,6 +70,10 @@ protected:
     uint32_t RetryPlain(Call&& call);
     template <typename Call>
     uint32_t RetryReconnecting(Call&& call);
+    // Inside a command sequence that has begun: the card's state is gone
+    // with a reset or a lost connection, so there is nothing to repair.
+    template <typename Call>
+    uint32_t SendOnce(Call&& call);
 
     // Opens a public operation's attempt budget, unless it runs inside
     // another operation of this reader.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/releasable_lock.h"
 #include "platform/secure_memory.h"
 #include "reader/chunk_cursor.h"
 #include "reader/iso_commands.h"
@@ -59,7 +58,7 @@ uint32_t SendSecuredPiece(CCard& card, const ChallengeSource& challenge, const B
 
 void ProgressReport::Percent(uint32_t percent) const {
     if (callback_ == nullptr) return;
-    platform::WithLockReleased([&] { return callback_(percent, user_, 0); });
+    callback_(percent, user_, 0);
 }
 
 void ProgressReport::Done(uint32_t done, uint32_t total) const {

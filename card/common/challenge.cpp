@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 
-#include "platform/releasable_lock.h"
 #include "qavseal/qavseal.h"
 #include "reader/iso_commands.h"
 
@@ -37,9 +36,8 @@ uint32_t ObtainCryptogram(const ChallengeSource& challenge, uint32_t challengeLe
 
     cryptogram->assign(kCryptogramArea, 0);
     uint32_t length = kCryptogramArea;
-    const uint32_t made = platform::WithLockReleased([&] {
-        return callback(nonce.data(), challengeLength, cryptogram->data(), &length, user1, user2);
-    });
+    const uint32_t made =
+        callback(nonce.data(), challengeLength, cryptogram->data(), &length, user1, user2);
     if (made != QAV_OK) {
         *callbackFailed = true;
         return made;

@@ -4,7 +4,6 @@
 #include <array>
 #include <vector>
 
-#include "platform/releasable_lock.h"
 #include "platform/secure_memory.h"
 
 namespace qav {
@@ -27,10 +26,8 @@ uint32_t BuildSecuredCommand(CApdu& apdu, const ChallengeSource& challenge,
     const platform::WipeOnExit wipeData(data);
     const uint32_t offered = std::min(room, kCryptogramArea);
     uint32_t produced = offered;
-    rc = platform::WithLockReleased([&] {
-        return messaging.encrypt(nonce.data(), messaging.challengeLength, plain, plainLength,
-                                 data.data(), &produced, messaging.user1, messaging.user2);
-    });
+    rc = messaging.encrypt(nonce.data(), messaging.challengeLength, plain, plainLength, data.data(),
+                           &produced, messaging.user1, messaging.user2);
     if (rc != QAV_OK) return rc;
     if (produced == 0 || produced > offered || produced > kMaxSecuredCryptogram) {
         return QAV_E_CONVERSION;
@@ -47,10 +44,9 @@ uint32_t AppendCommandMac(CApdu& apdu, const uint8_t* challenge, const SecureMes
     apdu.SetData(data->data(), length);
     apdu.Build();
     std::array<uint8_t, kCommandMacLength> mac{};
-    const uint32_t rc = platform::WithLockReleased([&] {
-        return messaging.mac(challenge, messaging.challengeLength, apdu.Command(),
-                             apdu.CommandLength(), mac.data(), messaging.user1, messaging.user2);
-    });
+    const uint32_t rc =
+        messaging.mac(challenge, messaging.challengeLength, apdu.Command(), apdu.CommandLength(),
+                      mac.data(), messaging.user1, messaging.user2);
     if (rc != QAV_OK) return rc;
 
     data->insert(data->end(), mac.begin(), mac.end());

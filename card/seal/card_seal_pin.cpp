@@ -6,7 +6,6 @@
 #include "card/common/pin_status.h"
 #include "card/common/secured_command.h"
 #include "card/seal/card_seal.h"
-#include "platform/releasable_lock.h"
 #include "platform/secure_memory.h"
 #include "reader/iso_commands.h"
 
@@ -52,11 +51,9 @@ uint32_t EncodeReloadData(uint32_t mode, const uint8_t* challenge, const SecureM
     data->assign(kCryptogramArea, 0);
     uint32_t produced = kCryptogramArea;
     // This callback reports success as non-zero.
-    if (platform::WithLockReleased([&] {
-            return messaging.encrypt(challenge, messaging.challengeLength, plain.data(),
-                                     static_cast<uint32_t>(plain.size()), data->data(), &produced,
-                                     messaging.user1, messaging.user2);
-        }) == 0) {
+    if (messaging.encrypt(challenge, messaging.challengeLength, plain.data(),
+                          static_cast<uint32_t>(plain.size()), data->data(), &produced,
+                          messaging.user1, messaging.user2) == 0) {
         return QAV_E_CONVERSION;
     }
     if (produced > kMaxSecuredCryptogram) return QAV_E_CONVERSION;

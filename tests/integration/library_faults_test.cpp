@@ -33,6 +33,8 @@ constexpr uint32_t kFile = 0x1011;  // 1024 bytes, written under the PIN
 constexpr uint32_t kRemoved = 0x80100069u;
 constexpr uint32_t kNoService = 0x8010001Du;
 constexpr uint32_t kNotTransacted = 0x80100016u;
+constexpr uint32_t kCommError = 0x80100013u;
+constexpr uint32_t kInvalidHandle = 0x80100003u;
 
 Bytes Pattern(size_t size, uint8_t seed) {
     Bytes out(size);
@@ -93,7 +95,7 @@ protected:
         ASSERT_EQ(std::system(bench::Env("QAVSEAL_PCSCD_RESTART").c_str()), 0);
     }
     // The rest of a file write runs after this (the progress report of the
-    // first piece), with the device's lock let go.
+    // first piece), inside the same export and its transaction.
     static uint32_t QAV_CALLBACK AfterFirstPiece(uint32_t percent, uintptr_t user, uint32_t) {
         auto* fault = reinterpret_cast<std::function<void()>*>(user);
         if (percent > 0 && *fault) {
@@ -221,16 +223,19 @@ TEST_F(Faults, StoppedServiceFailsEveryFamilyInBudgetThenTheSameHandlesWork) {
 }
 
 // A restart resets the card: the file selected and the PIN verified before
-// it are gone. The write ends at the first piece after the restart (no file
-// is current), and the pieces before it stay written.
+// it are gone. The write ends at the first piece after the restart with the
+// service's code (the lost connection), not with what the card would say
+// about a piece sent to no file; the pieces before it stay written. Between
+// two exports the restart is repaired, and the card answers for itself.
 TEST_F(Faults, ServiceRestartedBetweenPiecesOfAWriteAndBeforeASealSign) {
     const QAV_HANDLE handle = Open(first_);
     ASSERT_EQ(Verify(handle), QAV_OK);
     const Bytes before = ReadWholeFile(handle);
     const Bytes written = Pattern(1000, static_cast<uint8_t>(before[0] + 1));
     std::function<void()> restart = [this] { StartService(); };
-    EXPECT_EQ(Write(handle, written, AfterFirstPiece, reinterpret_cast<uintptr_t>(&restart)),
-              QAV_CARD_STATUS(0x6986));
+    const uint32_t rc =
+        Write(handle, written, AfterFirstPiece, reinterpret_cast<uintptr_t>(&restart));
+    EXPECT_TRUE(rc == kNoService || rc == kCommError || rc == kInvalidHandle) << std::hex << rc;
     ASSERT_EQ(Verify(handle), QAV_OK);
     Bytes expected = before;
     std::copy_n(written.begin(), 250, expected.begin());

@@ -68,6 +68,21 @@ FakePcsc::Reader* FakePcsc::FindReader(const std::string& name) {
     return found == readers.end() ? nullptr : &*found;
 }
 
+const FakePcsc::Reader* FakePcsc::FindReader(const std::string& name) const {
+    return const_cast<FakePcsc*>(this)->FindReader(name);
+}
+
+void FakePcsc::ReleaseOrphanedTransactions() {
+    for (Reader& reader : readers) {
+        const auto found = handles.find(reader.holder);
+        const bool gone = found == handles.end() || !contexts[found->second.context];
+        if (reader.holder != 0 && gone) {
+            reader.holder = 0;
+            reader.holds = 0;
+        }
+    }
+}
+
 void FakePcsc::AddReader(const std::string& name) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     readers.push_back(Reader{name, nullptr, 0, false});
@@ -90,7 +105,12 @@ void FakePcsc::InsertCard(const std::string& reader, std::shared_ptr<FakeCard> c
 
 void FakePcsc::RemoveCard(const std::string& reader) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    if (Reader* found = FindReader(reader)) found->card.reset();
+    if (Reader* found = FindReader(reader)) {
+        found->card.reset();
+        // The transaction goes with the card.
+        found->holder = 0;
+        found->holds = 0;
+    }
 }
 
 void FakePcsc::RefuseConnections(const std::string& reader, bool refuse) {
@@ -114,6 +134,7 @@ bool FakePcsc::TakeInjected(Call call, uint32_t* result) {
 void FakePcsc::DropAllContexts() {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     for (auto& [id, valid] : contexts) valid = false;
+    ReleaseOrphanedTransactions();
 }
 
 void FakePcsc::SetServiceRunning(bool isRunning) {
@@ -131,6 +152,7 @@ void FakePcsc::ResetCounts() {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     counts_.clear();
     sent.clear();
+    journal.clear();
 }
 
 size_t FakePcsc::OutstandingAllocations() const {
@@ -159,6 +181,17 @@ std::vector<std::vector<std::string>> FakePcsc::Waits() const {
 std::vector<Bytes> FakePcsc::SentCommands() const {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     return sent;
+}
+
+std::vector<std::string> FakePcsc::Journal() const {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    return journal;
+}
+
+bool FakePcsc::InTransaction(const std::string& reader) const {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    const Reader* found = FindReader(reader);
+    return found != nullptr && found->holder != 0;
 }
 
 }  // namespace qav::fake
@@ -208,6 +241,46 @@ LONG CardOf(FakePcsc* fake, FakePcsc::Handle* handle, FakePcsc::Reader** reader)
     return SCARD_S_SUCCESS;
 }
 
+// pcsc-lite makes a command or a transaction of one handle wait while
+// another handle holds the card's transaction. Bounded (then the call
+// answers a sharing violation), so that a transaction left open fails a
+// test instead of hanging it.
+void WaitForOthersTransaction(SCARDHANDLE card) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (;;) {
+        {
+            FakePcsc* fake = FakePcsc::Current();
+            if (fake == nullptr) return;
+            std::lock_guard<std::recursive_mutex> guard(fake->Lock());
+            const auto handle = fake->handles.find(static_cast<uintptr_t>(card));
+            if (handle == fake->handles.end()) return;
+            const FakePcsc::Reader* reader = fake->FindReader(handle->second.reader);
+            if (reader == nullptr || reader->holder == 0 ||
+                reader->holder == static_cast<uintptr_t>(card)) {
+                return;
+            }
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void ReleaseTransactionOf(FakePcsc* fake, SCARDHANDLE card) {
+    for (FakePcsc::Reader& reader : fake->readers) {
+        if (reader.holder == static_cast<uintptr_t>(card)) {
+            reader.holder = 0;
+            reader.holds = 0;
+        }
+    }
+}
+
+// The reader a handle's transaction is on, if it may act there now.
+LONG HeldByOther(FakePcsc::Reader* reader, SCARDHANDLE card) {
+    return reader->holder != 0 && reader->holder != static_cast<uintptr_t>(card)
+               ? SCARD_E_SHARING_VIOLATION
+               : SCARD_S_SUCCESS;
+}
+
 }  // namespace
 
 extern "C" {
@@ -229,6 +302,7 @@ LONG FAKE_API SCardReleaseContext(SCARDCONTEXT hContext) {
         it = it->second.context == static_cast<uintptr_t>(hContext) ? fake->handles.erase(it)
                                                                     : std::next(it);
     }
+    fake->ReleaseOrphanedTransactions();
     return SCARD_S_SUCCESS;
 }
 
@@ -408,17 +482,32 @@ LONG FAKE_API SCardDisconnect(SCARDHANDLE hCard, DWORD) {
     FakePcsc::Handle* handle = nullptr;
     if (const LONG rc = CheckHandle(fake, hCard, &handle)) return rc;
     fake->handles.erase(static_cast<uintptr_t>(hCard));
+    fake->ReleaseOrphanedTransactions();
     return SCARD_S_SUCCESS;
 }
 
 LONG FAKE_API SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci,
                             LPCBYTE pbSendBuffer, DWORD cbSendLength, SCARD_IO_REQUEST*,
                             LPBYTE pbRecvBuffer, LPDWORD pcbRecvLength) {
-    FAKE_ENTER(Call::Transmit);
+    WaitForOthersTransaction(hCard);
+    FakePcsc* fake = FakePcsc::Current();
+    if (fake == nullptr) return SCARD_E_NO_SERVICE;
+    std::lock_guard<std::recursive_mutex> guard(fake->Lock());
+    fake->Counted(Call::Transmit);
+    if (uint32_t injected = 0; fake->TakeInjected(Call::Transmit, &injected)) {
+        // A service that answers so holds no transaction for the handle any
+        // more: its connection or its card is gone.
+        if (injected == SCARD_W_REMOVED_CARD || injected == qav::fake::kServiceGone ||
+            injected == qav::fake::kServiceCutOff || injected == SCARD_E_INVALID_HANDLE) {
+            ReleaseTransactionOf(fake, hCard);
+        }
+        return static_cast<LONG>(injected);
+    }
     FakePcsc::Handle* handle = nullptr;
     if (const LONG rc = CheckHandle(fake, hCard, &handle)) return rc;
     FakePcsc::Reader* reader = nullptr;
     if (const LONG rc = CardOf(fake, handle, &reader)) return rc;
+    if (const LONG rc = HeldByOther(reader, hCard)) return rc;
     if (pioSendPci == nullptr || pioSendPci->dwProtocol != handle->protocol) {
         return SCARD_E_PROTO_MISMATCH;
     }
@@ -427,6 +516,7 @@ LONG FAKE_API SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPc
     }
     const qav::fake::Bytes command(pbSendBuffer, pbSendBuffer + cbSendLength);
     fake->sent.push_back(command);
+    fake->journal.push_back(qav::fake::ToHex(command));
     // The card may be pulled from within its own answer (a card that vanishes).
     const std::shared_ptr<qav::fake::FakeCard> card = reader->card;
     const qav::fake::Bytes answer = card->Transmit(command);
@@ -446,11 +536,17 @@ LONG FAKE_API SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPc
 }
 
 LONG FAKE_API SCardBeginTransaction(SCARDHANDLE hCard) {
+    WaitForOthersTransaction(hCard);
     FAKE_ENTER(Call::BeginTransaction);
     FakePcsc::Handle* handle = nullptr;
     if (const LONG rc = CheckHandle(fake, hCard, &handle)) return rc;
     FakePcsc::Reader* reader = nullptr;
-    return CardOf(fake, handle, &reader);
+    if (const LONG rc = CardOf(fake, handle, &reader)) return rc;
+    if (const LONG rc = HeldByOther(reader, hCard)) return rc;
+    reader->holder = static_cast<uintptr_t>(hCard);
+    ++reader->holds;
+    fake->journal.emplace_back("begin");
+    return SCARD_S_SUCCESS;
 }
 
 LONG FAKE_API SCardEndTransaction(SCARDHANDLE hCard, DWORD) {
@@ -458,7 +554,12 @@ LONG FAKE_API SCardEndTransaction(SCARDHANDLE hCard, DWORD) {
     FakePcsc::Handle* handle = nullptr;
     if (const LONG rc = CheckHandle(fake, hCard, &handle)) return rc;
     FakePcsc::Reader* reader = nullptr;
-    return CardOf(fake, handle, &reader);
+    if (const LONG rc = CardOf(fake, handle, &reader)) return rc;
+    if (const LONG rc = HeldByOther(reader, hCard)) return rc;
+    if (reader->holds == 0) return SCARD_E_NOT_TRANSACTED;
+    if (--reader->holds == 0) reader->holder = 0;
+    fake->journal.emplace_back("end");
+    return SCARD_S_SUCCESS;
 }
 
 #ifdef _WIN32

@@ -85,6 +85,11 @@ public:
     std::vector<Bytes> SentCommands() const;
     // The readers of every state wait (a timeout above zero) in progress.
     std::vector<std::vector<std::string>> Waits() const;
+    // What reached the cards, in order: "begin" and "end" for transactions
+    // begun and ended (nested ones too), a command's bytes in hex.
+    std::vector<std::string> Journal() const;
+    // Whether some handle holds a transaction on the reader's card.
+    bool InTransaction(const std::string& reader) const;
 
     // Used by the SCard* definitions.
     static FakePcsc* Current();
@@ -95,6 +100,11 @@ public:
         std::shared_ptr<FakeCard> card;
         uint32_t insertion = 0;  // bumps on every card insertion
         bool refuse = false;
+        // The transaction, as pcsc-lite keeps it: the handle that holds it
+        // and how often it began it. Other handles' transactions and
+        // commands wait meanwhile.
+        uintptr_t holder = 0;
+        int holds = 0;
     };
     struct Handle {
         uintptr_t context;
@@ -116,8 +126,12 @@ public:
     std::vector<Reader> readers;
     std::map<const void*, size_t> allocations;
     std::vector<Bytes> sent;
+    std::vector<std::string> journal;
 
     Reader* FindReader(const std::string& name);
+    const Reader* FindReader(const std::string& name) const;
+    // Drops the transactions of handles that no longer exist.
+    void ReleaseOrphanedTransactions();
     // A reader's state as the service reports it (its card's ATR into
     // *atr), or 0 for an unknown reader.
     unsigned long EventState(const std::string& name, Bytes* atr);
