@@ -35,23 +35,47 @@
  * Any QAV_* function may be called from any thread. The library's shared
  * tables (devices, key handles, lists, watches) are guarded by short locks
  * that are never held while the smart-card service is waited on, during a
- * retry pause, or while an application callback runs; calls on one device
- * handle are serialised by that device's own lock, so a call that waits on
- * the card (a long command, a QAV_Lock waiting for another connection's
- * transaction) holds up only other calls on the same handle. Callbacks
- * (encryption, MAC, cryptogram, progress) run on the calling thread with
- * the device's lock released: they may call the library, also on the same
- * handle, but another thread's command on that handle may then reach the
- * card between the challenge and the secured command. Device-change
- * callbacks run on the watch's own thread with no lock held; they must not
- * call QAV_Finalize or cancel with an odd scope expecting the watch to be
- * joined (their own watch is then only told to stop). A device closed by
- * one thread answers QAV_E_INVALID_HANDLE to calls other threads make
- * afterwards. QAV_Finalize must not race the other calls: the last one
- * stops every watch, then closes what is still open. QAV_Lock/QAV_Unlock
- * are the PC/SC transaction on the card and keep other processes and
- * connections out, not other threads of this process that use the same
- * handle.
+ * retry pause, or while an application callback runs. A device handle has
+ * an owner: the thread running a call on it holds it until the call ends,
+ * its callbacks (encryption, MAC, cryptogram, progress) included, so no
+ * other command on that handle comes between a challenge and the secured
+ * command, or between the pieces of a transfer. The callbacks run on the
+ * calling thread and may call the library, also on the same handle (those
+ * calls run inside the outer one; a QAV_CloseDevice there disconnects once
+ * the outer call has ended). Other threads' calls on that handle wait, so a
+ * callback must not wait for one of them; calls on other handles never
+ * wait. Device-change callbacks run on the watch's own thread with no lock
+ * held; they must not call QAV_Finalize or cancel with an odd scope
+ * expecting the watch to be joined (their own watch is then only told to
+ * stop). A device closed by one thread answers QAV_E_INVALID_HANDLE to calls
+ * other threads make afterwards. QAV_Finalize must not race the other calls:
+ * the last one stops every watch, then closes what is still open.
+ *
+ * Other applications on the same key
+ * ----------------------------------
+ * Every call that sends commands to the card runs them inside a PC/SC
+ * transaction of its own (unless the handle holds one through QAV_Lock),
+ * so another process's or connection's commands never land in the middle
+ * of one call: they wait until it ends. The transaction spans the call's
+ * callbacks: keep them quick, since other applications wait on the card
+ * meanwhile (and Windows resets a card whose transaction has been idle for
+ * five seconds). Between two calls other applications may use the card:
+ * their commands can select other files and drop a verified PIN. Hold the
+ * card across several calls with QAV_Lock/QAV_Unlock. A reset card or a
+ * lost connection met before a call's first command is reconnected and the
+ * call goes on; met after it, the call ends with the service's code (such
+ * as 0x80100068, card reset), since what the call had set up on the card is
+ * gone.
+ *
+ * What the card keeps
+ * -------------------
+ * The library leaves the card as it is when a device is closed: a verified
+ * PIN stays verified after QAV_CloseDevice, for the next QAV_OpenDevice and
+ * for other processes, until the card is reset or pulled.
+ * QAV_ClearSecureState ends a verified state. QAV_GetCardNumber (and
+ * QAV_GetState kind 4) leave the payment application selected: the next
+ * call on the seal application selects it anew, which drops a verified
+ * PIN.
  *
  * Calling conventions
  * -------------------
@@ -280,7 +304,8 @@ QAV_EXPORT uint32_t QAV_API QAV_GetDeviceList(char*** names, uint32_t* count, ui
 QAV_EXPORT uint32_t QAV_API QAV_OpenDevice(const char* name, QAV_HANDLE* handle, uint32_t reserved);
 
 /* Disconnects and closes a device; the handle is invalid afterwards, and so
- * are the container lists and session-key handles given out for it.
+ * are the container lists and session-key handles given out for it. The
+ * card is left as it is: a verified PIN stays verified.
  *
  * Returns QAV_OK; QAV_E_NOT_INITIALIZED; QAV_E_INVALID_HANDLE; a PC/SC error
  * when the disconnect fails (a lost smart-card service counts as
@@ -290,8 +315,11 @@ QAV_EXPORT uint32_t QAV_API QAV_CloseDevice(QAV_HANDLE handle, uint32_t reserved
 
 /* Begins / ends the PC/SC transaction on the device's card: other processes
  * and connections are kept out until QAV_Unlock (the smart-card service
- * holds their connections and commands until then). Other threads of this
- * process that use the same handle are not.
+ * holds their connections and commands until then), so the card's state (the
+ * selected file, a verified PIN) lasts from one call to the next. Calls on
+ * the handle meanwhile run inside it instead of beginning their own. Other
+ * threads of this process that use the same handle are not kept out. Pairs
+ * nest: the card is let go at the last QAV_Unlock.
  *
  * Returns QAV_OK; QAV_E_NOT_INITIALIZED; QAV_E_INVALID_HANDLE; a PC/SC error.
  */
@@ -332,7 +360,8 @@ QAV_EXPORT uint32_t QAV_API QAV_Unlock(QAV_HANDLE handle, uint32_t reserved);
  * status word of a failed GET RESPONSE; a PC/SC error such as 0x80100069
  * (card removed). A card that was reset or pulled and put back, and a
  * restarted smart-card service, are reconnected within the bounded retries,
- * and the command goes through.
+ * and the command goes through; a GET RESPONSE that meets them ends the
+ * call with the service's code.
  */
 QAV_EXPORT uint32_t QAV_API QAV_Transmit(QAV_HANDLE handle, const uint8_t* command,
                                          uint32_t commandLength, uint8_t* response,
@@ -363,7 +392,8 @@ QAV_EXPORT uint32_t QAV_API QAV_GetState(QAV_HANDLE handle, uint32_t kind, uint3
                                          uint32_t reserved);
 
 /* Selects the seal application anew, which drops a verified PIN and any
- * authentication the card had reached.
+ * authentication the card had reached: the way to end a verified state
+ * (closing the device does not).
  *
  * Returns QAV_OK; QAV_E_NOT_INITIALIZED; QAV_E_INVALID_HANDLE;
  * QAV_CARD_STATUS(sw); a PC/SC error.
@@ -747,7 +777,9 @@ QAV_EXPORT uint32_t QAV_API QAV_GetSealWaterMarkPic(QAV_HANDLE handle, const cha
 
 /* The account number of the payment application on the same card: its
  * track data up to the field separator, as upper-case hexadecimal text.
- * No seal application selection.
+ * No seal application selection: the payment application stays selected,
+ * so the next call on the seal application selects it anew, which drops a
+ * verified PIN.
  *
  * out       [out]    the number, NUL-terminated; null asks for the size.
  * outLength [in,out] capacity / the size, the NUL counted.
