@@ -128,6 +128,12 @@ std::shared_ptr<Token> Module::TokenOf(CK_SLOT_ID id) {
         if (found != tokens_.end()) return found->second;
         reader = slot->reader;
     }
+    const std::lock_guard<std::mutex> binding(binding_);
+    {
+        std::lock_guard<TableMutex> guard(table_);
+        const auto found = tokens_.find(id);
+        if (found != tokens_.end()) return found->second;
+    }
     std::shared_ptr<Token> token;
     try {
         token = Token::Bind(reader, &nextObject_);
@@ -138,7 +144,6 @@ std::shared_ptr<Token> Module::TokenOf(CK_SLOT_ID id) {
     std::lock_guard<TableMutex> guard(table_);
     const SlotTable::Slot* slot = slots_.Find(id);
     if (slot == nullptr || !slot->present) Fail(CKR_TOKEN_NOT_PRESENT);
-    // Another thread may have bound it meanwhile: keep the first.
     const auto inserted = tokens_.emplace(id, token);
     return inserted.first->second;
 }

@@ -110,6 +110,11 @@ private:
     // QAV_GetDeviceList's array lives until its next call: one listing at a time.
     std::mutex listing_;
 
+    // A reader's device opens once: threads that meet an unbound token bind
+    // it one at a time, outside the table lock, and the later ones take the
+    // first's token.
+    std::mutex binding_;
+
     // Slot events from the device-change watch, which runs on a thread of
     // the module's own so that cancelling it stops no watch of the
     // application's.

@@ -76,6 +76,12 @@ expect_line "$out" '^No errors$' "--test"
 p11 --test-fork
 expect_status "$status" 0 "--test-fork"
 expect_no_line "$out" 'ERROR|error|failed' "--test-fork"
+# Four threads at once, each starting, listing and binding the token.
+p11 --test-threads ILGISLT0 --test-threads ILGISLT0 --test-threads ILGISLT0 \
+  --test-threads ILGISLT0 -L
+expect_status "$status" 0 "--test-threads"
+expect_line "$out" 'Test thread 3 C_GetSlotList returned CKR_OK' "--test-threads"
+expect_no_line "$out" 'failed' "--test-threads"
 
 # --- Signing, verified by OpenSSL ---------------------------------------
 # SM2: r || s from the module, DER for OpenSSL.
@@ -108,6 +114,24 @@ expect_status "$status" 0 "SM2 of a hash"
 rs_to_der sm2.rs sm2.der &&
   openssl pkeyutl -verify -pubin -inkey QAV-SM2-Seal.pub -in m.sm3 -sigfile sm2.der >/dev/null 2>&1 ||
   fail "the SM2 signature of a hash does not verify"
+
+# RSA by CKA_ID: pkcs11-tool picks the key it signs or decrypts with by --id
+# alone (--label would give it the first private key).
+head -c 32 data.bin >secret.bin
+for name in QAV-RSA1024 QAV-RSA2048; do
+  id=$(pkcs11-tool --module "$module" -O --type cert 2>/dev/null |
+    grep -A3 "label: *$name\$" | sed -n 's/.*ID: *//p')
+  [ -n "$id" ] || { fail "no CKA_ID for $name"; continue; }
+  p11 --login --pin "$pin" --sign -m SHA256-RSA-PKCS --id "$id" -i data.bin -o "$name.sig"
+  expect_status "$status" 0 "SHA256-RSA-PKCS with $name"
+  openssl dgst -sha256 -verify "$name.pub" -signature "$name.sig" data.bin >/dev/null 2>&1 ||
+    fail "the SHA256-RSA-PKCS signature of $name does not verify"
+  openssl pkeyutl -encrypt -pubin -inkey "$name.pub" -in secret.bin -out "$name.enc" ||
+    fail "encrypting to $name"
+  p11 --login --pin "$pin" --decrypt -m RSA-PKCS --id "$id" -i "$name.enc" -o "$name.dec"
+  expect_status "$status" 0 "RSA-PKCS decryption with $name"
+  cmp -s "$name.dec" secret.bin || fail "RSA-PKCS decryption with $name gives other bytes"
+done
 
 # --- PIN: changed and back, a wrong one counting down -------------------
 p11 --change-pin --pin "$pin" --new-pin 87654321
