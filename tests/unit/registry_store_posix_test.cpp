@@ -217,7 +217,7 @@ TEST_F(RegistryFilesTest, AFullFileSystemIsAnErrorCodeNotASignal) {
     const std::string root = registry.root();
     const pid_t child = Spawn([&] {
         if (unshare(CLONE_NEWNS) != 0 ||
-            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) != 0 ||
             mount("none", root.c_str(), "tmpfs", 0, "size=64k,mode=0700") != 0) {
             return 99;
         }
