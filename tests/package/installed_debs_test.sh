@@ -30,8 +30,9 @@ finish() {
     if installed; then fail "still known to dpkg after the purge: the packages above"; fi
   fi
   rm -rf "$work"
-  [ "$failures" = 0 ] && echo PASS
-  [ "$failures" = 0 ] || exit 1
+  # The script's status is the checks' verdict, not its last command's.
+  if [ "$failures" = 0 ]; then echo PASS; exit 0; fi
+  exit 1
 }
 trap finish EXIT
 
