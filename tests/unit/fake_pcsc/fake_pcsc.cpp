@@ -355,7 +355,7 @@ bool IsPnpNotification(const char* name) {
 LONG StatusChange(SCARDCONTEXT hContext, DWORD timeout, SCARD_READERSTATE* states, DWORD count,
                   uint64_t* wait) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
-    size_t readersAtStart = 0;
+    [[maybe_unused]] size_t readersAtStart = 0;  // read on POSIX only
     for (bool first = true;; first = false) {
         {
             FakePcsc* fake = FakePcsc::Current();
@@ -497,8 +497,9 @@ LONG FAKE_API SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPc
     if (uint32_t injected = 0; fake->TakeInjected(Call::Transmit, &injected)) {
         // A service that answers so holds no transaction for the handle any
         // more: its connection or its card is gone.
-        if (injected == SCARD_W_REMOVED_CARD || injected == qav::fake::kServiceGone ||
-            injected == qav::fake::kServiceCutOff || injected == SCARD_E_INVALID_HANDLE) {
+        if (injected == static_cast<uint32_t>(SCARD_W_REMOVED_CARD) ||
+            injected == qav::fake::kServiceGone || injected == qav::fake::kServiceCutOff ||
+            injected == static_cast<uint32_t>(SCARD_E_INVALID_HANDLE)) {
             ReleaseTransactionOf(fake, hCard);
         }
         return static_cast<LONG>(injected);
