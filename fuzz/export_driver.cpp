@@ -314,7 +314,7 @@ private:
     void Check(ExportId id, uint32_t rc, bool takesHandle, bool wasStarted, bool knownHandle) {
         const char* name = Rule(id).name;
         if (g_trace) std::fprintf(stderr, "%s -> 0x%08X\n", name, static_cast<unsigned>(rc));
-        if (!wasStarted && !managerLeft_ && id != kInitialize) {
+        if (!wasStarted && id != kInitialize) {
             Require(rc == QAV_E_NOT_INITIALIZED, "not initialised yet answered", name, rc);
         } else if (takesHandle && !knownHandle) {
             Require(rc == QAV_E_INVALID_HANDLE, "a handle never opened or closed", name, rc);
