@@ -90,10 +90,10 @@ for args in "hash" "hash -i missing.bin" "no-such-command" "apdu 00" "--pin-fd 9
 done
 
 # Help that says what is offered, and what is not.
-for spec in "pin change|two lines: the current PIN, then the new one" "sign|at most 64 bytes" \
+for entry in "pin change|two lines: the current PIN, then the new one" "sign|at most 64 bytes" \
     "sign|the 32-byte hash to sign \(SM3 or SHA-256" "pubkey|not RSA-2048, RSA-1280" "state|no kind 3" \
     "file read|1\.\.65535" "cipher mac|the card's MAC takes no key of its own"; do
-  run ${spec%%|*} --help; expect_line "$out" "${spec#*|}"
+  run ${entry%%|*} --help; expect_line "$out" "${entry#*|}"
 done
 run cipher mac --help; grep -q "default: the card's cipher key" <<<"$out" && fail "cipher mac offers the card's key"
 
