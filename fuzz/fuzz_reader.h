@@ -2,7 +2,9 @@
 // card operations. Answers are length-prefixed: one byte n, then n bytes of
 // data and status word; an answer shorter than two bytes, or the end of the
 // input, stands for a pulled card. Every command is checked for a sane
-// shape, and a run of more than maxExchanges commands counts as a loop.
+// shape. A run of more than maxExchanges commands counts as a loop; GET
+// RESPONSE rounds are counted apart, against the exchange's own bound on
+// the rounds of one answer.
 #pragma once
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "card/common/card.h"
 #include "qavseal/qavseal.h"
 #include "reader/reader.h"
 
@@ -34,7 +37,13 @@ public:
         // Short APDUs only: header, Lc, at most 255 data bytes, Le.
         Require(command != nullptr && commandLength >= 4 && commandLength <= 4 + 1 + 255 + 1);
         if (responseLength == nullptr || statusWord == nullptr) return QAV_E_NULL_POINTER;
-        Require(++exchanges_ <= maxExchanges_);
+        constexpr uint8_t kGetResponse = 0xC0;
+        if (command[1] == kGetResponse) {
+            Require(++answerRounds_ <= CCard::kMaxAnswerRounds);
+        } else {
+            answerRounds_ = 0;
+            Require(++exchanges_ <= maxExchanges_);
+        }
         if (offset_ >= size_) return kReaderGone;
         const size_t n = std::min<size_t>(data_[offset_], size_ - offset_ - 1);
         const uint8_t* answer = data_ + offset_ + 1;
@@ -72,6 +81,7 @@ private:
     size_t size_;
     size_t offset_ = 0;
     uint32_t exchanges_ = 0;
+    uint32_t answerRounds_ = 0;
     uint32_t maxExchanges_;
 };
 
