@@ -56,5 +56,7 @@ Lines RegisterWatch(const Setup& setup);
 Lines RegisterIdleWatch(const Setup& setup);
 Lines RegisterMemory(const Setup& setup);
 Lines RegisterThreads(const Setup& setup);
+// The PKCS#11 module against the exports it calls (none without the module).
+Lines RegisterPkcs11(const Setup& setup);
 
 }  // namespace bench

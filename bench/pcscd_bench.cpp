@@ -115,8 +115,13 @@ int Run(int argc, char** argv) {
     if (keys == 2) Append(lines, bench::RegisterWatch(setup));
     if (keys == 8) Append(lines, bench::RegisterThreads(setup));
     Append(lines, bench::RegisterListing(setup));
+#ifdef QAV_BENCH_PKCS11_MODULE
+    Append(lines, bench::RegisterPkcs11(setup));
+#endif
     bench::SummaryReporter reporter(std::move(lines), bench::Env("QAV_BENCH_JSON"));
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    // The benchmarks hold the module: it finalises while the library runs.
+    benchmark::ClearRegisteredBenchmarks();
     benchmark::Shutdown();
     return reporter.Failed() ? 1 : 0;
 }
