@@ -11,6 +11,8 @@ namespace qav::p11 {
 enum class HashAlg { Sha1, Sha224, Sha256, Sha384, Sha512, Sm3 };
 
 size_t HashSize(HashAlg alg);
+// Whether this platform hashes alg on the host (Windows' CNG has no SHA-224).
+bool HashOnHost(HashAlg alg);
 
 class Hasher {
 public:

@@ -60,6 +60,8 @@ size_t HashSize(HashAlg alg) {
     return 0;
 }
 
+bool HashOnHost(HashAlg alg) { return alg == HashAlg::Sm3 || AlgorithmId(alg) != nullptr; }
+
 Hasher::Hasher(HashAlg alg) : alg_(alg), state_(std::make_unique<State>()) {
     if (alg == HashAlg::Sm3) {
         state_->sm3.emplace();

@@ -52,6 +52,8 @@ size_t HashSize(HashAlg alg) {
     return 0;
 }
 
+bool HashOnHost(HashAlg alg) { return Digest(alg) != nullptr; }
+
 Hasher::Hasher(HashAlg alg) : alg_(alg), state_(std::make_unique<State>()) {
     state_->ctx.reset(EVP_MD_CTX_new());
     if (!state_->ctx) Fail(CKR_HOST_MEMORY);

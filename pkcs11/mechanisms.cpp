@@ -14,7 +14,7 @@ constexpr CK_MECHANISM_INFO kDigest{0, 0, CKF_DIGEST};
 
 }  // namespace
 
-const std::vector<Mechanism>& Mechanisms() {
+static const std::vector<Mechanism>& AllMechanisms() {
     static const std::vector<Mechanism> table{
         {CKM_RSA_PKCS, MechUse::RsaPkcs, std::nullopt, kRsaSignDecrypt},
         {CKM_SHA1_RSA_PKCS, MechUse::RsaPkcsHash, HashAlg::Sha1, kRsaSign},
@@ -32,6 +32,18 @@ const std::vector<Mechanism>& Mechanisms() {
         {CKM_QAV_SM3, MechUse::Digest, HashAlg::Sm3, kDigest},
     };
     return table;
+}
+
+// Only what this platform can hash is on offer.
+const std::vector<Mechanism>& Mechanisms() {
+    static const std::vector<Mechanism> offered = [] {
+        std::vector<Mechanism> out;
+        for (const Mechanism& m : AllMechanisms()) {
+            if (!m.hash || HashOnHost(*m.hash)) out.push_back(m);
+        }
+        return out;
+    }();
+    return offered;
 }
 
 const Mechanism* FindMechanism(CK_MECHANISM_TYPE type) {

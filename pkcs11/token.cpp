@@ -11,6 +11,9 @@ namespace qav::p11 {
 
 namespace {
 
+// The byte of the ability information holding the PIN's tries when unused.
+constexpr size_t kAbilityPinTries = 23;
+
 Bytes ReadCertificate(QAV_HANDLE handle, const char* container) {
     uint32_t length = 0;
     if (QAV_ReadCert(handle, container, nullptr, &length, 0) != QAV_OK || length == 0) return {};
@@ -45,6 +48,13 @@ std::shared_ptr<Token> Token::Bind(const std::string& reader,
     QAV_HANDLE handle = 0;
     if (const uint32_t rc = QAV_OpenDevice(reader.c_str(), &handle, 0)) Fail(FromLibrary(rc));
     std::shared_ptr<Token> token(new Token(reader, handle));
+    // The card's most tries: without it, a process that meets the key after
+    // a wrong PIN elsewhere would take the tries left for the most.
+    uint8_t ability[64] = {};
+    if (QAV_GetAbilityInfo(handle, ability, 0) == QAV_OK && ability[kAbilityPinTries] >= 1 &&
+        ability[kAbilityPinTries] <= 15) {
+        token->mostTries_ = ability[kAbilityPinTries];
+    }
 
     char** names = nullptr;
     uint32_t count = 0;

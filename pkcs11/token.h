@@ -57,7 +57,7 @@ private:
 
     mutable std::mutex lock_;
     bool loggedIn_ = false;
-    uint32_t mostTries_ = 0;  // the most tries left seen: fewer means a wrong PIN was tried
+    uint32_t mostTries_ = 0;  // the card's most tries, or the most seen: fewer means a wrong PIN
 };
 
 // The PIN as the card takes it: digits only, else CKR_PIN_INCORRECT (a PIN

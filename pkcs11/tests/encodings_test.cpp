@@ -11,6 +11,7 @@
 #include <string>
 
 #include "hash.h"
+#include "mechanisms.h"
 #include "sm3.h"
 
 namespace qav::p11 {
@@ -95,6 +96,18 @@ TEST(Encodings, HashesMatchKnownAnswers) {
     parts.Update(abc.data() + 1, 2);
     EXPECT_EQ(parts.Final(), Hash(HashAlg::Sha512, abc));
     EXPECT_EQ(Hash(HashAlg::Sha384, abc).size(), 48u);
+}
+
+// A mechanism on offer never fails for want of its hash, and the module
+// finds each under its own number.
+TEST(Encodings, EveryHashOnOfferHashesHere) {
+    const Bytes abc{'a', 'b', 'c'};
+    for (const Mechanism& m : Mechanisms()) {
+        EXPECT_EQ(FindMechanism(m.type), &m) << m.type;
+        if (!m.hash) continue;
+        EXPECT_TRUE(HashOnHost(*m.hash)) << m.type;
+        EXPECT_EQ(Hash(*m.hash, abc).size(), HashSize(*m.hash)) << m.type;
+    }
 }
 
 // The portable SM3 (the Windows build's) against OpenSSL's, across block edges.

@@ -224,6 +224,21 @@ TEST_F(ModuleLogin, WrongPinCountsDownInTheTokenFlags) {
     EXPECT_EQ(Login(session, "123"), CKR_PIN_LEN_RANGE);
 }
 
+// A wrong PIN from another process, before this one first meets the key:
+// the tries left are compared with the card's most, not with what was seen.
+TEST_F(ModuleLogin, AWrongPinBeforeTheBindIsCountLow) {
+    const fake::Bytes wrong{0x00, 0x20, 0x00, 0x00, 0x04, 0x11, 0x11, 0x11, 0x11};
+    ASSERT_EQ(key->Key().Transmit(wrong), (fake::Bytes{0x63, 0xC5}));
+    CK_TOKEN_INFO info;
+    ASSERT_EQ(p11->C_GetTokenInfo(Slot(), &info), CKR_OK);
+    EXPECT_NE(info.flags & CKF_USER_PIN_COUNT_LOW, 0u);
+    EXPECT_EQ(info.flags & (CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED), 0u);
+    // The right PIN gives the tries back.
+    EXPECT_EQ(Login(Open()), CKR_OK);
+    ASSERT_EQ(p11->C_GetTokenInfo(Slot(), &info), CKR_OK);
+    EXPECT_EQ(info.flags & CKF_USER_PIN_COUNT_LOW, 0u);
+}
+
 TEST_F(ModuleLogin, LogoutAndTheLastCloseEndTheLoginOnTheCard) {
     // VERIFY without data: 9000 while the card holds a verified PIN.
     const fake::Bytes query{0x00, 0x20, 0x00, 0x00};

@@ -148,6 +148,7 @@ p11 --login --pin 11112222 -O
 expect_line "$out" 'CKR_PIN_INCORRECT' "a wrong PIN"
 p11 -L
 expect_no_line "$out" 'final user PIN try' "-L after a wrong PIN"
+expect_line "$out" 'token flags +:.*user PIN count low' "-L after a wrong PIN"
 for _ in 1 2 3; do pkcs11-tool --module "$module" --login --pin 11112222 -O >/dev/null 2>&1; done
 p11 --login --pin 11112222 -O
 expect_line "$out" 'CKR_PIN_INCORRECT' "the fifth wrong PIN"
