@@ -138,6 +138,18 @@ std::vector<Object> ContainerObjects(const std::string& container, const Bytes& 
     return out;
 }
 
+Object PictureObject(uint32_t pictureRef, const Bytes& png, CK_OBJECT_HANDLE handle) {
+    Object o;
+    Common(o, CKO_DATA, std::string(), Bytes(), false);
+    o.attributes.erase(CKA_ID);
+    o.attributes[CKA_LABEL] = Text("Seal picture " + std::to_string(pictureRef));
+    o.attributes[CKA_APPLICATION] = Text(QAV_SEAL_PICTURE_APPLICATION);
+    o.attributes[CKA_OBJECT_ID] = {};
+    o.attributes[CKA_VALUE] = png;
+    o.handle = handle;
+    return o;
+}
+
 CK_RV ReadAttributes(const Object& object, CK_ATTRIBUTE_PTR tmpl, CK_ULONG count) {
     CK_RV rv = CKR_OK;
     for (CK_ULONG i = 0; i < count; ++i) {

@@ -30,6 +30,9 @@ struct Object {
 std::vector<Object> ContainerObjects(const std::string& container, const Bytes& certificate,
                                      const CertInfo& info, CK_OBJECT_HANDLE* next);
 
+// A seal picture (a PNG image) as a data object, public as the card keeps it.
+Object PictureObject(uint32_t pictureRef, const Bytes& png, CK_OBJECT_HANDLE handle);
+
 // C_GetAttributeValue on one object: every entry answered, the result the
 // last failure met (sensitive, unknown type, buffer too small) or CKR_OK.
 CK_RV ReadAttributes(const Object& object, CK_ATTRIBUTE_PTR tmpl, CK_ULONG count);

@@ -23,6 +23,22 @@ Bytes ReadCertificate(QAV_HANDLE handle, const char* container) {
     return der;
 }
 
+// A key holds a few pictures, numbered from 1 with no gaps.
+constexpr uint32_t kMostPictures = 16;
+
+Bytes ReadPicture(QAV_HANDLE handle, uint32_t pictureRef) {
+    uint32_t length = 1;  // a size query still needs a capacity that is not 0
+    const uint32_t rc = QAV_GetSealPic(handle, pictureRef, nullptr, &length, 0);
+    if ((rc != QAV_OK && rc != QAV_E_BUFFER_TOO_SMALL) || length == 0) return {};
+    Bytes png(length);
+    if (QAV_GetSealPic(handle, pictureRef, png.data(), &length, 0) != QAV_OK ||
+        length > png.size()) {
+        return {};
+    }
+    png.resize(length);
+    return png;
+}
+
 std::string HexPrefix(const Bytes& digest, size_t digits) {
     std::string out;
     char two[3] = {};
@@ -75,6 +91,13 @@ std::shared_ptr<Token> Token::Bind(const std::string& reader,
         for (Object& o : ContainerObjects(container, der, *info, &first)) {
             token->objects_.push_back(std::move(o));
         }
+    }
+    // A picture the card would read only after the PIN is left out: the
+    // objects are read once, before any login.
+    for (uint32_t ref = 1; ref <= kMostPictures; ++ref) {
+        const Bytes png = ReadPicture(handle, ref);
+        if (png.empty()) break;
+        token->objects_.push_back(PictureObject(ref, png, nextHandle->fetch_add(1)));
     }
     if (!anyCertificate)
         serial.Update(reinterpret_cast<const uint8_t*>(reader.data()), reader.size());

@@ -29,4 +29,10 @@
 /* The identifier CKM_QAV_SM2_SM3 puts into Z. */
 #define QAV_SM2_DEFAULT_ID "1234567812345678"
 
+/* Seal pictures are data objects (CKO_DATA), one per picture the key holds,
+ * read when the token is first used: CKA_APPLICATION is this text,
+ * CKA_LABEL "Seal picture N" (N = 1, 2, ...), CKA_VALUE the PNG image.
+ * Public: the card hands them out without a PIN. */
+#define QAV_SEAL_PICTURE_APPLICATION "QAVSeal seal picture"
+
 #endif /* QAVSEAL_QAVSEAL_PKCS11_H */

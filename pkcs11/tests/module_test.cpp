@@ -298,6 +298,36 @@ TEST_F(ModuleLogin, SetPinChangesItAndBack) {
 
 using ModuleObjects = ModuleTest;
 
+// The virtual key's two pictures, public, read once at the bind.
+TEST_F(ModuleObjects, SealPicturesAreDataObjects) {
+    const CK_SESSION_HANDLE session = Open();
+    CK_OBJECT_CLASS data = CKO_DATA;
+    std::string application = QAV_SEAL_PICTURE_APPLICATION;
+    CK_ATTRIBUTE tmpl[] = {{CKA_CLASS, &data, sizeof data},
+                           {CKA_APPLICATION, application.data(), application.size()}};
+    ASSERT_EQ(p11->C_FindObjectsInit(session, tmpl, 2), CKR_OK);
+    CK_OBJECT_HANDLE found[8];
+    CK_ULONG count = 0;
+    ASSERT_EQ(p11->C_FindObjects(session, found, 8, &count), CKR_OK);
+    ASSERT_EQ(p11->C_FindObjectsFinal(session), CKR_OK);
+    ASSERT_EQ(count, 2u);
+    const size_t before = CardCommands();
+    const Bytes pngMagic{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    Bytes values[2];
+    for (int i = 0; i < 2; ++i) {
+        const Bytes label = Attribute(session, found[i], CKA_LABEL);
+        EXPECT_EQ(std::string(label.begin(), label.end()), "Seal picture " + std::to_string(i + 1));
+        values[i] = Attribute(session, found[i], CKA_VALUE);
+        ASSERT_GT(values[i].size(), pngMagic.size());
+        EXPECT_TRUE(std::equal(pngMagic.begin(), pngMagic.end(), values[i].begin()));
+        EXPECT_EQ(Attribute(session, found[i], CKA_PRIVATE), Bytes{CK_FALSE});
+    }
+    EXPECT_NE(values[0], values[1]);
+    EXPECT_EQ(CardCommands(), before);
+    // By label, as pkcs11-tool looks for one.
+    EXPECT_EQ(Find(session, CKO_DATA, "Seal picture 2"), std::vector<CK_OBJECT_HANDLE>{found[1]});
+}
+
 TEST_F(ModuleObjects, ObjectsAnswerFromMemoryAndPrivateKeysNeedTheLogin) {
     const CK_SESSION_HANDLE session = Open();
     const auto certs = Find(session, CKO_CERTIFICATE, "QAV-SM2-Seal");
@@ -310,8 +340,7 @@ TEST_F(ModuleObjects, ObjectsAnswerFromMemoryAndPrivateKeysNeedTheLogin) {
     EXPECT_EQ(p11->C_FindObjectsInit(session, nullptr, 0), CKR_OPERATION_ACTIVE);
     ASSERT_EQ(p11->C_FindObjects(session, all, 32, &count), CKR_OK);
     ASSERT_EQ(p11->C_FindObjectsFinal(session), CKR_OK);
-    EXPECT_EQ(count % 2, 0u);  // certificates and public keys
-    EXPECT_GE(count, 4u);
+    EXPECT_EQ(count, 8u);  // three certificates and public keys, two seal pictures
     const Bytes value = Attribute(session, certs[0], CKA_VALUE);
     EXPECT_EQ(value.at(0), 0x30);
     EXPECT_EQ(CardCommands(), before);

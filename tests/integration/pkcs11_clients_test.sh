@@ -58,6 +58,11 @@ expect_no_line "$out" 'QAV-SM2-Spare' "-O: a container without a certificate"
 p11 --login --pin "$pin" -O
 expect_status "$status" 0 "--login -O"
 [ "$(grep -c '^Private Key Object' <<<"$out")" = 3 ] || fail "--login -O: not three private keys"
+# The seal pictures, public data objects.
+p11 -O --type data
+expect_status "$status" 0 "-O --type data"
+for n in 1 2; do expect_line "$out" "label: +'Seal picture $n'\$" "-O --type data"; done
+expect_line "$out" "application: +'QAVSeal seal picture'\$" "-O --type data"
 
 # The certificates the module hands out, and their keys.
 for name in QAV-SM2-Seal QAV-RSA1024 QAV-RSA2048; do

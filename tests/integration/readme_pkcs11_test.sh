@@ -34,6 +34,7 @@ expect_line() {  # expect_line REGEX WHAT
 }
 expect_line 'token label +: ADM Virtual Seal 00 00$' "pkcs11-tool --list-token-slots"
 expect_line '^Verified OK$' "openssl dgst -verify of the signature pkcs11-tool made"
+expect_line "label: +'Seal picture 2'$" "pkcs11-tool --list-objects --type data"
 expect_line '^seal-self\.pem: OK$' "openssl verify of the engine's certificate"
 expect_line '^Name: QAVSeal$' "modutil -list"
 for name in QAV-SM2-Seal QAV-RSA1024 QAV-RSA2048; do
@@ -44,6 +45,8 @@ subject=$(openssl x509 -inform DER -in "$work/src/seal.der" -noout -subject 2>&1
 grep -Eq 'CN ?= ?QAV-RSA1024' <<<"$subject" || fail "the key's certificate is not QAV-RSA1024's: $subject"
 cmp -s <(openssl x509 -in "$work/src/seal-self.pem" -noout -pubkey 2>/dev/null) "$work/src/seal-key.pem" ||
   fail "the engine's certificate does not carry QAV-RSA1024's public key"
+[ "$(head -c 8 "$work/src/seal1.png" 2>/dev/null | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] ||
+  fail "seal1.png is not the PNG image of the first seal picture"
 [ -f "$work/src/nssdb/cert9.db" ] || fail "no NSS database was made"
 
 if [ "$failures" -gt 0 ]; then
