@@ -30,7 +30,9 @@ uint32_t VerifyPin(CCardSeal& card, const char* pin, uint32_t* triesLeft, uint32
 
 extern "C" QAV_EXPORT uint32_t QAV_API QAV_VerifyPIN(QAV_HANDLE handle, const char* pin,
                                                      uint32_t* triesLeft, uint32_t flags) {
-    const auto checks = [&] { return flags == 0 && pin == nullptr ? QAV_E_NULL_POINTER : QAV_OK; };
+    const auto checks = [&] {
+        return flags == 0 ? qav::CheckVerifyPin(0, pin, qav::PinTextLength(pin), triesLeft) : QAV_OK;
+    };
     return RunCardExport(handle, checks, kProbe, [&](CDevice&, CCardSeal& card) {
         return VerifyPin(card, pin, triesLeft, flags);
     });
@@ -50,9 +52,8 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_ChangePIN(QAV_HANDLE handle, const ch
             std::memcmp(oldPin, newPin, length) == 0) {
             return QAV_E_PIN_UNCHANGED;
         }
-        // A new PIN QAV_VerifyPIN would never take is refused before the
-        // probe, with the code QAV_VerifyPIN gives it (see ChangePinData).
-        return qav::PinDigitsOnly(newPin, qav::PinTextLength(newPin)) ? QAV_OK : QAV_E_NULL_POINTER;
+        return qav::CheckChangePin(0, oldPin, length, newPin, qav::PinTextLength(newPin),
+                                   triesLeft);
     };
     return RunCardExport(handle, checks, kProbe, [&](CDevice& device, CCardSeal& card) {
         if (flags != 0) return card.ChangePIN(0, nullptr, 0, nullptr, 0, triesLeft, flags);

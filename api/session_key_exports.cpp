@@ -77,7 +77,10 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_ImportSessionKey(QAV_HANDLE handle, u
     SessionAlgorithm cipher{};
     const auto checks = [&] {
         if (const uint32_t rc = LookUpSessionAlgorithm(algorithm, &cipher)) return rc;
-        return keyOut == nullptr ? QAV_E_NULL_POINTER : QAV_OK;
+        if (keyOut == nullptr) return QAV_E_NULL_POINTER;
+        // A container wraps the key; without one it travels plain.
+        return qav::CheckImportKeyMaterial(containerName != nullptr, cipher.cardNumber, key,
+                                           keyLength);
     };
     return RunCardExport(handle, checks, kProbe, [&](CDevice& device, CCardSeal& card) {
         Wrapping wrapping;

@@ -99,15 +99,12 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_ReloadPIN(QAV_HANDLE handle, uint32_t
                                                      QAV_MacCallback mac, const char* newPin,
                                                      uint32_t* triesLeft, uintptr_t user1,
                                                      uintptr_t user2) {
-    // A new PIN QAV_VerifyPIN would never take is refused before the probe
-    // (see ChangePinData).
+    const uint32_t mode = encrypt != nullptr ? 1 : 0;
     const auto checks = [&] {
-        return newPin == nullptr || !qav::PinDigitsOnly(newPin, qav::PinTextLength(newPin))
-                   ? QAV_E_NULL_POINTER
-                   : QAV_OK;
+        return qav::CheckReloadPin(mode, challengeLength, encrypt, mac, newPin,
+                                   qav::PinTextLength(newPin), triesLeft);
     };
     return RunCardExport(handle, checks, kProbe, [&](CDevice&, CCardSeal& card) {
-        const uint32_t mode = encrypt != nullptr ? 1 : 0;
         return card.ReloadPIN(mode, challengeLength, encrypt, mac, newPin,
                               qav::PinTextLength(newPin), triesLeft, user1, user2);
     });

@@ -20,6 +20,12 @@ struct Sm2Calc;
 uint32_t CheckCardHash(uint32_t mode, uint32_t algorithm, const uint8_t* data, uint32_t dataLength,
                        uint32_t keyFile, const uint32_t* outLength) noexcept;
 
+// ImportSessionKey's checks of the key itself, in its order, for an export
+// to make before anything is sent (the wrapping form's own length rule
+// waits for the container).
+uint32_t CheckImportKeyMaterial(bool wrapped, uint32_t algorithm, const uint8_t* key,
+                                uint32_t keyLength) noexcept;
+
 class CCardKeyCommands : public CCard {
 public:
     using CCard::CCard;

@@ -75,6 +75,18 @@ struct ImportRequest {
     const uint32_t* keyIndex;
 };
 
+}  // namespace
+
+uint32_t CheckImportKeyMaterial(bool wrapped, uint32_t algorithm, const uint8_t* key,
+                                uint32_t keyLength) noexcept {
+    if (key == nullptr) return QAV_E_NULL_POINTER;
+    if (keyLength == 0) return QAV_E_BAD_LENGTH;
+    if (!wrapped && keyLength != SessionKeyLength(algorithm)) return QAV_E_BAD_LENGTH;
+    return wrapped && keyLength > kMaxWrappedKeyLength ? QAV_E_BAD_LENGTH : QAV_OK;
+}
+
+namespace {
+
 // After the mode and wrapped selectors.
 uint32_t CheckImport(const ImportRequest& r) noexcept {
     const bool deletes = r.mode == 2;
@@ -85,12 +97,12 @@ uint32_t CheckImport(const ImportRequest& r) noexcept {
     if (r.wrapped && r.wrapKeyFile > kMaxFileId) return QAV_E_ID_TOO_LARGE;
     if (!deletes) {
         if (r.wrapped && !WrapFormOf(r.wrapAlgorithm).known) return QAV_E_BAD_ALGORITHM;
-        if (r.key == nullptr) return QAV_E_NULL_POINTER;
-        if (r.keyLength == 0) return QAV_E_BAD_LENGTH;
-        if (!r.wrapped && r.keyLength != SessionKeyLength(r.algorithm)) return QAV_E_BAD_LENGTH;
+        if (const uint32_t rc =
+                CheckImportKeyMaterial(r.wrapped, r.algorithm, r.key, r.keyLength)) {
+            return rc;
+        }
         if (r.wrapped) {
             const uint32_t forced = WrapFormOf(r.wrapAlgorithm).lengthWord;
-            if (r.keyLength > kMaxWrappedKeyLength) return QAV_E_BAD_LENGTH;
             if (forced != 0 && r.keyLength != ValueLength(forced)) return QAV_E_BAD_LENGTH;
         }
     }

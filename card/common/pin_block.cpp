@@ -33,7 +33,7 @@ uint32_t PackPinBlock(const char* pin, uint32_t length, std::vector<uint8_t>* bl
 }
 
 uint32_t PinTextLength(const char* pin) noexcept {
-    return static_cast<uint32_t>(strnlen(pin, kMaxPinLength + 1));
+    return pin == nullptr ? 0 : static_cast<uint32_t>(strnlen(pin, kMaxPinLength + 1));
 }
 
 bool PinLengthOk(uint32_t length) noexcept {
@@ -52,17 +52,15 @@ uint32_t CheckVerifiablePin(const char* pin, uint32_t length) noexcept {
     return PinLengthOk(length) ? QAV_OK : QAV_E_PIN_LENGTH;
 }
 
-uint32_t VerifyPinData(uint32_t pinReference, const char* pin, uint32_t pinLength,
-                       const uint32_t* triesLeft, std::vector<uint8_t>* data) {
+uint32_t CheckVerifyPin(uint32_t pinReference, const char* pin, uint32_t pinLength,
+                        const uint32_t* triesLeft) noexcept {
     if (pinReference > kMaxPinReference || pin == nullptr) return QAV_E_NULL_POINTER;
     if (const uint32_t rc = CheckVerifiablePin(pin, pinLength)) return rc;
-    if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
-    return PackPinBlock(pin, pinLength, data);
+    return triesLeft == nullptr ? QAV_E_NULL_POINTER : QAV_OK;
 }
 
-uint32_t ChangePinData(uint32_t pinReference, const char* oldPin, uint32_t oldLength,
-                       const char* newPin, uint32_t newLength, const uint32_t* triesLeft,
-                       std::vector<uint8_t>* data) {
+uint32_t CheckChangePin(uint32_t pinReference, const char* oldPin, uint32_t oldLength,
+                        const char* newPin, uint32_t newLength, const uint32_t* triesLeft) noexcept {
     if (pinReference > kMaxPinReference || oldPin == nullptr) return QAV_E_NULL_POINTER;
     if (!PinLengthOk(oldLength)) return QAV_E_PIN_LENGTH;
     if (newPin == nullptr) return QAV_E_NULL_POINTER;
@@ -71,7 +69,22 @@ uint32_t ChangePinData(uint32_t pinReference, const char* oldPin, uint32_t oldLe
     // verification. Such a PIN is refused here, with the code VerifyPIN
     // gives it.
     if (const uint32_t rc = CheckVerifiablePin(newPin, newLength)) return rc;
-    if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
+    return triesLeft == nullptr ? QAV_E_NULL_POINTER : QAV_OK;
+}
+
+uint32_t VerifyPinData(uint32_t pinReference, const char* pin, uint32_t pinLength,
+                       const uint32_t* triesLeft, std::vector<uint8_t>* data) {
+    if (const uint32_t rc = CheckVerifyPin(pinReference, pin, pinLength, triesLeft)) return rc;
+    return PackPinBlock(pin, pinLength, data);
+}
+
+uint32_t ChangePinData(uint32_t pinReference, const char* oldPin, uint32_t oldLength,
+                       const char* newPin, uint32_t newLength, const uint32_t* triesLeft,
+                       std::vector<uint8_t>* data) {
+    if (const uint32_t rc =
+            CheckChangePin(pinReference, oldPin, oldLength, newPin, newLength, triesLeft)) {
+        return rc;
+    }
 
     std::vector<uint8_t> oldBlock;
     std::vector<uint8_t> newBlock;

@@ -24,8 +24,16 @@ bool PinDigitsOnly(const char* pin, uint32_t length) noexcept;
 uint32_t CheckVerifiablePin(const char* pin, uint32_t length) noexcept;
 
 // A caller's PIN text is read no further than one character past the
-// longest PIN: without its NUL by then it is too long all the same.
+// longest PIN: without its NUL by then it is too long all the same. No text
+// at all has length 0.
 uint32_t PinTextLength(const char* pin) noexcept;
+
+// The keyboard forms' argument checks alone, in the cards' order, for an
+// export to make before anything is sent.
+uint32_t CheckVerifyPin(uint32_t pinReference, const char* pin, uint32_t pinLength,
+                        const uint32_t* triesLeft) noexcept;
+uint32_t CheckChangePin(uint32_t pinReference, const char* oldPin, uint32_t oldLength,
+                        const char* newPin, uint32_t newLength, const uint32_t* triesLeft) noexcept;
 
 // The keyboard forms' command data, after their argument checks in the order
 // both cards make them (the first failing one decides). Verify: the PIN

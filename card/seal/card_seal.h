@@ -13,6 +13,9 @@ namespace qav {
 // export to make before anything is sent.
 uint32_t CheckExternalAuth(uint32_t keyReference, uint32_t challengeLength,
                            QAV_CryptogramCallback cryptogram, const uint32_t* triesLeft) noexcept;
+uint32_t CheckReloadPin(uint32_t mode, uint32_t challengeLength, QAV_EncryptCallback encrypt,
+                        QAV_MacCallback mac, const char* newPin, uint32_t newPinLength,
+                        const uint32_t* triesLeft) noexcept;
 uint32_t CheckInternalAuth(int32_t keyReference, const uint8_t* data, int32_t dataLength,
                            const uint32_t* outLength) noexcept;
 

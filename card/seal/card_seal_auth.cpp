@@ -39,7 +39,7 @@ uint32_t CheckExternalAuth(uint32_t keyReference, uint32_t challengeLength,
     if (keyReference > kMaxKeyReference) return QAV_E_NULL_POINTER;
     if (challengeLength == 0) return QAV_E_BAD_LENGTH;
     if (cryptogram == nullptr || triesLeft == nullptr) return QAV_E_NULL_POINTER;
-    return QAV_OK;
+    return IsChallengeLength(challengeLength) ? QAV_OK : QAV_E_BAD_LENGTH;
 }
 
 // The reference is a signed number that must fit P2: a wider one would name

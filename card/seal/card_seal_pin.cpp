@@ -2,6 +2,7 @@
 #include <array>
 #include <vector>
 
+#include "card/common/challenge.h"
 #include "card/common/pin_block.h"
 #include "card/common/pin_status.h"
 #include "card/common/secured_command.h"
@@ -14,19 +15,6 @@ namespace qav {
 namespace {
 
 constexpr uint32_t kFlagTriesQuery = 0x1;
-
-uint32_t CheckReloadPin(uint32_t mode, uint32_t challengeLength, QAV_EncryptCallback encrypt,
-                        QAV_MacCallback mac, const char* newPin, uint32_t newPinLength,
-                        const uint32_t* triesLeft) noexcept {
-    if (mode > 1) return QAV_E_BAD_SELECTOR;
-    if (mode == 1 && encrypt == nullptr) return QAV_E_NULL_POINTER;
-    if (challengeLength == 0) return QAV_E_BAD_LENGTH;
-    if (mac == nullptr || newPin == nullptr) return QAV_E_NULL_POINTER;
-    // Only a PIN VerifyPIN accepts is loaded (see ChangePinData).
-    if (const uint32_t rc = CheckVerifiablePin(newPin, newPinLength)) return rc;
-    if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
-    return QAV_OK;
-}
 
 // The plain block: its length L, then the L packed bytes.
 uint32_t EncodeReloadBlock(const char* newPin, uint32_t newPinLength, std::vector<uint8_t>* plain) {
@@ -62,6 +50,19 @@ uint32_t EncodeReloadData(uint32_t mode, const uint8_t* challenge, const SecureM
 }
 
 }  // namespace
+
+uint32_t CheckReloadPin(uint32_t mode, uint32_t challengeLength, QAV_EncryptCallback encrypt,
+                        QAV_MacCallback mac, const char* newPin, uint32_t newPinLength,
+                        const uint32_t* triesLeft) noexcept {
+    if (mode > 1) return QAV_E_BAD_SELECTOR;
+    if (mode == 1 && encrypt == nullptr) return QAV_E_NULL_POINTER;
+    if (challengeLength == 0) return QAV_E_BAD_LENGTH;
+    if (mac == nullptr || newPin == nullptr) return QAV_E_NULL_POINTER;
+    // Only a PIN VerifyPIN accepts is loaded (see ChangePinData).
+    if (const uint32_t rc = CheckVerifiablePin(newPin, newPinLength)) return rc;
+    if (triesLeft == nullptr) return QAV_E_NULL_POINTER;
+    return IsChallengeLength(challengeLength) ? QAV_OK : QAV_E_BAD_LENGTH;
+}
 
 uint32_t CCardSeal::SendPinCommand(ApduHeader header, const uint8_t* data, uint32_t dataLength,
                                    uint32_t* triesLeft, bool verify) {
@@ -113,7 +114,6 @@ uint32_t CCardSeal::ReloadPIN(uint32_t mode, uint32_t challengeLength, QAV_Encry
     if (const uint32_t rc = EncodeReloadBlock(newPin, newPinLength, &plain)) return rc;
 
     std::array<uint8_t, kMaxChallengeLength> challenge{};
-    if (challengeLength > challenge.size()) return QAV_E_BAD_LENGTH;
     if (const uint32_t rc = GetChallenge(challenge.data(), challengeLength, 0)) return rc;
 
     const SecureMessaging messaging{challengeLength, encrypt, mac, user1, user2};
