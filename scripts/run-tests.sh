@@ -23,7 +23,7 @@ skip() {  # skip NAME REASON
 }
 step() {  # step NAME COMMAND...
   local name=$1; shift
-  echo "=== $name"
+  echo "=== $name (at $SECONDS s)"
   if "$@"; then
     passed=$((passed + 1))
   else
@@ -31,10 +31,13 @@ step() {  # step NAME COMMAND...
   fi
 }
 
+# Each step's header says when it began (seconds into the run), so a CI log
+# shows where the time goes.
+
 # A ctest run counts each of its tests.
 ctest_step() {  # ctest_step NAME BUILD_DIR ARGS...
   local name=$1 dir=$2; shift 2
-  echo "=== $name"
+  echo "=== $name (at $SECONDS s)"
   local log
   log=$(mktemp)
   (cd "$dir" && ctest --output-on-failure "$@") 2>&1 | tee "$log"
@@ -53,7 +56,7 @@ ctest_step() {  # ctest_step NAME BUILD_DIR ARGS...
 # A step through scripts/bench, whose 77 means it cannot run here.
 bench_step() {  # bench_step NAME BENCH_ARGS...
   local name=$1; shift
-  echo "=== $name"
+  echo "=== $name (at $SECONDS s)"
   scripts/bench "$@"
   local rc=$?
   if [ "$rc" -eq 77 ]; then skip "$name" "the bench cannot run here"; return 0; fi
@@ -135,7 +138,7 @@ sum_of() {  # sum_of REGEX FILE: the numbers in the matches added up, or nothing
 }
 wine_step() {  # wine_step NAME BUILD_DIR
   local name=$1 dir=$2
-  echo "=== $name"
+  echo "=== $name (at $SECONDS s)"
   local log
   log=$(mktemp)
   (cd "$dir" && ctest -V -L wine) 2>&1 | grep -E '^[0-9]+: |tests passed|Test #' | tee "$log"
@@ -202,5 +205,6 @@ fi
 if [ "$skipped" -gt 0 ]; then
   echo "skipped: $skipped ($(IFS=';'; echo "${skip_reasons[*]}"))"
 fi
+echo "=== all steps took $SECONDS s"
 echo "tests: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
