@@ -48,6 +48,23 @@ Bytes DigestInfo(HashAlg alg, const Bytes& hash) {
     return out;
 }
 
+Bytes Mgf1(HashAlg alg, const uint8_t* seed, size_t seedLength, size_t length) {
+    Bytes mask;
+    mask.reserve(length + HashSize(alg));
+    for (uint32_t counter = 0; mask.size() < length; ++counter) {
+        const std::array<uint8_t, 4> c{
+            static_cast<uint8_t>(counter >> 24), static_cast<uint8_t>(counter >> 16),
+            static_cast<uint8_t>(counter >> 8), static_cast<uint8_t>(counter)};
+        Hasher h(alg);
+        h.Update(seed, seedLength);
+        h.Update(c.data(), c.size());
+        const Bytes block = h.Final();
+        mask.insert(mask.end(), block.begin(), block.end());
+    }
+    mask.resize(length);
+    return mask;
+}
+
 Bytes Sm2Z(const Bytes& point, const std::string& id) {
     static const Bytes curve = FromHex(
         "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFC"

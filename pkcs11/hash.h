@@ -34,4 +34,7 @@ private:
 
 Bytes Hash(HashAlg alg, const Bytes& data);
 
+// Fills data from the platform's random generator.
+void RandomBytes(uint8_t* data, size_t length);
+
 }  // namespace qav::p11

@@ -112,4 +112,15 @@ Bytes Hash(HashAlg alg, const Bytes& data) {
     return hasher.Final();
 }
 
+void RandomBytes(uint8_t* data, size_t length) {
+    while (length > 0) {
+        const ULONG part = length > 0x40000000u ? 0x40000000u : static_cast<ULONG>(length);
+        if (BCryptGenRandom(nullptr, data, part, BCRYPT_USE_SYSTEM_PREFERRED_RNG) < 0) {
+            Fail(CKR_FUNCTION_FAILED);
+        }
+        data += part;
+        length -= part;
+    }
+}
+
 }  // namespace qav::p11

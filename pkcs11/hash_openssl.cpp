@@ -1,5 +1,8 @@
 // Hashing through OpenSSL's libcrypto (Linux).
 #include <openssl/evp.h>
+#include <openssl/rand.h>
+
+#include <climits>
 
 #include "errors.h"
 #include "hash.h"
@@ -81,6 +84,15 @@ Bytes Hash(HashAlg alg, const Bytes& data) {
     Hasher hasher(alg);
     hasher.Update(data.data(), data.size());
     return hasher.Final();
+}
+
+void RandomBytes(uint8_t* data, size_t length) {
+    while (length > 0) {
+        const int part = length > INT_MAX ? INT_MAX : static_cast<int>(length);
+        if (RAND_bytes(data, part) != 1) Fail(CKR_FUNCTION_FAILED);
+        data += part;
+        length -= static_cast<size_t>(part);
+    }
 }
 
 }  // namespace qav::p11

@@ -12,22 +12,15 @@
 
 #include "hash.h"
 #include "mechanisms.h"
+#include "openssl_keys.h"
 #include "sm3.h"
 
 namespace qav::p11 {
 namespace {
 
-struct FreePkey {
-    void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
-};
-struct FreeCtx {
-    void operator()(EVP_PKEY_CTX* c) const { EVP_PKEY_CTX_free(c); }
-};
 struct FreeMdCtx {
     void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
 };
-using Pkey = std::unique_ptr<EVP_PKEY, FreePkey>;
-using Ctx = std::unique_ptr<EVP_PKEY_CTX, FreeCtx>;
 
 Bytes Message() {
     const std::string text = "a seal over this text";
