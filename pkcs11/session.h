@@ -25,9 +25,15 @@ struct KeyOperation {
     CK_OBJECT_HANDLE key = 0;
     std::string container;
     KeyKind kind = KeyKind::Rsa;
-    size_t outputLength = 0;         // the modulus, or 64 for SM2
+    size_t outputLength = 0;  // the modulus, or 64 for SM2
+    size_t modulusBits = 0;
     std::unique_ptr<Hasher> hasher;  // hashing mechanisms
-    Bytes data;                      // the others collect their input
+    // PSS and OAEP parameters: the hash, MGF1's hash, the salt's length, the label.
+    HashAlg paddingHash = HashAlg::Sha1;
+    HashAlg mgfHash = HashAlg::Sha1;
+    size_t saltLength = 0;
+    Bytes label;
+    Bytes data;  // the others collect their input
     bool multiPart = false;
 };
 

@@ -136,12 +136,23 @@ TEST_F(ModuleSlots, MechanismsOnOffer) {
                                       CKM_QAV_SM2_SM3, CKM_SHA256, CKM_QAV_SM3}) {
         EXPECT_NE(std::find(list.begin(), list.end(), m), list.end()) << m;
     }
-    // Nothing raw until the card's raw operation is reachable.
-    EXPECT_EQ(std::find(list.begin(), list.end(), CKM_RSA_X_509), list.end());
+    const struct {
+        CK_MECHANISM_TYPE type;
+        CK_FLAGS flags;
+    } rsa[] = {{CKM_RSA_PKCS, CKF_SIGN | CKF_DECRYPT},
+               {CKM_RSA_X_509, CKF_SIGN | CKF_DECRYPT},
+               {CKM_RSA_PKCS_PSS, CKF_SIGN},
+               {CKM_SHA384_RSA_PKCS_PSS, CKF_SIGN},
+               {CKM_RSA_PKCS_OAEP, CKF_DECRYPT}};
+    for (const auto& m : rsa) {
+        CK_MECHANISM_INFO info;
+        ASSERT_EQ(p11->C_GetMechanismInfo(slot, m.type, &info), CKR_OK) << m.type;
+        EXPECT_EQ(info.flags & (CKF_SIGN | CKF_DECRYPT | CKF_ENCRYPT | CKF_VERIFY), m.flags)
+            << m.type;
+        EXPECT_EQ(info.ulMinKeySize, 1024u);
+    }
     CK_MECHANISM_INFO info;
-    ASSERT_EQ(p11->C_GetMechanismInfo(slot, CKM_RSA_PKCS, &info), CKR_OK);
-    EXPECT_EQ(info.flags & (CKF_SIGN | CKF_DECRYPT), CKF_SIGN | CKF_DECRYPT);
-    EXPECT_EQ(p11->C_GetMechanismInfo(slot, CKM_RSA_X_509, &info), CKR_MECHANISM_INVALID);
+    EXPECT_EQ(p11->C_GetMechanismInfo(slot, CKM_RSA_9796, &info), CKR_MECHANISM_INVALID);
 }
 
 TEST_F(ModuleSlots, WaitForSlotEventSeesKeysComeAndGoAndFinalizeEndsAWait) {
@@ -409,7 +420,7 @@ TEST_F(ModuleCrypto, RsaSignaturesVerifyAgainstTheCertificate) {
     // Wrong mechanisms and keys.
     Bytes signature;
     EXPECT_EQ(Sign(session, CKM_QAV_SM2, keys[0], kData, &signature), CKR_KEY_TYPE_INCONSISTENT);
-    EXPECT_EQ(Sign(session, CKM_RSA_X_509, keys[0], kData, &signature), CKR_MECHANISM_INVALID);
+    EXPECT_EQ(Sign(session, CKM_SHA256, keys[0], kData, &signature), CKR_MECHANISM_INVALID);
     EXPECT_EQ(Sign(session, CKM_RSA_PKCS, keys[0], Bytes(118, 1), &signature), CKR_DATA_LEN_RANGE);
 }
 
@@ -495,6 +506,219 @@ TEST_F(ModuleCrypto, DigestsRandomAndTheRest) {
     CK_MECHANISM enc{CKM_RSA_PKCS, nullptr, 0};
     EXPECT_EQ(p11->C_EncryptInit(session, &enc, 1), CKR_FUNCTION_NOT_SUPPORTED);
     EXPECT_EQ(p11->C_EncryptInit(session + 100, &enc, 1), CKR_SESSION_HANDLE_INVALID);
+}
+
+// The certificate's public key, for OpenSSL's side of the raw RSA mechanisms.
+class CertKey {
+public:
+    explicit CertKey(const Bytes& der) {
+        const unsigned char* p = der.data();
+        cert_ = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+    }
+    ~CertKey() { X509_free(cert_); }
+    CertKey(const CertKey&) = delete;
+    CertKey& operator=(const CertKey&) = delete;
+
+    // Raw public operation (no padding), or OAEP encryption with this hash and label.
+    Bytes Encrypt(const Bytes& data, const EVP_MD* oaep = nullptr, const Bytes& label = {}) const {
+        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(X509_get0_pubkey(cert_), nullptr);
+        EXPECT_EQ(EVP_PKEY_encrypt_init(ctx), 1);
+        EXPECT_EQ(EVP_PKEY_CTX_set_rsa_padding(ctx, oaep ? RSA_PKCS1_OAEP_PADDING : RSA_NO_PADDING),
+                  1);
+        if (oaep != nullptr) {
+            EXPECT_EQ(EVP_PKEY_CTX_set_rsa_oaep_md(ctx, oaep), 1);
+            EXPECT_EQ(EVP_PKEY_CTX_set_rsa_mgf1_md(ctx, oaep), 1);
+            if (!label.empty()) {
+                EXPECT_EQ(EVP_PKEY_CTX_set0_rsa_oaep_label(
+                              ctx, OPENSSL_memdup(label.data(), label.size()),
+                              static_cast<int>(label.size())),
+                          1);
+            }
+        }
+        Bytes out(256);
+        size_t length = out.size();
+        EXPECT_EQ(EVP_PKEY_encrypt(ctx, out.data(), &length, data.data(), data.size()), 1);
+        EVP_PKEY_CTX_free(ctx);
+        out.resize(length);
+        return out;
+    }
+
+    bool VerifiesPss(const EVP_MD* md, int saltLength, const Bytes& data,
+                     const Bytes& signature) const {
+        EVP_MD_CTX* mdCtx = EVP_MD_CTX_new();
+        EVP_PKEY_CTX* ctx = nullptr;
+        const bool ok =
+            EVP_DigestVerifyInit(mdCtx, &ctx, md, nullptr, X509_get0_pubkey(cert_)) == 1 &&
+            EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PSS_PADDING) == 1 &&
+            EVP_PKEY_CTX_set_rsa_pss_saltlen(ctx, saltLength) == 1 &&
+            EVP_DigestVerify(mdCtx, signature.data(), signature.size(), data.data(), data.size()) ==
+                1;
+        EVP_MD_CTX_free(mdCtx);
+        return ok;
+    }
+
+private:
+    X509* cert_ = nullptr;
+};
+
+class ModuleRawRsa : public ModuleTest {
+protected:
+    void SetUp() override {
+        ModuleTest::SetUp();
+        session = Open();
+        const auto certs = Find(session, CKO_CERTIFICATE, "QAV-RSA1024");
+        ASSERT_EQ(certs.size(), 1u);
+        cert = std::make_unique<CertKey>(Attribute(session, certs[0], CKA_VALUE));
+        ASSERT_EQ(Login(session), CKR_OK);
+        const auto keys = Find(session, CKO_PRIVATE_KEY, "QAV-RSA1024");
+        ASSERT_EQ(keys.size(), 1u);
+        priv = keys[0];
+    }
+
+    CK_RV SignWith(CK_MECHANISM m, const Bytes& data, Bytes* signature) {
+        if (const CK_RV rv = p11->C_SignInit(session, &m, priv)) return rv;
+        Bytes input = data;
+        signature->resize(128);
+        CK_ULONG length = signature->size();
+        const CK_RV rv =
+            p11->C_Sign(session, input.data(), input.size(), signature->data(), &length);
+        signature->resize(length);
+        return rv;
+    }
+
+    CK_RV DecryptWith(CK_MECHANISM m, const Bytes& data, Bytes* plain) {
+        if (const CK_RV rv = p11->C_DecryptInit(session, &m, priv)) return rv;
+        Bytes input = data;
+        plain->resize(128);
+        CK_ULONG length = plain->size();
+        const CK_RV rv =
+            p11->C_Decrypt(session, input.data(), input.size(), plain->data(), &length);
+        plain->resize(length);
+        return rv;
+    }
+
+    CK_SESSION_HANDLE session = 0;
+    CK_OBJECT_HANDLE priv = 0;
+    std::unique_ptr<CertKey> cert;
+};
+
+TEST_F(ModuleRawRsa, PssSignaturesVerifyWithFreshSaltSingleAndMultiPart) {
+    CK_RSA_PKCS_PSS_PARAMS params{CKM_SHA256, CKG_MGF1_SHA256, 32};
+    const CK_MECHANISM sha256Pss{CKM_SHA256_RSA_PKCS_PSS, &params, sizeof params};
+    Bytes first;
+    ASSERT_EQ(SignWith(sha256Pss, kData, &first), CKR_OK);
+    ASSERT_EQ(first.size(), 128u);
+    EXPECT_TRUE(cert->VerifiesPss(EVP_sha256(), 32, kData, first));
+
+    Bytes data = kData;
+    CK_MECHANISM m = sha256Pss;
+    ASSERT_EQ(p11->C_SignInit(session, &m, priv), CKR_OK);
+    ASSERT_EQ(p11->C_SignUpdate(session, data.data(), 2), CKR_OK);
+    ASSERT_EQ(p11->C_SignUpdate(session, data.data() + 2, data.size() - 2), CKR_OK);
+    Bytes second(128);
+    CK_ULONG length = second.size();
+    ASSERT_EQ(p11->C_SignFinal(session, second.data(), &length), CKR_OK);
+    EXPECT_TRUE(cert->VerifiesPss(EVP_sha256(), 32, kData, second));
+    // A random salt: the same data never signs the same way twice.
+    EXPECT_NE(first, second);
+
+    // A hash the caller made; the largest salt SHA-1 leaves in 128 bytes.
+    Bytes hash(20);
+    unsigned int hashLength = 0;
+    ASSERT_EQ(EVP_Digest(kData.data(), kData.size(), hash.data(), &hashLength, EVP_sha1(), nullptr),
+              1);
+    params = {CKM_SHA_1, CKG_MGF1_SHA1, 128 - 20 - 2};
+    Bytes third;
+    ASSERT_EQ(SignWith({CKM_RSA_PKCS_PSS, &params, sizeof params}, hash, &third), CKR_OK);
+    EXPECT_TRUE(cert->VerifiesPss(EVP_sha1(), 128 - 20 - 2, kData, third));
+    EXPECT_EQ(SignWith({CKM_RSA_PKCS_PSS, &params, sizeof params}, Bytes(21, 1), &third),
+              CKR_DATA_LEN_RANGE);
+}
+
+TEST_F(ModuleRawRsa, PssAndOaepParametersAreChecked) {
+    Bytes out;
+    CK_RSA_PKCS_PSS_PARAMS pss{CKM_SHA256, CKG_MGF1_SHA256, 128 - 32 - 2};
+    EXPECT_EQ(SignWith({CKM_SHA256_RSA_PKCS_PSS, &pss, sizeof pss}, kData, &out), CKR_OK);
+    const struct {
+        CK_MECHANISM_TYPE mechanism;
+        CK_RSA_PKCS_PSS_PARAMS params;
+        CK_ULONG size;
+    } badPss[] = {
+        {CKM_SHA256_RSA_PKCS_PSS, {CKM_SHA256, CKG_MGF1_SHA256, 128 - 32 - 1}, sizeof pss},
+        {CKM_SHA256_RSA_PKCS_PSS, {CKM_SHA_1, CKG_MGF1_SHA1, 20}, sizeof pss},
+        {CKM_SHA256_RSA_PKCS_PSS, {CKM_SHA256, CKG_MGF1_SHA1, 32}, sizeof pss},
+        {CKM_RSA_PKCS_PSS, {CKM_QAV_SM3, CKG_MGF1_SHA256, 32}, sizeof pss},
+        {CKM_RSA_PKCS_PSS, {CKM_SHA256, 0x77, 32}, sizeof pss},
+        {CKM_RSA_PKCS_PSS, {CKM_SHA256, CKG_MGF1_SHA256, 32}, sizeof pss - 1},
+    };
+    for (const auto& c : badPss) {
+        CK_RSA_PKCS_PSS_PARAMS params = c.params;
+        CK_MECHANISM m{c.mechanism, &params, c.size};
+        EXPECT_EQ(p11->C_SignInit(session, &m, priv), CKR_MECHANISM_PARAM_INVALID)
+            << c.params.hashAlg << " " << c.params.mgf << " " << c.params.sLen;
+    }
+    CK_MECHANISM noParams{CKM_SHA256_RSA_PKCS_PSS, nullptr, 0};
+    EXPECT_EQ(p11->C_SignInit(session, &noParams, priv), CKR_MECHANISM_PARAM_INVALID);
+    CK_MECHANISM pssDecrypt{CKM_RSA_PKCS_PSS, &pss, sizeof pss};
+    EXPECT_EQ(p11->C_DecryptInit(session, &pssDecrypt, priv), CKR_MECHANISM_INVALID);
+
+    CK_RSA_PKCS_OAEP_PARAMS oaep{CKM_SHA256, CKG_MGF1_SHA256, CKZ_DATA_SPECIFIED, nullptr, 0};
+    CK_MECHANISM oaepSign{CKM_RSA_PKCS_OAEP, &oaep, sizeof oaep};
+    EXPECT_EQ(p11->C_SignInit(session, &oaepSign, priv), CKR_MECHANISM_INVALID);
+    uint8_t label = 'L';
+    const CK_RSA_PKCS_OAEP_PARAMS badOaep[] = {
+        {CKM_SHA256, CKG_MGF1_SHA1, CKZ_DATA_SPECIFIED, nullptr, 0},
+        // Two SHA-512 hashes and two bytes do not fit in 128 bytes.
+        {CKM_SHA512, CKG_MGF1_SHA512, CKZ_DATA_SPECIFIED, nullptr, 0},
+        {CKM_SHA256, CKG_MGF1_SHA256, CKZ_DATA_SPECIFIED, nullptr, 4},
+        {CKM_SHA256, CKG_MGF1_SHA256, 2, &label, 1},
+    };
+    for (const auto& c : badOaep) {
+        CK_RSA_PKCS_OAEP_PARAMS params = c;
+        CK_MECHANISM m{CKM_RSA_PKCS_OAEP, &params, sizeof params};
+        EXPECT_EQ(p11->C_DecryptInit(session, &m, priv), CKR_MECHANISM_PARAM_INVALID)
+            << c.hashAlg << " " << c.mgf << " " << c.source;
+    }
+}
+
+TEST_F(ModuleRawRsa, OaepDecryptsWhatOpenSslEncryptedUnderItsLabel) {
+    const Bytes secret{'s', 'e', 'c', 'r', 'e', 't'};
+    Bytes label{'s', 'e', 'a', 'l'};
+    const Bytes encrypted = cert->Encrypt(secret, EVP_sha256(), label);
+    CK_RSA_PKCS_OAEP_PARAMS params{CKM_SHA256, CKG_MGF1_SHA256, CKZ_DATA_SPECIFIED, label.data(),
+                                   label.size()};
+    Bytes plain;
+    ASSERT_EQ(DecryptWith({CKM_RSA_PKCS_OAEP, &params, sizeof params}, encrypted, &plain), CKR_OK);
+    EXPECT_EQ(plain, secret);
+    // Another label: refused, with nothing handed out.
+    params.pSourceData = nullptr;
+    params.ulSourceDataLen = 0;
+    EXPECT_EQ(DecryptWith({CKM_RSA_PKCS_OAEP, &params, sizeof params}, encrypted, &plain),
+              CKR_ENCRYPTED_DATA_INVALID);
+    // An empty label, SHA-1 (the default most clients use).
+    const Bytes sha1 = cert->Encrypt(secret, EVP_sha1());
+    params = {CKM_SHA_1, CKG_MGF1_SHA1, 0, nullptr, 0};
+    ASSERT_EQ(DecryptWith({CKM_RSA_PKCS_OAEP, &params, sizeof params}, sha1, &plain), CKR_OK);
+    EXPECT_EQ(plain, secret);
+}
+
+TEST_F(ModuleRawRsa, X509SignsAndDecryptsWholeBlocks) {
+    // A short input is a small number: zeros in front, and the public key
+    // takes the signature back to that block.
+    const Bytes input{0x12, 0x34, 0x56};
+    Bytes signature;
+    ASSERT_EQ(SignWith({CKM_RSA_X_509, nullptr, 0}, input, &signature), CKR_OK);
+    ASSERT_EQ(signature.size(), 128u);
+    Bytes expected(125, 0);
+    expected.insert(expected.end(), input.begin(), input.end());
+    EXPECT_EQ(cert->Encrypt(signature), expected);
+    EXPECT_EQ(SignWith({CKM_RSA_X_509, nullptr, 0}, Bytes(129, 0), &signature), CKR_DATA_LEN_RANGE);
+
+    Bytes block(128);
+    for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i);
+    Bytes plain;
+    ASSERT_EQ(DecryptWith({CKM_RSA_X_509, nullptr, 0}, cert->Encrypt(block), &plain), CKR_OK);
+    EXPECT_EQ(plain, block);
 }
 
 }  // namespace

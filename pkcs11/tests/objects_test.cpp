@@ -91,6 +91,9 @@ TEST(Objects, ContainerGivesCertificatePublicAndPrivateKeySharingIdAndLabel) {
     std::vector<CK_MECHANISM_TYPE> mechanisms(allowed.size() / sizeof(CK_MECHANISM_TYPE));
     std::memcpy(mechanisms.data(), allowed.data(), allowed.size());
     EXPECT_EQ(mechanisms.front(), CKM_RSA_PKCS);
+    for (const CK_MECHANISM_TYPE m : {CKM_RSA_X_509, CKM_SHA256_RSA_PKCS_PSS, CKM_RSA_PKCS_OAEP}) {
+        EXPECT_EQ(std::count(mechanisms.begin(), mechanisms.end(), m), 1) << m;
+    }
     EXPECT_EQ(std::count(mechanisms.begin(), mechanisms.end(), CKM_QAV_SM2), 0);
 }
 
