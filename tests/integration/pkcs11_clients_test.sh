@@ -136,6 +136,33 @@ for name in QAV-RSA1024 QAV-RSA2048; do
   p11 --login --pin "$pin" --decrypt -m RSA-PKCS --id "$id" -i "$name.enc" -o "$name.dec"
   expect_status "$status" 0 "RSA-PKCS decryption with $name"
   cmp -s "$name.dec" secret.bin || fail "RSA-PKCS decryption with $name gives other bytes"
+
+  # PSS made on the host around the card's raw operation: a salt as long as
+  # the digest, as pkcs11-tool asks by default.
+  # (pkcs11-tool takes --hash-algorithm only with RSA-PKCS-PSS, whose input
+  # is the hash.)
+  p11 --login --pin "$pin" --sign -m SHA256-RSA-PKCS-PSS --mgf MGF1-SHA256 \
+    --id "$id" -i data.bin -o "$name.pss"
+  expect_status "$status" 0 "SHA256-RSA-PKCS-PSS with $name"
+  openssl dgst -sha256 -verify "$name.pub" -sigopt rsa_padding_mode:pss \
+    -sigopt rsa_pss_saltlen:digest -signature "$name.pss" data.bin >/dev/null 2>&1 ||
+    fail "the SHA256-RSA-PKCS-PSS signature of $name does not verify"
+  openssl dgst -sha384 -binary data.bin >data.sha384
+  p11 --login --pin "$pin" --sign -m RSA-PKCS-PSS --hash-algorithm SHA384 --mgf MGF1-SHA384 \
+    --id "$id" -i data.sha384 -o "$name.pss384"
+  expect_status "$status" 0 "RSA-PKCS-PSS of a SHA-384 hash with $name"
+  openssl pkeyutl -verify -pubin -inkey "$name.pub" -pkeyopt rsa_padding_mode:pss \
+    -pkeyopt digest:sha384 -pkeyopt rsa_pss_saltlen:digest -in data.sha384 \
+    -sigfile "$name.pss384" >/dev/null 2>&1 ||
+    fail "the RSA-PKCS-PSS signature of a hash with $name does not verify"
+  # OAEP checked on the host: OpenSSL's block, SHA-256 with MGF1 over SHA-256.
+  openssl pkeyutl -encrypt -pubin -inkey "$name.pub" -pkeyopt rsa_padding_mode:oaep \
+    -pkeyopt rsa_oaep_md:sha256 -pkeyopt rsa_mgf1_md:sha256 -in secret.bin -out "$name.oaep" ||
+    fail "OAEP-encrypting to $name"
+  p11 --login --pin "$pin" --decrypt -m RSA-PKCS-OAEP --mgf MGF1-SHA256 --hash-algorithm SHA256 \
+    --id "$id" -i "$name.oaep" -o "$name.oaep.dec"
+  expect_status "$status" 0 "RSA-PKCS-OAEP decryption with $name"
+  cmp -s "$name.oaep.dec" secret.bin || fail "RSA-PKCS-OAEP decryption with $name gives other bytes"
 done
 
 # --- PIN: changed and back, a wrong one counting down -------------------
@@ -178,6 +205,12 @@ show p11tool env GNUTLS_PIN="$pin" p11tool --provider "$module" --login --test-s
 expect_status "$status" 0 "p11tool --test-sign"
 expect_line "$out" 'Verifying against public key in the token\.\.\. ok' "p11tool --test-sign"
 expect_no_line "$out" 'failed' "p11tool --test-sign"
+show p11tool env GNUTLS_PIN="$pin" p11tool --provider "$module" --login --export-pubkey \
+  "$uri_token;object=QAV-RSA2048;type=public"
+expect_status "$status" 0 "p11tool --export-pubkey"
+cmp -s <(openssl pkey -pubin -outform DER <<<"$out" 2>/dev/null) \
+  <(openssl pkey -pubin -in QAV-RSA2048.pub -outform DER) ||
+  fail "p11tool --export-pubkey gives another key than the certificate's"
 
 # --- OpenSSL with libp11's engine ---------------------------------------
 export PKCS11_MODULE_PATH=$module
@@ -189,6 +222,7 @@ show openssl openssl verify -CAfile engine.pem engine.pem
 expect_line "$out" '^engine.pem: OK$' "the engine's certificate"
 cmp -s <(openssl x509 -in engine.pem -noout -pubkey) QAV-RSA1024.pub ||
   fail "the engine's certificate does not carry the key's public key"
+
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures check(s) failed"
