@@ -223,6 +223,35 @@ expect_line "$out" '^engine.pem: OK$' "the engine's certificate"
 cmp -s <(openssl x509 -in engine.pem -noout -pubkey) QAV-RSA1024.pub ||
   fail "the engine's certificate does not carry the key's public key"
 
+# TLS 1.3 on the loopback, the client authenticated by the seal key: RSA-PSS
+# through the engine (RSA-1024 is below OpenSSL's default security level).
+openssl req -x509 -newkey rsa:2048 -nodes -keyout server.key -out server.pem -days 1 \
+  -subj "/CN=localhost" >/dev/null 2>&1 || fail "making the server's key"
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+# s_server ends at the end of its input: a pipe the script holds open.
+mkfifo server.in
+timeout 60 openssl s_server -tls1_3 -accept "127.0.0.1:$port" -naccept 1 -cert server.pem \
+  -key server.key -Verify 1 -CAfile QAV-RSA2048.pem <server.in >server.log 2>&1 &
+server=$!
+exec 3>server.in
+for _ in $(seq 50); do
+  grep -q '^ACCEPT' server.log && break
+  sleep 0.1
+done
+key="$uri_token;object=QAV-RSA2048;type=private;pin-value=$pin"
+show sh sh -c "(sleep 2; echo seal-says-hello) | timeout 60 openssl s_client -tls1_3 \
+  -connect 127.0.0.1:$port -engine pkcs11 -keyform engine -key '$key' \
+  -cert QAV-RSA2048.pem -CAfile server.pem"
+expect_line "$out" '^New, TLSv1\.3, Cipher is ' "s_client"
+wait "$server"
+exec 3>&-
+echo "\$ openssl s_server (its output)"; cat server.log
+server_out=$(cat server.log)
+expect_line "$server_out" '^subject=.*CN ?= ?QAV-RSA2048' "s_server: the client's certificate"
+expect_line "$server_out" '^verify return:1$' "s_server: the client's certificate chain"
+expect_line "$server_out" '^Peer signature type: RSA-PSS$' "s_server: the client's signature"
+expect_line "$server_out" '^seal-says-hello$' "s_server: data after the handshake"
+expect_no_line "$server_out" 'error|alert' "s_server"
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures check(s) failed"
