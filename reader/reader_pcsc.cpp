@@ -42,6 +42,18 @@ uint32_t HandOver(const std::vector<char>& result, char* buffer, uint32_t* lengt
     return QAV_OK;
 }
 
+uint32_t HandOverAtr(const uint8_t* source, uint32_t length, uint8_t* atr, uint32_t* atrLength) {
+    if (atr != nullptr) {
+        if (*atrLength < length) {
+            *atrLength = length;
+            return QAV_E_BUFFER_TOO_SMALL;
+        }
+        std::memcpy(atr, source, length);
+    }
+    *atrLength = length;
+    return QAV_OK;
+}
+
 // Names of 200 characters or more are cut to fit with their NUL.
 void CopyName(const char* name, std::array<char, CReaderPCSC::kReaderNameCapacity>* field) {
     const size_t length = strnlen(name, CReaderPCSC::kReaderNameCapacity - 1);
@@ -101,7 +113,7 @@ uint32_t CReaderPCSC::RetryPlain(Call&& call) {
 template <typename Call>
 uint32_t CReaderPCSC::RetryReconnecting(Call&& call) {
     TakeAttempt();
-    uint32_t rc = call();
+    uint32_t rc = NoteCardAnswer(call());
     uint32_t recovery = QAV_OK;
     for (;;) {
         const bool lost = platform::IsLostContext(rc);
@@ -113,7 +125,7 @@ uint32_t CReaderPCSC::RetryReconnecting(Call&& call) {
             // Whether the reconnect worked shows in the repeated call.
             platform::Reconnect(cardHandle_, false, &activeProtocol_);
         }
-        rc = call();
+        rc = NoteCardAnswer(call());
     }
     return LastResult(rc, recovery);
 }
@@ -121,7 +133,20 @@ uint32_t CReaderPCSC::RetryReconnecting(Call&& call) {
 template <typename Call>
 uint32_t CReaderPCSC::SendOnce(Call&& call) {
     TakeAttempt();
-    return call();
+    return NoteCardAnswer(call());
+}
+
+uint32_t CReaderPCSC::NoteCardAnswer(uint32_t rc) noexcept {
+    if (platform::IsLostContext(rc) || rc == platform::kScardResetCard ||
+        rc == platform::kScardRemovedCard) {
+        ForgetConnectionAtr();
+    }
+    return rc;
+}
+
+bool CReaderPCSC::IsConnectedReader(const char* readerName) const noexcept {
+    return ownsCard_ && connectedReader_[0] != '\0' &&
+           std::strncmp(connectedReader_.data(), readerName, kReaderNameCapacity) == 0;
 }
 
 uint32_t CReaderPCSC::RecoverLostContext(bool reconnect) {
@@ -129,6 +154,7 @@ uint32_t CReaderPCSC::RecoverLostContext(bool reconnect) {
     // retry, so one operation's pauses stay within its budget. Only what
     // this reader made is released; a shared context or handle is left to
     // its owner. Results show in the repeated call.
+    ForgetConnectionAtr();
     if (ownsContext_) {
         platform::ReleaseContext(context_);
         ownsContext_ = false;
@@ -266,22 +292,25 @@ uint32_t CReaderPCSC::GetReaderATR(const char* readerName, uint8_t* atr, uint32_
                                    uint32_t /*reserved*/) {
     if (readerName == nullptr || atrLength == nullptr) return QAV_E_NULL_POINTER;
     const Operation operation(*this);
-    platform::ReaderState state;
-    if (const uint32_t rc = QueryReaderState(readerName, &state)) return rc;
-    if (atr != nullptr) {
-        if (*atrLength < state.atrLength) {
-            *atrLength = state.atrLength;
-            return QAV_E_BUFFER_TOO_SMALL;
+    const bool connected = IsConnectedReader(readerName);
+    if (!connected || !connectionAtr_.known) {
+        platform::ReaderState state;
+        if (const uint32_t rc = QueryReaderState(readerName, &state)) return rc;
+        // An empty reader's answer is not kept: the next card gets asked.
+        if (!connected || (state.eventState & platform::kStatePresent) == 0) {
+            return HandOverAtr(state.atr.data(), state.atrLength, atr, atrLength);
         }
-        std::memcpy(atr, state.atr.data(), state.atrLength);
+        connectionAtr_.bytes = state.atr;
+        connectionAtr_.length = state.atrLength;
+        connectionAtr_.known = true;
     }
-    *atrLength = state.atrLength;
-    return QAV_OK;
+    return HandOverAtr(connectionAtr_.bytes.data(), connectionAtr_.length, atr, atrLength);
 }
 
 uint32_t CReaderPCSC::Connect(const char* readerName, uint32_t /*reserved*/) {
     if (readerName == nullptr) return QAV_E_NULL_POINTER;
     const Operation operation(*this);
+    ForgetConnectionAtr();
     platform::ReaderState state;
     if (const uint32_t rc = QueryReaderState(readerName, &state)) return rc;
     if ((state.eventState & platform::kStatePresent) == 0 || state.atrLength == 0) {
@@ -343,6 +372,7 @@ uint32_t CReaderPCSC::Probe(const char* readerName, const platform::ReaderState&
 }
 
 uint32_t CReaderPCSC::Disconnect(uint32_t /*reserved*/) {
+    ForgetConnectionAtr();
     // A handle shared with another reader is that reader's to disconnect.
     if (!ownsCard_) {
         cardHandle_ = 0;
@@ -396,6 +426,7 @@ uint32_t CReaderPCSC::Transmit(const uint8_t* command, uint32_t commandLength, u
 }
 
 uint32_t CReaderPCSC::ResetCard(uint32_t /*reserved*/) {
+    ForgetConnectionAtr();
     return platform::Reconnect(cardHandle_, true, &activeProtocol_);
 }
 

@@ -93,6 +93,21 @@ protected:
 private:
     using AtrBlock = std::array<uint8_t, platform::kAtrCapacity>;
 
+    // The connected card's ATR, asked once per connection: it changes only
+    // with a reset, a reconnect or another card, and each of those shows
+    // here first (our own reset or reconnect, or the service answering
+    // reset, removed or lost on the card handle).
+    struct ConnectionAtr {
+        bool known = false;
+        uint32_t length = 0;
+        AtrBlock bytes{};
+    };
+    bool IsConnectedReader(const char* readerName) const noexcept;
+    void ForgetConnectionAtr() noexcept { connectionAtr_.known = false; }
+    // The card handle's answer: one saying the card or connection changed
+    // makes the kept ATR stale.
+    uint32_t NoteCardAnswer(uint32_t rc) noexcept;
+
     uint32_t ListUsableReaders(std::vector<char>* result);
     uint32_t ListAllReaders(std::vector<char>* result);
     bool IsRejected(const platform::ReaderState& state) const;
@@ -113,6 +128,7 @@ private:
     ReaderKind readerKind_ = ReaderKind::kGeneric;
     std::vector<AtrBlock> rejectedAtrs_;
     std::array<char, kReaderNameCapacity> readerName_{};
+    ConnectionAtr connectionAtr_;
 };
 
 }  // namespace qav

@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/pcsc.h"
 #include "support/known_commands.h"
 #include "support/open_device_fixture.h"
 
@@ -74,6 +77,103 @@ TEST_F(SealApplicationTest, KnownAtrsGetNoSelectionComparedOverTheirWholeLength)
         Open(FromHex("3B 7E 96 00 00 00 81 50 32 60 86 43 20 16 03 18 16 13 44 01"));
     card->Expect(kSelectAbility, "90 00");
     EXPECT_EQ(SelectSealApplication(DeviceOf(handle), 0, 0), QAV_OK);
+}
+
+// The probe needs the card's ATR. It is asked of the service once per
+// connection, and again only after something that may have changed the
+// card: a reset or removal the service reports, a reconnect.
+uint32_t QAV_CALLBACK ResetAfterFirstPiece(uint32_t percent, uintptr_t service, uint32_t) {
+    if (percent > 0) {
+        reinterpret_cast<fake::FakePcsc*>(service)->Inject(fake::Call::Transmit,
+                                                           platform::kScardResetCard);
+    }
+    return 0;
+}
+
+class ConnectionAtrTest : public SealApplicationTest {
+protected:
+    static constexpr char kChallenge[] = "00 84 00 00 10";
+
+    // QAV_GenRandom of 16 bytes, the probe's selection first unless the
+    // ATR is a known one.
+    uint32_t Random(QAV_HANDLE handle, fake::ScriptedCard& on, bool probe = true) {
+        if (probe) on.Expect(kSelectAbility, "90 00");
+        on.Expect(kChallenge, fake::ToHex(Bytes(16, 0x11)) + " 90 00");
+        uint8_t out[16] = {};
+        return QAV_GenRandom(handle, out, sizeof out, 0);
+    }
+    int AtrQueries() const { return pcsc.Count(fake::Call::GetStatusChange); }
+};
+
+TEST_F(ConnectionAtrTest, AskedOncePerConnectionAndAgainAfterAResetOrReconnect) {
+    const QAV_HANDLE handle = Open();
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(Random(handle, *card), QAV_OK);
+    EXPECT_EQ(AtrQueries(), 1);
+
+    struct Case {
+        const char* name;
+        std::function<void(fake::FakePcsc&)> fault;
+    };
+    const Case cases[] = {
+        {"reset answered to the transaction",
+         [](fake::FakePcsc& service) {
+             service.Inject(fake::Call::BeginTransaction, platform::kScardResetCard);
+         }},
+        {"removed answered to the first command",
+         [](fake::FakePcsc& service) {
+             service.Inject(fake::Call::Transmit, platform::kScardRemovedCard);
+         }},
+        {"service restarted", [](fake::FakePcsc& service) { service.DropAllContexts(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        pcsc.ResetCounts();
+        c.fault(pcsc);
+        ASSERT_EQ(Random(handle, *card), QAV_OK);
+        EXPECT_EQ(pcsc.Count(fake::Call::Reconnect) + pcsc.Count(fake::Call::Connect), 1);
+        // Asked in this export, or, where the probe had used the ATR before
+        // the command that met the change, in the next.
+        for (int i = 0; i < 2; ++i) ASSERT_EQ(Random(handle, *card), QAV_OK);
+        EXPECT_EQ(AtrQueries(), 1);
+    }
+
+    // A reset after the export's first command ends it; the next export
+    // asks again, though the service has nothing more to report.
+    card->Expect(kSelectAbility, "90 00")
+        .Expect("00 A4 00 00 02 10 11", "90 00")
+        .Expect("00 B0 00 00 F0", fake::ToHex(Bytes(240, 0x5A)) + " 90 00");
+    pcsc.ResetCounts();
+    Bytes out(300);
+    EXPECT_EQ(QAV_ReadFile(handle, 0x1011, 0, out.data(), 300, &ResetAfterFirstPiece,
+                           reinterpret_cast<uintptr_t>(&pcsc), 0),
+              platform::kScardResetCard);
+    ASSERT_EQ(Random(handle, *card), QAV_OK);
+    EXPECT_EQ(pcsc.Count(fake::Call::Reconnect), 0);
+    EXPECT_EQ(AtrQueries(), 1);
+}
+
+TEST_F(ConnectionAtrTest, AnotherCardInTheReaderIsSeenAfterTheReconnect) {
+    // A known card first: no selection.
+    const Bytes known = FromHex("3B 7E 96 00 00 00 81 50 32 60 86 43 20 16 03 18 16 13 44");
+    const QAV_HANDLE handle = Open(known);
+    ASSERT_EQ(Random(handle, *card, false), QAV_OK);
+    ASSERT_EQ(Random(handle, *card, false), QAV_OK);
+
+    // Another card, one that needs the selection, in its place.
+    const auto other = std::make_shared<fake::ScriptedCard>(Bytes{0x3B, 0x02, 0x14, 0x51});
+    pcsc.RemoveCard(kReader);
+    pcsc.InsertCard(kReader, other);
+    pcsc.ResetCounts();
+    EXPECT_EQ(Random(handle, *other), QAV_OK);
+    EXPECT_EQ(other->StepsLeft(), 0u);
+    EXPECT_EQ(pcsc.Count(fake::Call::Reconnect), 1);
+
+    // And the known card back.
+    pcsc.RemoveCard(kReader);
+    pcsc.InsertCard(kReader, card);
+    EXPECT_EQ(Random(handle, *card, false), QAV_OK);
+    EXPECT_EQ(card->StepsLeft(), 0u);
+    EXPECT_EQ(AtrQueries(), 2);
 }
 
 // Found by the export fuzz target: a selection answered with more than 200
