@@ -32,19 +32,33 @@ void RegisterFamily(Lines& lines, const std::string& name, const std::string& la
         baselines.push_back(
             {"checked", [&raw, commands] { return raw.CardPresent() && raw.Replay(*commands); }});
     }
-    RegisterComparison(benchmark, std::move(call), std::move(baselines),
-                       [calls, apdus = CommandCount(*commands)](benchmark::State& state) {
-                           state.counters["apdus"] = static_cast<double>(apdus);
-                           state.counters["status_queries"] =
-                               static_cast<double>(calls.statusQueries);
-                           state.counters["transactions"] = static_cast<double>(calls.transactions);
-                       });
-    lines.push_back(
-        {benchmark,
-         "ratio",
-         label + " / the same commands raw",
-         {Goal::kAtMost, 1.02},
-         {"qav_us", "raw_us", "apdus", "status_queries", "transactions", "ratio_checked"}});
+    // The same commands without the transaction around them: what the
+    // transaction itself costs, raw.
+    const bool transacted = calls.transactions > 0;
+    if (transacted) {
+        auto bare = std::make_shared<std::vector<RecordedCommand>>();
+        for (const RecordedCommand& step : *commands) {
+            if (step.kind == RecordedCommand::Kind::kCommand) bare->push_back(step);
+        }
+        baselines.push_back({"untransacted", [&raw, bare] { return raw.Replay(*bare); }});
+    }
+    RegisterComparison(
+        benchmark, std::move(call), std::move(baselines),
+        [calls, transacted, apdus = CommandCount(*commands)](benchmark::State& state) {
+            state.counters["apdus"] = static_cast<double>(apdus);
+            state.counters["status_queries"] = static_cast<double>(calls.statusQueries);
+            state.counters["transactions"] = static_cast<double>(calls.transactions);
+            if (transacted) {
+                state.counters["transaction_us"] =
+                    state.counters["raw_us"].value - state.counters["raw_untransacted_us"].value;
+            }
+        });
+    lines.push_back({benchmark,
+                     "ratio",
+                     label + " / the same commands raw",
+                     {Goal::kAtMost, 1.02},
+                     {"qav_us", "raw_us", "apdus", "status_queries", "transactions",
+                      "transaction_us", "ratio_checked"}});
 }
 
 }  // namespace bench
