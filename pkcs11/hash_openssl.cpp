@@ -11,7 +11,7 @@ namespace qav::p11 {
 
 struct Hasher::State {
     struct Free {
-        void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+        void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
     };
     std::unique_ptr<EVP_MD_CTX, Free> ctx;
 };

@@ -1,6 +1,7 @@
 #!/bin/bash
 # Builds the libFuzzer targets with clang and runs each for a while; the
-# export target, which drives the whole library, three times as long.
+# export and module targets, which drive the whole library, three times as
+# long.
 #   scripts/run-fuzz.sh [seconds per target, default 20] [target ...]
 # New inputs go to build-fuzz/corpus/<target>; the seeds in fuzz/corpus stay
 # as they are. A crash leaves its input in build-fuzz/artifacts/<target>.
@@ -12,11 +13,11 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-20}
 [ $# -gt 0 ] && shift
-targets=${*:-fuzz_tlv fuzz_unpad fuzz_hex fuzz_card_answers fuzz_ber fuzz_seal_zel_answers fuzz_key_answers fuzz_exports}
+targets=${*:-fuzz_tlv fuzz_unpad fuzz_hex fuzz_card_answers fuzz_ber fuzz_seal_zel_answers fuzz_key_answers fuzz_exports fuzz_pkcs11}
 build="$root/build-fuzz"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DQAV_BUILD_FUZZ=ON \
-    -DQAV_BUILD_TESTS=OFF -DQAV_BUILD_SIM=OFF -DQAV_BUILD_TOOLS=OFF >/dev/null
+    -DQAV_BUILD_TESTS=OFF -DQAV_BUILD_SIM=ON -DQAV_BUILD_TOOLS=OFF >/dev/null
 # shellcheck disable=SC2086
 cmake --build "$build" -j2 --target $targets
 
@@ -36,8 +37,12 @@ for target in $targets; do
     mkdir -p "$work" "$artifacts"
     status=0
     time=$seconds
-    [ "$target" = fuzz_exports ] && time=$((seconds * 3))
-    "$build/fuzz/$target" -max_total_time="$time" -print_final_stats=1 \
+    case $target in fuzz_exports | fuzz_pkcs11) time=$((seconds * 3)) ;; esac
+    # The module target runs few inputs a second: whole call sequences from
+    # the start, not lengths grown slowly from its short seeds.
+    extra=()
+    [ "$target" = fuzz_pkcs11 ] && extra=(-len_control=0 -max_len=600)
+    "$build/fuzz/$target" -max_total_time="$time" -print_final_stats=1 "${extra[@]}" \
         -artifact_prefix="$artifacts/" "$work" "$root/fuzz/corpus/$target" >"$log" 2>&1 ||
         status=$?
     runs=$(sed -nE 's/^stat::number_of_executed_units: *([0-9]+)/\1/p' "$log")
