@@ -10,7 +10,6 @@
 #include <string>
 
 #include "hash.h"
-#include "mechanisms.h"
 #include "openssl_keys.h"
 #include "sm3.h"
 
@@ -35,18 +34,6 @@ Bytes SignRaw(EVP_PKEY* key, const Bytes& input) {
     EXPECT_EQ(EVP_PKEY_sign(ctx.get(), out.data(), &length, input.data(), input.size()), 1);
     out.resize(length);
     return out;
-}
-
-// A mechanism on offer never fails for want of its hash, and the module
-// finds each under its own number.
-TEST(Encodings, EveryHashOnOfferHashesHere) {
-    const Bytes abc{'a', 'b', 'c'};
-    for (const Mechanism& m : Mechanisms()) {
-        EXPECT_EQ(FindMechanism(m.type), &m) << m.type;
-        if (!m.hash) continue;
-        EXPECT_TRUE(HashOnHost(*m.hash)) << m.type;
-        EXPECT_EQ(Hash(*m.hash, abc).size(), HashSize(*m.hash)) << m.type;
-    }
 }
 
 // The portable SM3 (the Windows build's) against OpenSSL's, across block edges.

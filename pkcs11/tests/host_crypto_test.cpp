@@ -9,6 +9,7 @@
 #include "cert_info.h"
 #include "errors.h"
 #include "hash.h"
+#include "mechanisms.h"
 
 namespace qav::p11 {
 namespace {
@@ -186,6 +187,18 @@ const char kSm2Point[] =
     "04e69b4ec44a03cb872cf026413308d78b2e1f7d64b98040db3e9ce7886aed8f7cec83756c58d3c52e55fd4448f56c"
     "7e"
     "a1ecf90c13738be55a58bbad952ce46892";
+
+// A mechanism on offer never fails for want of its hash, and the module
+// finds each under its own number.
+TEST(HostCrypto, EveryHashOnOfferHashesHere) {
+    const Bytes abc{'a', 'b', 'c'};
+    for (const Mechanism& m : Mechanisms()) {
+        EXPECT_EQ(FindMechanism(m.type), &m) << m.type;
+        if (!m.hash) continue;
+        EXPECT_TRUE(HashOnHost(*m.hash)) << m.type;
+        EXPECT_EQ(Hash(*m.hash, abc).size(), HashSize(*m.hash)) << m.type;
+    }
+}
 
 TEST(HostCrypto, CertificatesGiveTheirNamesSerialAndKey) {
     const auto rsa = ParseCertificate(FromHex(kRsaCert));
