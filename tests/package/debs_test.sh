@@ -87,7 +87,16 @@ needs qavseal-tools Recommends pcscd
 needs libqavseal-dev Depends libqavseal0
 [ "$(dpkg-deb -f "$(deb libqavseal-dev)" Depends)" = "libqavseal0 (= $version)" ] ||
   fail "libqavseal-dev does not depend on exactly its own library version"
-for p in libqavseal0 libqavseal-dev; do
+multiarch=(libqavseal0 libqavseal-dev)
+# The module file names the module alone, for p11-kit to find in its own
+# per-architecture folder: the same file for every architecture.
+if [[ " ${packages[*]} " = *" qavseal-pkcs11 "* ]]; then
+  multiarch+=(qavseal-pkcs11)
+  module_file=$work/qavseal-pkcs11/usr/share/p11-kit/modules/qavseal.module
+  [ "$(grep -v '^#' "$module_file" 2>/dev/null)" = "module: libqavseal-pkcs11.so" ] ||
+    fail "qavseal.module does not name the module alone: $(grep -v '^#' "$module_file" 2>&1)"
+fi
+for p in "${multiarch[@]}"; do
   [ "$(dpkg-deb -f "$(deb "$p")" Multi-Arch)" = same ] || fail "$p is not Multi-Arch: same"
 done
 
