@@ -27,19 +27,10 @@ extern "C" QAV_EXPORT uint32_t QAV_API QAV_GetDeviceList(char*** names, uint32_t
         qav::CDeviceManager* manager = Manager();
         if (manager == nullptr) return QAV_E_NOT_INITIALIZED;
         if (names == nullptr || count == nullptr) return QAV_E_NULL_POINTER;
-        uint32_t size = 0;
-        if (const uint32_t rc = manager->Factory().List(1, nullptr, &size, 0)) return rc;
-        std::vector<char> buffer;
-        // A card that arrived since the size query makes the list longer: the
-        // listing is repeated at the new size (a caller has no buffer to
-        // enlarge). Cards that keep coming still end it after a few rounds.
-        uint32_t rc = QAV_E_BUFFER_TOO_SMALL;
-        for (int round = 0; round < 3 && rc == QAV_E_BUFFER_TOO_SMALL; ++round) {
-            buffer.assign(size, '\0');
-            rc = manager->Factory().List(1, buffer.data(), &size, 0);
-        }
-        if (rc != QAV_OK) return rc;
-        manager->SetDeviceList(buffer.data(), size, showAll, names, count);
+        // One listing, whole: no size query that would list everything twice.
+        std::vector<char> list;
+        if (const uint32_t rc = manager->Factory().List(1, &list)) return rc;
+        manager->SetDeviceList(list.data(), list.size(), showAll, names, count);
         return *count != 0 ? QAV_OK : QAV_E_NO_DEVICE;
     });
 }

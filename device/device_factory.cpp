@@ -79,15 +79,31 @@ uint32_t CDeviceFactory::Restart(uint32_t /*reserved*/) {
 
 uint32_t CDeviceFactory::List(uint32_t filter, char* buffer, uint32_t* length,
                               uint32_t /*reserved*/, bool* recovered) {
-    std::unique_ptr<CReaderPCSC> lister;
     {
         const std::lock_guard<std::mutex> lock(lock_);
         if (!started_) return QAV_E_NOT_INITIALIZED;
         if (length == nullptr) return QAV_E_NULL_POINTER;
+    }
+    return RunListing(
+        [&](CReaderPCSC& lister) { return lister.ListReaders(buffer, length, filter, 0); },
+        recovered);
+}
+
+uint32_t CDeviceFactory::List(uint32_t filter, std::vector<char>* names, bool* recovered) {
+    return RunListing([&](CReaderPCSC& lister) { return lister.ListReaderNames(names, filter); },
+                      recovered);
+}
+
+template <typename Work>
+uint32_t CDeviceFactory::RunListing(Work&& work, bool* recovered) {
+    std::unique_ptr<CReaderPCSC> lister;
+    {
+        const std::lock_guard<std::mutex> lock(lock_);
+        if (!started_) return QAV_E_NOT_INITIALIZED;
         lister = std::make_unique<CReaderPCSC>(*masterReader_);
         lister->TakeRejectedFrom(*masterReader_);
     }
-    const uint32_t rc = lister->ListReaders(buffer, length, filter, 0);
+    const uint32_t rc = work(*lister);
     // A copy owns a context only when it made one in place of a lost one.
     if (recovered != nullptr) *recovered = lister->OwnsContext();
     const std::lock_guard<std::mutex> lock(lock_);

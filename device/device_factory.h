@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "device/device.h"
 #include "reader/reader_pcsc.h"
@@ -35,6 +36,8 @@ public:
     // context because the service was lost.
     uint32_t List(uint32_t filter, char* buffer, uint32_t* length, uint32_t reserved,
                   bool* recovered = nullptr);
+    // The listing whole in one go, without asking for its size first.
+    uint32_t List(uint32_t filter, std::vector<char>* names, bool* recovered = nullptr);
 
     // Builds the device: a reader of its own (a polling variant for some
     // identity-card readers) with its own context, connected to the named
@@ -53,6 +56,11 @@ public:
     uint32_t CardFamily() const;
 
 private:
+    // Runs work on a copy of the master (see above); the master then keeps
+    // what the copy learnt.
+    template <typename Work>
+    uint32_t RunListing(Work&& work, bool* recovered);
+
     mutable std::mutex lock_;
     bool started_ = false;
     uint32_t cardFamily_ = kCardFamilySeal;

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace qav::platform {
 
@@ -74,9 +75,18 @@ private:
 };
 
 uint32_t ListReaders(PcscContext context, ServiceReaderList* list) noexcept;
+// The reader list into *names, a buffer of ours: one service call when it
+// fits, another at the size the service asked for when it did not (a reader
+// may come meanwhile, so a few rounds). On success *names holds the list as
+// the service gave it, trimmed to its length.
+uint32_t ListReaderNames(PcscContext context, std::vector<char>* names) noexcept;
 
 // One reader-state query: current state unknown, zero timeout.
 uint32_t GetReaderState(PcscContext context, const char* readerName, ReaderState* state) noexcept;
+// The states of several readers in one query. Any reader the service does
+// not know fails the whole query.
+uint32_t GetReaderStates(PcscContext context, const char* const* readerNames, size_t count,
+                         ReaderState* states) noexcept;
 
 // A reader and its state as the caller last saw it (`known`); a wait
 // returns once some reader's state differs from it and leaves the new state

@@ -6,6 +6,7 @@
 #endif
 #include <winscard.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -71,18 +72,69 @@ uint32_t ListReaders(PcscContext context, ServiceReaderList* list) noexcept {
     return rc;
 }
 
-uint32_t GetReaderState(PcscContext context, const char* readerName, ReaderState* state) noexcept {
+uint32_t ListReaderNames(PcscContext context, std::vector<char>* names) noexcept {
+    // Room for a handful of readers; more asks once again.
+    constexpr size_t kFirstGuess = 1024;
+    constexpr int kRounds = 4;
+    try {
+        if (names->size() < kFirstGuess) names->resize(kFirstGuess);
+        uint32_t rc = kScardInsufficientBuffer;
+        for (int round = 0; round < kRounds && rc == kScardInsufficientBuffer; ++round) {
+            DWORD size = static_cast<DWORD>(names->size());
+            rc = Result(ServiceListReaders(ToContext(context), nullptr, names->data(), &size));
+            if (rc == kScardSuccess) {
+                // The answer's length is the service's word: never past our buffer.
+                names->resize(std::min(static_cast<size_t>(size), names->size()));
+            } else if (rc == kScardInsufficientBuffer) {
+                names->resize(std::max(static_cast<size_t>(size), names->size() + 1));
+            }
+        }
+        return rc;
+    } catch (...) {
+        return kScardInternalError;
+    }
+}
+
+namespace {
+
+ServiceReaderState UnawareRecord(const char* readerName) noexcept {
     ServiceReaderState record{};
     record.szReader = readerName;
     record.dwCurrentState = SCARD_STATE_UNAWARE;
-    const uint32_t rc = Result(ServiceGetStatusChange(ToContext(context), 0, &record, 1));
-    if (rc != kScardSuccess) return rc;
+    return record;
+}
+
+void CopyState(const ServiceReaderState& record, ReaderState* state) noexcept {
     state->eventState = static_cast<uint32_t>(record.dwEventState);
     const size_t length =
         record.cbAtr < sizeof(record.rgbAtr) ? record.cbAtr : sizeof(record.rgbAtr);
     state->atrLength = static_cast<uint32_t>(length);
     state->atr.fill(0);
     std::memcpy(state->atr.data(), record.rgbAtr, length);
+}
+
+}  // namespace
+
+uint32_t GetReaderState(PcscContext context, const char* readerName, ReaderState* state) noexcept {
+    ServiceReaderState record = UnawareRecord(readerName);
+    const uint32_t rc = Result(ServiceGetStatusChange(ToContext(context), 0, &record, 1));
+    if (rc == kScardSuccess) CopyState(record, state);
+    return rc;
+}
+
+uint32_t GetReaderStates(PcscContext context, const char* const* readerNames, size_t count,
+                         ReaderState* states) noexcept {
+    std::vector<ServiceReaderState> records;
+    try {
+        records.reserve(count);
+    } catch (...) {
+        return kScardInternalError;
+    }
+    for (size_t i = 0; i < count; ++i) records.push_back(UnawareRecord(readerNames[i]));
+    const uint32_t rc = Result(
+        ServiceGetStatusChange(ToContext(context), 0, records.data(), static_cast<DWORD>(count)));
+    if (rc != kScardSuccess) return rc;
+    for (size_t i = 0; i < count; ++i) CopyState(records[i], &states[i]);
     return rc;
 }
 

@@ -65,19 +65,26 @@ AtrCache& Cache() {
 
 uint32_t IsCardRegistered(const uint8_t* atr, uint32_t atrLength) {
     if (atr == nullptr) return 0;
-    const uint64_t generation = platform::RegistryGeneration();
+    return CardLookup().Registered(atr, atrLength) ? 1 : 0;
+}
+
+CardLookup::CardLookup() : generation_(platform::RegistryGeneration()) {}
+
+bool CardLookup::Registered(const uint8_t* atr, uint32_t atrLength) const {
+    if (atr == nullptr) return false;
     AtrCache& cache = Cache();
     {
         const std::lock_guard<std::mutex> hold(cache.lock);
-        if (generation != 0 && generation == cache.generation)
-            return Contains(cache.atrs, atr, atrLength) ? 1 : 0;
+        if (generation_ != 0 && generation_ == cache.generation) {
+            return Contains(cache.atrs, atr, atrLength);
+        }
     }
     // The generation was read first: a change landing during the read makes
-    // the next call read again.
+    // the next lookup read again.
     AtrList atrs = ReadRegisteredAtrs();
-    const uint32_t found = Contains(atrs, atr, atrLength) ? 1 : 0;
+    const bool found = Contains(atrs, atr, atrLength);
     const std::lock_guard<std::mutex> hold(cache.lock);
-    cache.generation = generation;
+    cache.generation = generation_;
     cache.atrs = std::move(atrs);
     return found;
 }

@@ -18,6 +18,17 @@ inline constexpr char kCardModuleName[] = "ZelCardMiniDriver.dll";
 // files edited by hand are seen after the next registration.
 uint32_t IsCardRegistered(const uint8_t* atr, uint32_t atrLength);
 
+// Lookups of several ATRs in a row (one listing's readers) that read the
+// store's change count once, when the lookup is made, instead of once each.
+class CardLookup {
+public:
+    CardLookup();
+    bool Registered(const uint8_t* atr, uint32_t atrLength) const;
+
+private:
+    uint64_t generation_;
+};
+
 // Creates or rewrites the entry; returns 0 or the first registry error.
 uint32_t RegisterCard(const char* cardName, const uint8_t* atr, uint32_t atrLength,
                       const uint8_t* mask, uint32_t maskLength, const char* providerName,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "platform/secure_memory.h"
 #include "platform/wait.h"
@@ -222,11 +223,14 @@ uint32_t CReaderPCSC::ReleaseContext(uint32_t /*reserved*/) {
 uint32_t CReaderPCSC::ListReaders(char* buffer, uint32_t* length, uint32_t filter,
                                   uint32_t /*reserved*/) {
     if (length == nullptr) return QAV_E_NULL_POINTER;
-    const Operation operation(*this);
     std::vector<char> result;
-    const uint32_t rc = filter == 1 ? ListUsableReaders(&result) : ListAllReaders(&result);
-    if (rc != QAV_OK) return rc;
+    if (const uint32_t rc = ListReaderNames(&result, filter)) return rc;
     return HandOver(result, buffer, length);
+}
+
+uint32_t CReaderPCSC::ListReaderNames(std::vector<char>* result, uint32_t filter) {
+    const Operation operation(*this);
+    return filter == 1 ? ListUsableReaders(result) : ListAllReaders(result);
 }
 
 uint32_t CReaderPCSC::ListAllReaders(std::vector<char>* result) {
@@ -242,44 +246,55 @@ uint32_t CReaderPCSC::ListAllReaders(std::vector<char>* result) {
 }
 
 uint32_t CReaderPCSC::ListUsableReaders(std::vector<char>* result) {
-    platform::ServiceReaderList list;
-    uint32_t rc = RetryPlain([&] { return platform::ListReaders(context_, &list); });
+    std::vector<char> list;
+    const uint32_t rc = RetryPlain([&] { return platform::ListReaderNames(context_, &list); });
     if (rc == platform::kScardNoReadersAvailable) {
         result->assign(2, '\0');
         return QAV_OK;
     }
     if (rc != QAV_OK) return rc;
 
-    result->clear();
-    result->reserve(list.size() + 1);
+    std::vector<const char*> names;
     const char* const end = list.data() + list.size();
     for (const char* name = list.data(); name < end && *name != '\0';) {
         const size_t nameLength = strnlen(name, static_cast<size_t>(end - name));
         if (name + nameLength == end) break;  // unterminated tail: not a name
-        const char* const next = name + nameLength + 1;
+        names.push_back(name);
+        name += nameLength + 1;
+    }
+    // Every reader's state in one query. The service fails it whole for one
+    // reader gone since the list: then each reader is asked on its own, and
+    // one whose query fails is left out.
+    std::vector<platform::ReaderState> states(names.size());
+    const bool together =
+        !names.empty() &&
+        RetryPlain([&] {
+            return platform::GetReaderStates(context_, names.data(), names.size(), states.data());
+        }) == QAV_OK;
 
-        platform::ReaderState state;
-        if (QueryReaderState(name, &state) != QAV_OK ||
-            (state.eventState & platform::kStatePresent) == 0) {
-            name = next;
-            continue;
-        }
-        bool usable = IsCardRegistered(state.atr.data(), state.atrLength) != 0;
+    result->clear();
+    result->reserve(list.size() + 1);
+    std::optional<CardLookup> lookup;  // made at the first card
+    for (size_t i = 0; i < names.size(); ++i) {
+        const char* const name = names[i];
+        platform::ReaderState& state = states[i];
+        if (!together && QueryReaderState(name, &state) != QAV_OK) continue;
+        if ((state.eventState & platform::kStatePresent) == 0) continue;
+        // Registered cards are known from memory: no connection, no command.
+        if (!lookup) lookup.emplace();
+        bool usable = lookup->Registered(state.atr.data(), state.atrLength);
         if (!usable && !IsRejected(state)) {
             usable = Connect(name, 0) == QAV_OK;
+            lookup.reset();  // the probe may have registered the card
             if (!usable) rejectedAtrs_.push_back(state.atr);
             // A refused connection still counts as usable, without a handle:
             // only a handle this probe made is given back.
             if (ownsCard_) Disconnect(0);
         }
-        if (usable) result->insert(result->end(), name, next);
-        name = next;
+        if (usable) result->insert(result->end(), name, name + std::strlen(name) + 1);
     }
     result->push_back('\0');
-
-    rc = RetryPlain([&] { return list.Free(); });
-    if (rc != QAV_OK) result->clear();
-    return rc;
+    return QAV_OK;
 }
 
 bool CReaderPCSC::IsRejected(const platform::ReaderState& state) const {

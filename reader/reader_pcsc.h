@@ -32,6 +32,8 @@ public:
     uint32_t ReleaseContext(uint32_t reserved) override;
     uint32_t ListReaders(char* buffer, uint32_t* length, uint32_t filter,
                          uint32_t reserved) override;
+    // The same listing whole, as a double-NUL-terminated multi-string.
+    uint32_t ListReaderNames(std::vector<char>* result, uint32_t filter);
     uint32_t GetReaderATR(const char* readerName, uint8_t* atr, uint32_t* atrLength,
                           uint32_t reserved) override;
     uint32_t Connect(const char* readerName, uint32_t reserved) override;

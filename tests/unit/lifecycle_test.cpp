@@ -194,6 +194,72 @@ TEST_F(DeviceListTest, ANewListReplacesTheOldOneAndServiceErrorsPass) {
     // (ASan catches any use of the freed first list.)
 }
 
+TEST_F(DeviceListTest, OneListingAndOneStateQueryForAllReaders) {
+    AddUsable("ADM Seal 0", 1);
+    pcsc.AddReader("ADM Empty");
+    AddUsable("DZYZ Key", 2);
+    AddUsable("ADM Seal 1", 3);
+    char** names = nullptr;
+    uint32_t count = 0;
+    ASSERT_EQ(QAV_GetDeviceList(&names, &count, 0), QAV_OK);  // probes and registers
+    pcsc.ResetCounts();
+
+    ASSERT_EQ(QAV_GetDeviceList(&names, &count, 0), QAV_OK);
+    ASSERT_EQ(count, 3u);
+    EXPECT_STREQ(names[0], "ADM Seal 0");
+    EXPECT_STREQ(names[1], "DZYZ Key");
+    EXPECT_STREQ(names[2], "ADM Seal 1");
+    EXPECT_EQ(pcsc.Count(Call::ListReaders), 1);
+    EXPECT_EQ(pcsc.Count(Call::GetStatusChange), 1);
+    // Registered cards are answered from memory.
+    EXPECT_EQ(pcsc.Count(Call::Connect), 0);
+    EXPECT_TRUE(pcsc.SentCommands().empty());
+    EXPECT_EQ(pcsc.OutstandingAllocations(), 0u);
+}
+
+TEST_F(DeviceListTest, ListsAgainOnlyWhenTheNamesDidNotFit) {
+    // Names that together pass what a first listing makes room for.
+    std::vector<std::string> readers;
+    for (char c = 'A'; c <= 'L'; ++c) {
+        readers.push_back("ADM " + std::string(150, c));
+        AddUsable(readers.back(), static_cast<uint8_t>(c));
+    }
+    char** names = nullptr;
+    uint32_t count = 0;
+    ASSERT_EQ(QAV_GetDeviceList(&names, &count, 0), QAV_OK);
+    pcsc.ResetCounts();
+    ASSERT_EQ(QAV_GetDeviceList(&names, &count, 0), QAV_OK);
+    ASSERT_EQ(count, readers.size());
+    for (size_t i = 0; i < readers.size(); ++i) EXPECT_EQ(names[i], readers[i]);
+    EXPECT_EQ(pcsc.Count(Call::ListReaders), 2);
+    EXPECT_EQ(pcsc.Count(Call::GetStatusChange), 1);
+
+    // A service answering "too small" again and again ends the listing.
+    pcsc.ResetCounts();
+    pcsc.Inject(Call::ListReaders, platform::kScardInsufficientBuffer, 100);
+    EXPECT_EQ(QAV_GetDeviceList(&names, &count, 0), platform::kScardInsufficientBuffer);
+    EXPECT_EQ(pcsc.Count(Call::ListReaders), 4);
+    EXPECT_EQ(pcsc.Count(Call::GetStatusChange), 0);
+}
+
+TEST_F(DeviceListTest, AFailedQueryOfAllReadersAsksEachOnItsOwn) {
+    AddUsable("ADM Seal 0", 1);
+    AddUsable("ADM Seal 1", 2);
+    char** names = nullptr;
+    uint32_t count = 0;
+    ASSERT_EQ(QAV_GetDeviceList(&names, &count, 0), QAV_OK);
+    pcsc.ResetCounts();
+    // One "too small" answer: the second listing fits.
+    pcsc.Inject(Call::ListReaders, platform::kScardInsufficientBuffer);
+    pcsc.Inject(Call::GetStatusChange, 0x80100009u);  // unknown reader
+    ASSERT_EQ(QAV_GetDeviceList(&names, &count, 0), QAV_OK);
+    ASSERT_EQ(count, 2u);
+    EXPECT_STREQ(names[0], "ADM Seal 0");
+    EXPECT_STREQ(names[1], "ADM Seal 1");
+    EXPECT_EQ(pcsc.Count(Call::ListReaders), 2);
+    EXPECT_EQ(pcsc.Count(Call::GetStatusChange), 3);
+}
+
 TEST_F(DeviceListTest, ManagerValidatesOnlyRegisteredHandles) {
     CDeviceManager* manager = api::Manager();
     auto owned = std::make_unique<CDevice>();

@@ -84,6 +84,27 @@ TEST_F(ReaderListingTest, ProbedCardIsListedAndRegisteredThenListedWithoutConnec
     EXPECT_TRUE(pcsc.SentCommands().empty());
 }
 
+TEST_F(ReaderListingTest, ACardRegisteredByTheProbeIsKnownInTheNextReaderAtOnce) {
+    // A store that exists, with its entries in memory.
+    const uint8_t other[] = {0x3B, 0x7F};
+    ASSERT_EQ(RegisterCard("Other", other, 2, other, 2, "P", "M"), 0u);
+    ASSERT_EQ(IsCardRegistered(other, 2), 1u);
+    pcsc.AddReader("ADM Seal A");
+    pcsc.AddReader("ADM Seal B");
+    auto first = std::make_shared<fake::FixedCard>(kAtr, Bytes{0x90, 0x00});
+    auto twin = std::make_shared<fake::FixedCard>(kAtr, Bytes{0x90, 0x00});
+    pcsc.InsertCard("ADM Seal A", first);
+    pcsc.InsertCard("ADM Seal B", twin);
+    std::vector<char> names;
+    ASSERT_EQ(reader.ListReaderNames(&names, 1), 0u);
+    EXPECT_EQ(names,
+              (std::vector<char>{'A', 'D', 'M', ' ', 'S', 'e', 'a', 'l', ' ', 'A',  '\0', 'A',
+                                 'D', 'M', ' ', 'S', 'e', 'a', 'l', ' ', 'B', '\0', '\0'}));
+    EXPECT_EQ(pcsc.Count(Call::Connect), 1);
+    EXPECT_EQ(first->commands.size(), 1u);
+    EXPECT_TRUE(twin->commands.empty());
+}
+
 TEST_F(ReaderListingTest, RejectedAtrIsRememberedAndNotProbedAgain) {
     pcsc.AddReader("ADM Foreign");
     auto card = std::make_shared<fake::FixedCard>(kAtr, Bytes{0x6A, 0x82});
@@ -124,8 +145,9 @@ TEST_F(ReaderListingTest, KeepsServiceOrderAndSkipsEmptyAndFailingReaders) {
                     std::make_shared<fake::FixedCard>(Bytes{0x3B, 0x01}, Bytes{0x90, 0x00}));
     EXPECT_EQ(List(), (std::vector<std::string>{"ADM First", "ADM Third"}));
 
-    // A reader whose state query fails is skipped, the others still listed.
-    pcsc.Inject(Call::GetStatusChange, 0x80100009u);  // unknown reader
+    // A reader gone since the list fails the query of all readers; then each
+    // is asked on its own, and one whose query fails is skipped.
+    pcsc.Inject(Call::GetStatusChange, 0x80100009u, 2);  // unknown reader
     char buffer[64];
     uint32_t length = sizeof buffer;
     ASSERT_EQ(reader.ListReaders(buffer, &length, 1, 0), 0u);
@@ -137,8 +159,9 @@ TEST_F(ReaderListingTest, ListingErrorsAndTheFreeFailure) {
     pcsc.Inject(Call::ListReaders, 0x80100017u);  // reader unavailable
     uint32_t length = 0;
     EXPECT_EQ(reader.ListReaders(nullptr, &length, 1, 0), 0x80100017u);
+    // The unfiltered list is the service's own block, handed back.
     pcsc.Inject(Call::FreeMemory, 0x80100004u);  // invalid parameter
-    EXPECT_EQ(reader.ListReaders(nullptr, &length, 1, 0), 0x80100004u);
+    EXPECT_EQ(reader.ListReaders(nullptr, &length, 0, 0), 0x80100004u);
 }
 
 TEST_F(ReaderListingTest, LostContextDuringListingIsRecovered) {
