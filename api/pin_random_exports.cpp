@@ -31,7 +31,8 @@ uint32_t VerifyPin(CCardSeal& card, const char* pin, uint32_t* triesLeft, uint32
 extern "C" QAV_EXPORT uint32_t QAV_API QAV_VerifyPIN(QAV_HANDLE handle, const char* pin,
                                                      uint32_t* triesLeft, uint32_t flags) {
     const auto checks = [&] {
-        return flags == 0 ? qav::CheckVerifyPin(0, pin, qav::PinTextLength(pin), triesLeft) : QAV_OK;
+        return flags == 0 ? qav::CheckVerifyPin(0, pin, qav::PinTextLength(pin), triesLeft)
+                          : QAV_OK;
     };
     return RunCardExport(handle, checks, kProbe, [&](CDevice&, CCardSeal& card) {
         return VerifyPin(card, pin, triesLeft, flags);

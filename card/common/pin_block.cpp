@@ -60,7 +60,8 @@ uint32_t CheckVerifyPin(uint32_t pinReference, const char* pin, uint32_t pinLeng
 }
 
 uint32_t CheckChangePin(uint32_t pinReference, const char* oldPin, uint32_t oldLength,
-                        const char* newPin, uint32_t newLength, const uint32_t* triesLeft) noexcept {
+                        const char* newPin, uint32_t newLength,
+                        const uint32_t* triesLeft) noexcept {
     if (pinReference > kMaxPinReference || oldPin == nullptr) return QAV_E_NULL_POINTER;
     if (!PinLengthOk(oldLength)) return QAV_E_PIN_LENGTH;
     if (newPin == nullptr) return QAV_E_NULL_POINTER;
