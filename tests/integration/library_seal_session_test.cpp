@@ -40,7 +40,6 @@ using X509Ptr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
 using PkeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
 using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
 using BnPtr = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_free>>;
-using SigPtr = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG, ECDSA_SIG_free>>;
 
 Bytes Counting(size_t length, uint8_t from) {
     Bytes bytes(length);
@@ -69,21 +68,6 @@ Bytes PublicKeyBytes(EVP_PKEY* key) {
                                     &length);
     if (length == 65) out.assign(point.begin() + 1, point.end());  // past 04
     return out;
-}
-
-// r || s over the hash as given.
-bool Sm2Verifies(EVP_PKEY* key, const Bytes& hash, const Bytes& signature) {
-    SigPtr sig(ECDSA_SIG_new());
-    ECDSA_SIG_set0(sig.get(), BN_bin2bn(signature.data(), 32, nullptr),
-                   BN_bin2bn(signature.data() + 32, 32, nullptr));
-    unsigned char* der = nullptr;
-    const int derLength = i2d_ECDSA_SIG(sig.get(), &der);
-    const PkeyCtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
-    const bool ok = derLength > 0 && ctx && EVP_PKEY_verify_init(ctx.get()) == 1 &&
-                    EVP_PKEY_verify(ctx.get(), der, static_cast<size_t>(derLength), hash.data(),
-                                    hash.size()) == 1;
-    OPENSSL_free(der);
-    return ok;
 }
 
 // Width and height of a PNG, decoded by cairo; 0 x 0 when it is none.
@@ -209,23 +193,6 @@ TEST_F(SealSession, ContainersCertificatesAndPublicKeys) {
     EXPECT_EQ(QAV_ExportPublicKey(handle_, 0, kRsa2048Container, 0, key.data(), &keyLength,
                                   block.data(), &blockLength, 0),
               QAV_E_BAD_ALGORITHM);
-}
-
-TEST_F(SealSession, SealSignatureVerifiesWithTheCertificateKey) {
-    VerifyPin();
-    const Bytes hash = Counting(32, 0x11);
-    Bytes signature(64);
-    uint32_t length = 64;
-    ASSERT_EQ(QAV_SealSign(handle_, kSealContainer, hash.data(), 32, "Approved", signature.data(),
-                           &length, 0),
-              QAV_OK);
-    ASSERT_EQ(length, 64u);
-    const X509Ptr certificate = Certificate(kSealContainer);
-    ASSERT_TRUE(certificate);
-    EXPECT_TRUE(Sm2Verifies(X509_get0_pubkey(certificate.get()), hash, signature));
-    Bytes other = hash;
-    other[0] ^= 1;
-    EXPECT_FALSE(Sm2Verifies(X509_get0_pubkey(certificate.get()), other, signature));
 }
 
 TEST_F(SealSession, SealPicturesArePngsOfTheirSize) {
