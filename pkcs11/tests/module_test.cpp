@@ -327,6 +327,9 @@ TEST_F(ModuleObjects, SealPicturesAreDataObjects) {
         ASSERT_GT(values[i].size(), pngMagic.size());
         EXPECT_TRUE(std::equal(pngMagic.begin(), pngMagic.end(), values[i].begin()));
         EXPECT_EQ(Attribute(session, found[i], CKA_PRIVATE), Bytes{CK_FALSE});
+        // No ID: nothing pairs a picture with a key.
+        CK_ATTRIBUTE id{CKA_ID, nullptr, 0};
+        EXPECT_EQ(p11->C_GetAttributeValue(session, found[i], &id, 1), CKR_ATTRIBUTE_TYPE_INVALID);
     }
     EXPECT_NE(values[0], values[1]);
     EXPECT_EQ(CardCommands(), before);

@@ -113,29 +113,6 @@ TEST(Objects, Sm2KeysCarryTheCurveAndThePointAsOctetString) {
     EXPECT_EQ(Scalar<CK_BBOOL>(objects[2], CKA_DECRYPT), CK_FALSE);
 }
 
-TEST(Objects, SealPictureIsAPublicDataObjectOfItsApplication) {
-    const Bytes png{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0x00};
-    const Object o = PictureObject(2, png, 40);
-    EXPECT_EQ(o.handle, 40u);
-    EXPECT_EQ(o.objectClass, static_cast<CK_OBJECT_CLASS>(CKO_DATA));
-    EXPECT_FALSE(o.isPrivate);
-    EXPECT_EQ(Scalar<CK_OBJECT_CLASS>(o, CKA_CLASS), static_cast<CK_OBJECT_CLASS>(CKO_DATA));
-    EXPECT_EQ(Scalar<CK_BBOOL>(o, CKA_PRIVATE), CK_FALSE);
-    EXPECT_EQ(Scalar<CK_BBOOL>(o, CKA_TOKEN), CK_TRUE);
-    EXPECT_EQ(Scalar<CK_BBOOL>(o, CKA_MODIFIABLE), CK_FALSE);
-    const Bytes label = Raw(o, CKA_LABEL);
-    EXPECT_EQ(std::string(label.begin(), label.end()), "Seal picture 2");
-    const Bytes application = Raw(o, CKA_APPLICATION);
-    EXPECT_EQ(std::string(application.begin(), application.end()), QAV_SEAL_PICTURE_APPLICATION);
-    EXPECT_EQ(Raw(o, CKA_VALUE), png);
-    EXPECT_TRUE(Raw(o, CKA_OBJECT_ID).empty());
-    // Not a key: no ID to pair it with one, nothing sensitive.
-    CK_ATTRIBUTE id{CKA_ID, nullptr, 0};
-    EXPECT_EQ(ReadAttributes(o, &id, 1), CKR_ATTRIBUTE_TYPE_INVALID);
-    EXPECT_EQ(id.ulValueLen, CK_UNAVAILABLE_INFORMATION);
-    EXPECT_TRUE(o.sensitive.empty());
-}
-
 TEST(Objects, GetAttributeValueAnswersEveryEntryAndReportsTheFailure) {
     CK_OBJECT_HANDLE next = 1;
     const auto objects = ContainerObjects("c", {0x30, 0x00}, RsaInfo(), &next);
