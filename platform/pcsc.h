@@ -77,8 +77,8 @@ private:
 uint32_t ListReaders(PcscContext context, ServiceReaderList* list) noexcept;
 // The reader list into *names, a buffer of ours: one service call when it
 // fits, another at the size the service asked for when it did not (a reader
-// may come meanwhile, so a few rounds). On success *names holds the list as
-// the service gave it, trimmed to its length.
+// may come meanwhile: three rounds, then kScardInsufficientBuffer). On
+// success *names holds the list as the service gave it, trimmed to its length.
 uint32_t ListReaderNames(PcscContext context, std::vector<char>* names) noexcept;
 
 // One reader-state query: current state unknown, zero timeout.

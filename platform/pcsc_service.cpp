@@ -75,7 +75,7 @@ uint32_t ListReaders(PcscContext context, ServiceReaderList* list) noexcept {
 uint32_t ListReaderNames(PcscContext context, std::vector<char>* names) noexcept {
     // Room for a handful of readers; more asks once again.
     constexpr size_t kFirstGuess = 1024;
-    constexpr int kRounds = 4;
+    constexpr int kRounds = 3;
     try {
         if (names->size() < kFirstGuess) names->resize(kFirstGuess);
         uint32_t rc = kScardInsufficientBuffer;

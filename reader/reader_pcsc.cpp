@@ -252,6 +252,8 @@ uint32_t CReaderPCSC::ListUsableReaders(std::vector<char>* result) {
         result->assign(2, '\0');
         return QAV_OK;
     }
+    // Readers that kept coming through every round: the caller may try again.
+    if (rc == platform::kScardInsufficientBuffer) return QAV_E_BUFFER_TOO_SMALL;
     if (rc != QAV_OK) return rc;
 
     std::vector<const char*> names;
