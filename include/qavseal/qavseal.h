@@ -587,6 +587,7 @@ QAV_EXPORT uint32_t QAV_API QAV_Hash(QAV_HANDLE handle, uint32_t mode, uint32_t 
  * skip         [in]     1: no application selection.
  *
  * Returns QAV_OK; QAV_E_NULL_POINTER; QAV_E_BAD_LENGTH;
+ * QAV_E_ID_TOO_LARGE (a key reference above 255, which P2 cannot carry);
  * QAV_E_BUFFER_TOO_SMALL; QAV_E_UNEXPECTED_DATA (an answer of another
  * length).
  */
