@@ -262,7 +262,7 @@ public:
             (void)QAV_Initialize(0);
         }
         Require(!LibraryStarted(), "never stopped", "QAV_Finalize", rc);
-        Require(LiveHandles() == 0, "a card connection left open", "QAV_Finalize", 0);
+        Require(pcsc_.LiveHandles() == 0, "a card connection left open", "QAV_Finalize", 0);
         if (g_trace) {
             std::fprintf(stderr, "contexts: %d made, %d released, %zu open\n",
                          pcsc_.Count(Call::EstablishContext), pcsc_.Count(Call::ReleaseContext),
@@ -273,17 +273,6 @@ public:
     }
 
 private:
-    // Connections of a context the service still knows: those of a context
-    // gone with the service went with it.
-    size_t LiveHandles() const {
-        const std::lock_guard<std::recursive_mutex> lock(pcsc_.Lock());
-        return static_cast<size_t>(
-            std::count_if(pcsc_.handles.begin(), pcsc_.handles.end(), [&](const auto& entry) {
-                const auto context = pcsc_.contexts.find(entry.second.context);
-                return context != pcsc_.contexts.end() && context->second;
-            }));
-    }
-
     QAV_HANDLE Handle(uint8_t b) const {
         switch (b % 8) {
             case 4:

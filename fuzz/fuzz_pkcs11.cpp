@@ -196,22 +196,11 @@ public:
         Require(!initialized_, "never finalised", "C_Finalize", 0);
         Require(QAV_Finalize(0) == QAV_E_NOT_INITIALIZED, "library left started", "C_Finalize", 0);
         Require(pcsc_.OpenContexts() == 0, "a service context left open", "C_Finalize", 0);
-        Require(LiveHandles() == 0, "a card connection left open", "C_Finalize", 0);
+        Require(pcsc_.LiveHandles() == 0, "a card connection left open", "C_Finalize", 0);
         Require(pcsc_.OutstandingAllocations() == 0, "service memory kept", "C_Finalize", 0);
     }
 
 private:
-    // Connections of a context the service still knows: those of a context
-    // gone with the service went with it.
-    size_t LiveHandles() const {
-        const std::lock_guard<std::recursive_mutex> lock(pcsc_.Lock());
-        return static_cast<size_t>(
-            std::count_if(pcsc_.handles.begin(), pcsc_.handles.end(), [&](const auto& entry) {
-                const auto context = pcsc_.contexts.find(entry.second.context);
-                return context != pcsc_.contexts.end() && context->second;
-            }));
-    }
-
     // The promises every call keeps; updates what this run knows of the
     // module's state.
     CK_RV Check(const char* call, CK_RV rv) {

@@ -1,4 +1,6 @@
 // Hashing through OpenSSL's libcrypto (Linux).
+#include "hash_openssl.h"
+
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
@@ -16,9 +18,7 @@ struct Hasher::State {
     std::unique_ptr<EVP_MD_CTX, Free> ctx;
 };
 
-namespace {
-
-const EVP_MD* Digest(HashAlg alg) {
+const EVP_MD* OpenSslDigest(HashAlg alg) {
     switch (alg) {
         case HashAlg::Sha1:
             return EVP_sha1();
@@ -35,8 +35,6 @@ const EVP_MD* Digest(HashAlg alg) {
     }
     return nullptr;
 }
-
-}  // namespace
 
 size_t HashSize(HashAlg alg) {
     switch (alg) {
@@ -55,12 +53,13 @@ size_t HashSize(HashAlg alg) {
     return 0;
 }
 
-bool HashOnHost(HashAlg alg) { return Digest(alg) != nullptr; }
+bool HashOnHost(HashAlg alg) { return OpenSslDigest(alg) != nullptr; }
 
 Hasher::Hasher(HashAlg alg) : alg_(alg), state_(std::make_unique<State>()) {
     state_->ctx.reset(EVP_MD_CTX_new());
     if (!state_->ctx) Fail(CKR_HOST_MEMORY);
-    if (EVP_DigestInit_ex(state_->ctx.get(), Digest(alg), nullptr) != 1) Fail(CKR_FUNCTION_FAILED);
+    if (EVP_DigestInit_ex(state_->ctx.get(), OpenSslDigest(alg), nullptr) != 1)
+        Fail(CKR_FUNCTION_FAILED);
 }
 
 Hasher::~Hasher() = default;

@@ -24,8 +24,8 @@ Ctx Context(EVP_PKEY* key, bool encrypt, HashAlg hash, const Bytes* label) {
         return ctx;
     }
     EXPECT_EQ(EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_OAEP_PADDING), 1);
-    EXPECT_EQ(EVP_PKEY_CTX_set_rsa_oaep_md(ctx.get(), Md(hash)), 1);
-    EXPECT_EQ(EVP_PKEY_CTX_set_rsa_mgf1_md(ctx.get(), Md(hash)), 1);
+    EXPECT_EQ(EVP_PKEY_CTX_set_rsa_oaep_md(ctx.get(), OpenSslDigest(hash)), 1);
+    EXPECT_EQ(EVP_PKEY_CTX_set_rsa_mgf1_md(ctx.get(), OpenSslDigest(hash)), 1);
     if (!label->empty()) {
         // OpenSSL takes ownership of the label's copy.
         auto* copy = static_cast<unsigned char*>(OPENSSL_memdup(label->data(), label->size()));

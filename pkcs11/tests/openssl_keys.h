@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "hash.h"
+#include "hash_openssl.h"
 
 namespace qav::p11 {
 
@@ -17,23 +18,5 @@ struct FreeCtx {
 };
 using Pkey = std::unique_ptr<EVP_PKEY, FreePkey>;
 using Ctx = std::unique_ptr<EVP_PKEY_CTX, FreeCtx>;
-
-inline const EVP_MD* Md(HashAlg alg) {
-    switch (alg) {
-        case HashAlg::Sha1:
-            return EVP_sha1();
-        case HashAlg::Sha224:
-            return EVP_sha224();
-        case HashAlg::Sha256:
-            return EVP_sha256();
-        case HashAlg::Sha384:
-            return EVP_sha384();
-        case HashAlg::Sha512:
-            return EVP_sha512();
-        case HashAlg::Sm3:
-            return EVP_sm3();
-    }
-    return nullptr;
-}
 
 }  // namespace qav::p11

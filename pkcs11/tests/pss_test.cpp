@@ -29,8 +29,8 @@ bool VerifiesPss(EVP_PKEY* key, HashAlg hash, HashAlg mgf, int saltLength, const
     const Ctx ctx(EVP_PKEY_CTX_new(key, nullptr));
     return EVP_PKEY_verify_init(ctx.get()) == 1 &&
            EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PSS_PADDING) == 1 &&
-           EVP_PKEY_CTX_set_signature_md(ctx.get(), Md(hash)) == 1 &&
-           EVP_PKEY_CTX_set_rsa_mgf1_md(ctx.get(), Md(mgf)) == 1 &&
+           EVP_PKEY_CTX_set_signature_md(ctx.get(), OpenSslDigest(hash)) == 1 &&
+           EVP_PKEY_CTX_set_rsa_mgf1_md(ctx.get(), OpenSslDigest(mgf)) == 1 &&
            EVP_PKEY_CTX_set_rsa_pss_saltlen(ctx.get(), saltLength) == 1 &&
            EVP_PKEY_verify(ctx.get(), signature.data(), signature.size(), mHash.data(),
                            mHash.size()) == 1;

@@ -166,6 +166,15 @@ size_t FakePcsc::OpenContexts() const {
                                              [](const auto& entry) { return entry.second; }));
 }
 
+size_t FakePcsc::LiveHandles() const {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    return static_cast<size_t>(
+        std::count_if(handles.begin(), handles.end(), [&](const auto& entry) {
+            const auto context = contexts.find(entry.second.context);
+            return context != contexts.end() && context->second;
+        }));
+}
+
 size_t FakePcsc::OpenHandles() const {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     return handles.size();

@@ -81,6 +81,9 @@ public:
     size_t OutstandingAllocations() const;
     size_t OpenContexts() const;
     size_t OpenHandles() const;
+    // Connections of a context the service still knows: those of a context
+    // gone with the service went with it.
+    size_t LiveHandles() const;
     // Commands the service passed to a card, in order.
     std::vector<Bytes> SentCommands() const;
     // The readers of every state wait (a timeout above zero) in progress.
