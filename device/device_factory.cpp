@@ -101,7 +101,7 @@ uint32_t CDeviceFactory::RunListing(Work&& work, bool* recovered) {
         const std::lock_guard<std::mutex> lock(lock_);
         if (!started_) return QAV_E_NOT_INITIALIZED;
         lister = std::make_unique<CReaderPCSC>(*masterReader_);
-        lister->TakeRejectedFrom(*masterReader_);
+        lister->TakeListingMemoryFrom(*masterReader_);
     }
     const uint32_t rc = work(*lister);
     // A copy owns a context only when it made one in place of a lost one.

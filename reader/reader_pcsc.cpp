@@ -178,8 +178,9 @@ uint32_t CReaderPCSC::RecoverLostContext(bool reconnect) {
     return rc;
 }
 
-void CReaderPCSC::TakeRejectedFrom(const CReaderPCSC& master) {
+void CReaderPCSC::TakeListingMemoryFrom(const CReaderPCSC& master) {
     rejectedAtrs_ = master.rejectedAtrs_;
+    listedCards_ = master.listedCards_;
 }
 
 void CReaderPCSC::TakeListingResults(CReaderPCSC& lister) {
@@ -188,6 +189,8 @@ void CReaderPCSC::TakeListingResults(CReaderPCSC& lister) {
             rejectedAtrs_.push_back(block);
         }
     }
+    // Of two listings at once the later one's cards stand.
+    listedCards_ = lister.listedCards_;
     // The lister replaced the master's lost context: the master takes the
     // new one over, unless another listing already did, and the lister
     // takes the old one to release it when it goes.
@@ -276,15 +279,23 @@ uint32_t CReaderPCSC::ListUsableReaders(std::vector<char>* result) {
 
     result->clear();
     result->reserve(list.size() + 1);
-    std::optional<CardLookup> lookup;  // made at the first card
+    const std::shared_ptr<const ListedCards> listed = listedCards_;
+    std::vector<size_t> usableReaders;
+    bool sameCards = true;
+    std::optional<CardLookup> lookup;  // made at the first card not listed before
     for (size_t i = 0; i < names.size(); ++i) {
         const char* const name = names[i];
         platform::ReaderState& state = states[i];
         if (!together && QueryReaderState(name, &state) != QAV_OK) continue;
         if ((state.eventState & platform::kStatePresent) == 0) continue;
-        // Registered cards are known from memory: no connection, no command.
-        if (!lookup) lookup.emplace();
-        bool usable = lookup->Registered(state.atr.data(), state.atrLength);
+        const size_t at = usableReaders.size();
+        bool usable = listed && at < listed->size() && SameCard((*listed)[at], name, state);
+        if (!usable) {
+            sameCards = false;
+            // Registered cards are known from memory: no connection, no command.
+            if (!lookup) lookup.emplace();
+            usable = lookup->Registered(state.atr.data(), state.atrLength);
+        }
         if (!usable && !IsRejected(state)) {
             usable = Connect(name, 0) == QAV_OK;
             lookup.reset();  // the probe may have registered the card
@@ -293,10 +304,28 @@ uint32_t CReaderPCSC::ListUsableReaders(std::vector<char>* result) {
             // only a handle this probe made is given back.
             if (ownsCard_) Disconnect(0);
         }
-        if (usable) result->insert(result->end(), name, name + std::strlen(name) + 1);
+        if (!usable) continue;
+        usableReaders.push_back(i);
+        result->insert(result->end(), name, name + std::strlen(name) + 1);
     }
     result->push_back('\0');
+    if (!sameCards || !listed || listed->size() != usableReaders.size()) {
+        auto cards = std::make_shared<ListedCards>();
+        cards->reserve(usableReaders.size());
+        for (const size_t i : usableReaders) {
+            const platform::ReaderState& state = states[i];
+            cards->push_back({names[i], state.eventState >> 16, state.atrLength, state.atr});
+        }
+        listedCards_ = std::move(cards);
+    }
     return QAV_OK;
+}
+
+bool CReaderPCSC::SameCard(const ListedCard& listed, const char* readerName,
+                           const platform::ReaderState& state) noexcept {
+    return listed.insertions == state.eventState >> 16 && listed.atrLength == state.atrLength &&
+           std::memcmp(listed.atr.data(), state.atr.data(), state.atrLength) == 0 &&
+           listed.reader == readerName;
 }
 
 bool CReaderPCSC::IsRejected(const platform::ReaderState& state) const {

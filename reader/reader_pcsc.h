@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/pcsc.h"
@@ -51,11 +53,11 @@ public:
 
     // A listing runs on a copy of the master so that no lock is held while
     // it waits in the service: the copy starts from the master's rejected
-    // ATRs, and afterwards the master keeps what the copy learnt (rejected
-    // ATRs, and a context the copy had to establish after the old one was
-    // lost; the copy then holds the old one, to release when it goes). No
-    // service call is made.
-    void TakeRejectedFrom(const CReaderPCSC& master);
+    // ATRs and listed cards, and afterwards the master keeps what the copy
+    // learnt (those two, and a context the copy had to establish after the
+    // old one was lost; the copy then holds the old one, to release when it
+    // goes). No service call is made.
+    void TakeListingMemoryFrom(const CReaderPCSC& master);
     void TakeListingResults(CReaderPCSC& lister);
     // Forgets the context without releasing it (process exit: the service
     // client may already be gone).
@@ -110,6 +112,20 @@ private:
     // makes the kept ATR stale.
     uint32_t NoteCardAnswer(uint32_t rc) noexcept;
 
+    // A card the last listing found usable, by the service's count of its
+    // reader's insertions: the same count and ATR are the same card, still
+    // in its reader, so it is listed again without a look in the card
+    // database. A card taken out and put back is looked up afresh.
+    struct ListedCard {
+        std::string reader;
+        uint32_t insertions = 0;
+        uint32_t atrLength = 0;
+        AtrBlock atr{};
+    };
+    using ListedCards = std::vector<ListedCard>;
+    static bool SameCard(const ListedCard& listed, const char* readerName,
+                         const platform::ReaderState& state) noexcept;
+
     uint32_t ListUsableReaders(std::vector<char>* result);
     uint32_t ListAllReaders(std::vector<char>* result);
     bool IsRejected(const platform::ReaderState& state) const;
@@ -129,6 +145,8 @@ private:
     uint32_t attemptsLeft_ = kMaxAttempts;
     ReaderKind readerKind_ = ReaderKind::kGeneric;
     std::vector<AtrBlock> rejectedAtrs_;
+    // Shared with listing copies; replaced whole, never changed in place.
+    std::shared_ptr<const ListedCards> listedCards_;
     std::array<char, kReaderNameCapacity> readerName_{};
     ConnectionAtr connectionAtr_;
 };

@@ -1,6 +1,8 @@
 // Listing readers with a usable card: sizes, probes, rejected ATRs.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "qavseal/qavseal.h"
 #include "reader/card_database.h"
 #include "reader/reader_pcsc.h"
@@ -126,6 +128,45 @@ TEST_F(ReaderListingTest, RejectedAtrIsRememberedAndNotProbedAgain) {
     EXPECT_TRUE(List().empty());
     EXPECT_TRUE(twin->commands.empty());
 }
+
+#ifndef _WIN32
+// The card database only says which ATRs passed a probe: a card that stays in
+// its reader keeps its verdict, even when its entry goes (the store then
+// changes under the listing); taken out and put back, it is looked up again.
+// Each listing runs on a copy, as the factory's do.
+TEST_F(ReaderListingTest, ACardStillInItsReaderKeepsItsVerdictAcrossListingCopies) {
+    const auto listOnCopy = [&] {
+        CReaderPCSC lister(reader);
+        lister.TakeListingMemoryFrom(reader);
+        std::vector<char> names;
+        EXPECT_EQ(lister.ListReaderNames(&names, 1), 0u);
+        reader.TakeListingResults(lister);
+        return std::string(names.begin(), names.end());
+    };
+    RegisterAtr(kAtr);
+    pcsc.AddReader("ADM Seal A");
+    // Not a seal card: only its registration lists it.
+    const auto card = std::make_shared<fake::FixedCard>(kAtr, Bytes{0x6A, 0x82});
+    pcsc.InsertCard("ADM Seal A", card);
+    EXPECT_EQ(listOnCopy(), std::string("ADM Seal A\0\0", 12));
+
+    char entry[260];
+    CardEntryName(kAtr.data(), static_cast<uint32_t>(kAtr.size()), entry);
+    ASSERT_TRUE(std::filesystem::remove_all(
+        registry.StorePath(std::string(kCardDatabaseKey) + "\\" + entry)));
+    RegisterAtr(Bytes{0x3B, 0x7F});  // counts a change, so the store is read again
+    ASSERT_EQ(IsCardRegistered(kAtr.data(), 4), 0u);
+    EXPECT_EQ(listOnCopy(), std::string("ADM Seal A\0\0", 12));
+    EXPECT_EQ(pcsc.Count(Call::Connect), 0);
+
+    pcsc.RemoveCard("ADM Seal A");
+    EXPECT_EQ(listOnCopy(), std::string("\0", 1));
+    pcsc.InsertCard("ADM Seal A", card);
+    EXPECT_EQ(listOnCopy(), std::string("\0", 1));
+    EXPECT_EQ(pcsc.Count(Call::Connect), 1);
+    EXPECT_EQ(card->commands.size(), 1u);
+}
+#endif
 
 TEST_F(ReaderListingTest, DzyzReaderRegistersWithoutAnyCommand) {
     pcsc.AddReader("DZYZ Key 0");
