@@ -13,6 +13,13 @@ namespace bench {
 struct Baseline {
     std::string name;  // "" gives counters raw_us and ratio, "x" raw_x_us and ratio_x
     std::function<bool()> call;
+    // Timed after the comparison, in a loop of its own, against the first
+    // baseline: for calls that would change how the service answers the
+    // call after them (a command outside a transaction slows the next
+    // transaction down), so they cannot sit between the export and its
+    // baseline. Gives raw_x_us and raw_x_ref_us (the first baseline's
+    // median in that loop); no ratio.
+    bool apart = false;
 };
 
 // Runs once the comparison ended without error, to add counters.

@@ -40,7 +40,7 @@ void RegisterFamily(Lines& lines, const std::string& name, const std::string& la
         for (const RecordedCommand& step : *commands) {
             if (step.kind == RecordedCommand::Kind::kCommand) bare->push_back(step);
         }
-        baselines.push_back({"untransacted", [&raw, bare] { return raw.Replay(*bare); }});
+        baselines.push_back({"untransacted", [&raw, bare] { return raw.Replay(*bare); }, true});
     }
     RegisterComparison(
         benchmark, std::move(call), std::move(baselines),
@@ -49,8 +49,8 @@ void RegisterFamily(Lines& lines, const std::string& name, const std::string& la
             state.counters["status_queries"] = static_cast<double>(calls.statusQueries);
             state.counters["transactions"] = static_cast<double>(calls.transactions);
             if (transacted) {
-                state.counters["transaction_us"] =
-                    state.counters["raw_us"].value - state.counters["raw_untransacted_us"].value;
+                state.counters["transaction_us"] = state.counters["raw_untransacted_ref_us"].value -
+                                                   state.counters["raw_untransacted_us"].value;
             }
         });
     lines.push_back({benchmark,
