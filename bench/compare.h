@@ -28,8 +28,12 @@ using AfterCompare = std::function<void(benchmark::State&)>;
 // The benchmark's own time is the export's mean; the counters are medians
 // per call (qav_us, raw_us, ratio = export over raw), which a process
 // preempted now and then on a busy machine does not drag along.
+// minSeconds: the export's time to gather at least, when a call is long
+// enough that the default would give too few calls for a steady median (not
+// in the brief mode).
 void RegisterComparison(const std::string& name, std::function<bool()> library,
-                        std::vector<Baseline> baselines, AfterCompare after = nullptr);
+                        std::vector<Baseline> baselines, AfterCompare after = nullptr,
+                        double minSeconds = 0);
 
 // A measurement that times itself: run once, never repeated, its figures in
 // counters.

@@ -32,7 +32,9 @@ std::optional<Bytes> OaepDecode(HashAlg hash, HashAlg mgfHash, const Bytes& labe
     Bytes seed = Mgf1(mgfHash, db.data(), db.size(), hLength);
     const WipeOnExit wipeSeed(seed);
     for (size_t i = 0; i < hLength; ++i) seed[i] ^= maskedSeed[i];
-    const Bytes dbMask = Mgf1(mgfHash, seed.data(), seed.size(), dbLength);
+    // The mask with the public masked block gives the plaintext back.
+    Bytes dbMask = Mgf1(mgfHash, seed.data(), seed.size(), dbLength);
+    const WipeOnExit wipeMask(dbMask);
     for (size_t i = 0; i < dbLength; ++i) db[i] ^= dbMask[i];
 
     size_t good = EqualMask(block[0], 0);
