@@ -36,6 +36,10 @@ struct Key {
     std::string control;  // the FIFO that plugs and unplugs the card
     std::unique_ptr<Device> device;
     std::unique_ptr<RawCard> raw;
+    // Key 0 only: a second raw connection, replaying the same commands as a
+    // control. How far it lands from the first is how far two sides doing
+    // exactly the same thing drift apart in this run.
+    std::unique_ptr<RawCard> rawControl;
 };
 
 struct Setup {

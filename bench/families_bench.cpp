@@ -29,7 +29,7 @@ Lines RegisterFamilies(const Setup& setup) {
     const std::array<uint8_t, 32> hash{};
 
     const auto family = [&](const char* name, const char* label, std::function<bool()> call) {
-        RegisterFamily(lines, name, label, raw, std::move(call));
+        RegisterFamily(lines, name, label, raw, *key.rawControl, std::move(call));
     };
     family("Transmit", "QAV_Transmit", [device, buffer] {
         uint32_t length = 256;

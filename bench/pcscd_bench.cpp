@@ -105,6 +105,7 @@ int Run(int argc, char** argv) {
         }
         key.raw = std::make_unique<bench::RawCard>(key.reader);
     }
+    setup.keys.front().rawControl = std::make_unique<bench::RawCard>(setup.keys.front().reader);
 
     bench::Lines lines;
     if (keys == 1) {
