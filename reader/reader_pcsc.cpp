@@ -1,6 +1,7 @@
 #include "reader/reader_pcsc.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <optional>
 
@@ -19,6 +20,9 @@ constexpr uint32_t kProbeResponseCapacity = 255;
 // No card answers more than an extended APDU's worth; a larger capacity
 // from the caller is not worth allocating for.
 constexpr uint32_t kMaxResponseData = 65536;
+// A short answer's largest: 256 data bytes and the status word, with room
+// to spare.
+constexpr size_t kInlineAnswer = 264;
 
 bool StartsWith(const char* text, const char* prefix) {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
@@ -441,20 +445,27 @@ uint32_t CReaderPCSC::Transmit(const uint8_t* command, uint32_t commandLength, u
     }
     const Operation operation(*this);
     const uint32_t capacity = response != nullptr ? std::min(*responseLength, kMaxResponseData) : 0;
-    std::vector<uint8_t> received(capacity + 2u, 0);
-    // Answers may carry key material; nothing stays behind in freed memory.
-    const platform::WipeOnExit wipe(received);
+    // A short answer, the usual one, lands on the stack: no allocation per
+    // command. Zeroed all the same: a service that claims more bytes than
+    // it wrote must not hand out what an earlier call left on the stack.
+    std::array<uint8_t, kInlineAnswer> inlineAnswer{};
+    std::vector<uint8_t> longAnswer;
+    if (capacity + 2u > inlineAnswer.size()) longAnswer.resize(capacity + 2u);
+    uint8_t* const received = longAnswer.empty() ? inlineAnswer.data() : longAnswer.data();
+    const uint32_t room = capacity + 2u;
+    // Answers may carry key material; nothing stays behind.
+    const platform::WipeOnExit wipe(received, room);
     uint32_t receivedLength = 0;
     const auto exchange = [&] {
-        receivedLength = static_cast<uint32_t>(received.size());
-        return platform::Transmit(cardHandle_, activeProtocol_, command, commandLength,
-                                  received.data(), &receivedLength);
+        receivedLength = room;
+        return platform::Transmit(cardHandle_, activeProtocol_, command, commandLength, received,
+                                  &receivedLength);
     };
     const uint32_t rc = MayResend() ? RetryReconnecting(exchange) : SendOnce(exchange);
     NoteCommandSent();
     if (rc != QAV_OK) return rc;
     // Untrusted answer: without a status word there is nothing to report.
-    if (receivedLength < 2 || receivedLength > received.size()) return QAV_E_UNEXPECTED_DATA;
+    if (receivedLength < 2 || receivedLength > room) return QAV_E_UNEXPECTED_DATA;
 
     const uint32_t dataLength = receivedLength - 2;
     *statusWord = static_cast<uint32_t>(received[dataLength]) << 8 | received[dataLength + 1];
@@ -466,7 +477,7 @@ uint32_t CReaderPCSC::Transmit(const uint8_t* command, uint32_t commandLength, u
         *responseLength = dataLength;
         return QAV_E_BUFFER_TOO_SMALL;
     }
-    std::memcpy(response, received.data(), dataLength);
+    std::memcpy(response, received, dataLength);
     *responseLength = dataLength;
     return QAV_OK;
 }
