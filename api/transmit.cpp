@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "card/common/card.h"
 #include "platform/secure_memory.h"
@@ -22,8 +21,8 @@ constexpr uint32_t kFirstPieceRoom = 256;
 uint32_t TransmitRaw(CDevice& device, const uint8_t* command, uint32_t commandLength,
                      uint8_t* response, uint32_t* responseLength, uint32_t* statusWord) {
     const uint32_t capacity = response != nullptr ? *responseLength : 0;
-    std::vector<uint8_t> answer(std::clamp(capacity, kFirstPieceRoom, CCard::kMaxAnswerLength));
-    const platform::WipeOnExit wipe(answer);
+    platform::WipedBytes answer;
+    answer.Reset(std::clamp(capacity, kFirstPieceRoom, CCard::kMaxAnswerLength));
     uint32_t received = static_cast<uint32_t>(answer.size());
     if (const uint32_t rc = device.reader->Transmit(command, commandLength, answer.data(),
                                                     &received, statusWord, 0)) {

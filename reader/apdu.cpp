@@ -2,19 +2,11 @@
 
 #include <algorithm>
 
-#include "platform/secure_memory.h"
-
 namespace qav {
 
 namespace {
 
 constexpr uint32_t kFullShortAnswer = 256;
-
-void WipeAndRelease(std::vector<uint8_t>& bytes) noexcept {
-    platform::SecureWipe(bytes.data(), bytes.capacity());
-    bytes.clear();
-    bytes.shrink_to_fit();
-}
 
 // Writes the low `width` bytes of value big-endian.
 uint8_t* PutBigEndian(uint8_t* at, uint32_t value, uint32_t width) noexcept {
@@ -52,10 +44,7 @@ CApdu CApdu::WithDataExpecting(const CApduFormat* format, ApduHeader header, con
     return CApdu(format, header, data, length, le);
 }
 
-void CApdu::SetData(const uint8_t* bytes, uint32_t length) {
-    WipeAndRelease(data_);
-    if (bytes != nullptr && length != 0) data_.assign(bytes, bytes + length);
-}
+void CApdu::SetData(const uint8_t* bytes, uint32_t length) { data_.Assign(bytes, length); }
 
 void CApdu::Build() {
     const CApduFormat defaults;
@@ -67,8 +56,7 @@ void CApdu::Build() {
 
     const size_t length =
         size_t{format.headerOffset} + data_.size() + 4 + (hasLc ? width : 0) + (sendLe ? width : 0);
-    WipeAndRelease(command_);
-    command_.assign(length, 0);
+    command_.Reset(length);
 
     uint8_t* at = command_.data() + format.headerOffset;
     *at++ = cla;
@@ -77,7 +65,7 @@ void CApdu::Build() {
     *at++ = p2;
     if (hasLc) at = PutBigEndian(at, lc, width);
     // Data goes out even without Lc: some commands carry their length inside.
-    at = std::copy(data_.begin(), data_.end(), at);
+    at = std::copy_n(data_.data(), data_.size(), at);
     if (sendLe) PutBigEndian(at, le, width);
 
     // A short Le of 00 lets the card send 256 bytes, one more than the
@@ -87,15 +75,14 @@ void CApdu::Build() {
     const bool fullShortAnswer = le == 0 && width == 1;
     const uint32_t room = fullShortAnswer ? std::max(format.responseCapacity, kFullShortAnswer)
                                           : format.responseCapacity;
-    WipeAndRelease(response_);
-    response_.assign(room, 0);
+    response_.Reset(room);
     responseLength_ = room;
 }
 
 void CApdu::Clear() noexcept {
-    WipeAndRelease(command_);
-    WipeAndRelease(data_);
-    WipeAndRelease(response_);
+    command_.Release();
+    data_.Release();
+    response_.Release();
     responseLength_ = 0;
     statusWord_ = 0;
 }

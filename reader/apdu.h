@@ -3,8 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
+#include "platform/secure_memory.h"
 #include "reader/apdu_format.h"
 
 namespace qav {
@@ -70,7 +70,7 @@ public:
     uint32_t* ResponseLengthAddress() noexcept { return &responseLength_; }
     // The answer's block itself, for an exchange that gathers a long answer
     // and grows it; ResponseLength stays the count of bytes received.
-    std::vector<uint8_t>& ResponseBuffer() noexcept { return response_; }
+    platform::WipedBytes& ResponseBuffer() noexcept { return response_; }
     uint32_t StatusWord() const noexcept { return statusWord_; }
     uint32_t* StatusWordAddress() noexcept { return &statusWord_; }
 
@@ -79,9 +79,9 @@ private:
           uint32_t expected);
 
     const CApduFormat* format_;
-    std::vector<uint8_t> command_;
-    std::vector<uint8_t> data_;
-    std::vector<uint8_t> response_;
+    platform::WipedBytes command_;
+    platform::WipedBytes data_;
+    platform::WipedBytes response_;
     uint32_t responseLength_ = 0;
     uint32_t statusWord_ = 0;
 };

@@ -40,10 +40,11 @@ uint32_t SendPlainPiece(CCard& card, uint32_t position, const uint8_t* piece, ui
 uint32_t SendSecuredPiece(CCard& card, const ChallengeSource& challenge, const BinaryWrite& write,
                           uint32_t position, const uint8_t* piece, uint32_t length) {
     // Plaintext: the piece's length, then the piece.
-    std::vector<uint8_t> plain(size_t{length} + 1);
+    std::vector<uint8_t> plain;
     const platform::WipeOnExit wipePlain(plain);
-    plain[0] = static_cast<uint8_t>(length);
-    std::copy_n(piece, length, plain.begin() + 1);
+    plain.reserve(size_t{length} + 1);
+    plain.push_back(static_cast<uint8_t>(length));
+    plain.insert(plain.end(), piece, piece + length);
 
     CApdu apdu(card.Format());
     apdu.SetHeader(AtPosition(kSecuredUpdateBinaryHeader, position));

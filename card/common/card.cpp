@@ -53,15 +53,12 @@ namespace {
 
 constexpr uint32_t kLongestPiece = 256;
 
-// Room for `needed` bytes, keeping the first `kept`. A new block rather than
-// a resize, so the old one is wiped: answers may carry key material.
-void MakeRoom(std::vector<uint8_t>* buffer, uint32_t kept, size_t needed) {
+// Room for `needed` bytes, keeping the first `kept`; doubling keeps a long
+// chain from copying every piece again.
+void MakeRoom(platform::WipedBytes* buffer, uint32_t kept, size_t needed) {
     if (buffer->size() >= needed) return;
-    std::vector<uint8_t> grown(
-        std::max(needed, std::min(buffer->size() * 2, size_t{CCard::kMaxAnswerLength})));
-    std::copy_n(buffer->begin(), std::min<size_t>(kept, buffer->size()), grown.begin());
-    platform::SecureWipe(buffer->data(), buffer->size());
-    buffer->swap(grown);
+    buffer->Grow(std::max(needed, std::min(buffer->size() * 2, size_t{CCard::kMaxAnswerLength})),
+                 kept);
 }
 
 }  // namespace
@@ -71,7 +68,7 @@ void MakeRoom(std::vector<uint8_t>* buffer, uint32_t kept, size_t needed) {
 // and rounds. Fetching a single piece into the start of the buffer would lose
 // that data and stop at a second 61xx, cutting RSA-2048 keys and long SM2
 // ciphertexts short.
-uint32_t CCard::FetchRest(uint32_t* statusWord, std::vector<uint8_t>* buffer, uint32_t* length) {
+uint32_t CCard::FetchRest(uint32_t* statusWord, platform::WipedBytes* buffer, uint32_t* length) {
     if (statusWord == nullptr || buffer == nullptr || length == nullptr) {
         return QAV_E_NULL_POINTER;
     }
