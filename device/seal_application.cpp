@@ -7,7 +7,6 @@
 
 #include "card/common/binary_transfer.h"
 #include "card/seal/card_seal.h"
-#include "reader/reader_pcsc.h"
 
 namespace qav {
 namespace {
@@ -54,16 +53,10 @@ uint32_t SelectByName(CCardSeal& card) {
                            &length, 0);
 }
 
-// The reader's own name, as its last Connect stored it.
-const char* ReaderNameOf(const CDevice& device) {
-    const auto* pcsc = dynamic_cast<const CReaderPCSC*>(device.reader.get());
-    return pcsc != nullptr ? pcsc->ReaderName() : nullptr;
-}
-
 }  // namespace
 
 CCardSeal* SealCardOf(const CDevice& device) noexcept {
-    return dynamic_cast<CCardSeal*>(device.card.get());
+    return device.card ? device.card->AsSealCard() : nullptr;
 }
 
 uint32_t SelectSealApplication(const CDevice& device, uint32_t byNameOnly, uint32_t skip) {
@@ -73,8 +66,8 @@ uint32_t SelectSealApplication(const CDevice& device, uint32_t byNameOnly, uint3
 
     std::array<uint8_t, kAtrBufferSize> atr{};
     uint32_t atrLength = kAtrBufferSize;
-    if (const uint32_t rc =
-            device.reader->GetReaderATR(ReaderNameOf(device), atr.data(), &atrLength, 0)) {
+    if (const uint32_t rc = device.reader->GetReaderATR(device.reader->ConnectedName(), atr.data(),
+                                                        &atrLength, 0)) {
         return rc;
     }
     if (IsKnownAtr(atr.data(), atrLength)) return QAV_OK;

@@ -36,6 +36,10 @@ public:
     virtual uint32_t BeginTransaction(uint32_t reserved1, uint32_t reserved2) = 0;
     virtual uint32_t EndTransaction(uint32_t reserved) = 0;
 
+    // The reader's own name as the last Connect stored it; null for a variant
+    // that keeps none. Virtual rather than a cast: it is asked on every export.
+    virtual const char* ConnectedName() const noexcept { return nullptr; }
+
     // The protocol Connect negotiated; T=1 lets a command with data carry Le.
     uint32_t ActiveProtocol() const { return activeProtocol_; }
 

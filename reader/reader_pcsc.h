@@ -49,6 +49,7 @@ public:
     ReaderKind Kind() const noexcept { return readerKind_; }
     bool OwnsContext() const noexcept { return ownsContext_; }
     const char* ReaderName() const noexcept { return readerName_.data(); }
+    const char* ConnectedName() const noexcept override { return ReaderName(); }
     size_t RejectedAtrCount() const noexcept { return rejectedAtrs_.size(); }
 
     // A listing runs on a copy of the master so that no lock is held while

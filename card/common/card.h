@@ -4,13 +4,14 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "reader/apdu.h"
 #include "reader/apdu_format.h"
 #include "reader/reader.h"
 
 namespace qav {
+
+class CCardSeal;
 
 class CCard {
 public:
@@ -33,6 +34,9 @@ public:
     CCard(const CCard&) = delete;
     CCard& operator=(const CCard&) = delete;
 
+    // The seal card this is, or null; every export asks, so no cast.
+    virtual CCardSeal* AsSealCard() noexcept { return nullptr; }
+
     // Position 0. Fetches one piece of the pending answer. 9000 and a 61xx
     // announcing a further piece give 0 with the status word stored; any
     // other status comes back as the bare 16-bit word, not as 0xE018xxxx.
@@ -48,7 +52,7 @@ public:
     // while the card announces more. buffer holds *length bytes of answer so
     // far (data sent along with the 61xx included); every piece is appended
     // behind them, the buffer growing as needed (old blocks wiped).
-    uint32_t FetchRest(uint32_t* statusWord, std::vector<uint8_t>* buffer, uint32_t* length);
+    uint32_t FetchRest(uint32_t* statusWord, platform::WipedBytes* buffer, uint32_t* length);
 
     CReader* Reader() const noexcept { return reader_; }
     const CApduFormat* Format() const noexcept { return format_.get(); }

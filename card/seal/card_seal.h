@@ -23,6 +23,8 @@ class CCardSeal : public CCardKeyCommands {
 public:
     explicit CCardSeal(CReader* reader) : CCardKeyCommands(reader) {}
 
+    CCardSeal* AsSealCard() noexcept override { return this; }
+
     // 0
     uint32_t GetResponse(uint32_t* statusWord, uint8_t* response,
                          uint32_t* responseLength) override;
