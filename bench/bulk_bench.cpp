@@ -21,8 +21,6 @@ constexpr uint32_t kBulkLength = 0xFFFF;
 // Short commands: Le 00 asks for 256 bytes, Lc carries at most 255.
 constexpr uint32_t kLargestRead = 256;
 constexpr uint32_t kLargestWrite = 255;
-// A call takes some 30 ms: the default time gives too few for a steady median.
-constexpr double kLongCallSeconds = 2.0;
 
 Bytes Select(uint32_t fid) {
     return {

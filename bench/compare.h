@@ -25,6 +25,10 @@ struct Baseline {
 // Runs once the comparison ended without error, to add counters.
 using AfterCompare = std::function<void(benchmark::State&)>;
 
+// The time a long call (some 30 ms or more) gathers samples for; the default
+// gives it too few calls for a steady median.
+inline constexpr double kLongCallSeconds = 2.0;
+
 // The benchmark's own time is the export's mean; the counters are medians
 // per call (qav_us, raw_us, ratio = export over raw), which a process
 // preempted now and then on a busy machine does not drag along.

@@ -12,7 +12,6 @@ namespace {
 // A family this long (a picture: some 85 commands) gets a few dozen calls in
 // the default time, and its median moved by 2-3 % from run to run.
 constexpr size_t kManyCommands = 10;
-constexpr double kLongCallSeconds = 2.0;
 
 }  // namespace
 

@@ -313,7 +313,8 @@ uint32_t CReaderPCSC::ListUsableReaders(std::vector<char>* result) {
         result->insert(result->end(), name, name + std::strlen(name) + 1);
     }
     result->push_back('\0');
-    if (!sameCards || !listed || listed->size() != usableReaders.size()) {
+    // No memory and no card is the same as an empty memory: nothing to make.
+    if (!sameCards || (listed ? listed->size() : 0) != usableReaders.size()) {
         auto cards = std::make_shared<ListedCards>();
         cards->reserve(usableReaders.size());
         for (const size_t i : usableReaders) {
