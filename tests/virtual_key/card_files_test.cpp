@@ -160,7 +160,7 @@ TEST_F(KeyCardTest, LengthQueryTakesAFullAnswerOrTheLeTheKeyAsksFor) {
     }
 }
 
-TEST_F(KeyCardTest, ContainersAreFoundInTheKeysTableByExactName) {
+TEST_F(KeyCardTest, ContainersAreFoundInTheKeysTableByExactNameAndListed) {
     InsertAndOpen();
     const Bytes image = ImageFile(DefaultImage(), kContainerTableFile);
     uint32_t size = 0;
@@ -183,6 +183,29 @@ TEST_F(KeyCardTest, ContainersAreFoundInTheKeysTableByExactName) {
         index = 9;
         EXPECT_EQ(FindContainer(Device(handle), name, &none, &index), QAV_E_NO_CONTAINER) << name;
         EXPECT_EQ(index, 9u);
+    }
+
+    // Through the exports: the names in the table's order, and each key as
+    // its public-key file holds it (an RSA-2048 key is no export's to give).
+    char** names = nullptr;
+    uint32_t count = 0;
+    ASSERT_EQ(QAV_GetContainerList(handle, &names, &count, 0), QAV_OK);
+    EXPECT_EQ(
+        std::vector<std::string>(names, names + count),
+        (std::vector<std::string>{"QAV-SM2-Seal", "QAV-RSA1024", "QAV-RSA2048", "QAV-SM2-Spare"}));
+    for (const auto& [name, file] :
+         {std::pair{"QAV-SM2-Seal", 0x2201}, {"QAV-RSA1024", 0x2202}, {"QAV-RSA2048", 0x2203}}) {
+        Bytes exported(300), block(64);
+        auto keyLength = static_cast<uint32_t>(exported.size());
+        auto blockLength = static_cast<uint32_t>(block.size());
+        const uint32_t rc = QAV_ExportPublicKey(handle, 0, name, 0, exported.data(), &keyLength,
+                                                block.data(), &blockLength, 0);
+        exported.resize(keyLength);
+        EXPECT_EQ(rc, file == 0x2203 ? QAV_E_BAD_ALGORITHM : QAV_OK) << name;
+        if (rc == QAV_OK) {
+            EXPECT_EQ(ToHex(exported),
+                      ToHex(ImageFile(DefaultImage(), static_cast<uint16_t>(file))));
+        }
     }
 
     // A count of 3 hides the fourth record although 0FFF still holds it.

@@ -180,11 +180,16 @@ TEST_F(KeyExportsTest, FileStatesFollowWhatTheKeyHolds) {
     EXPECT_EQ(State(handle, 2), 1u);
 }
 
-TEST_F(KeyExportsTest, PaymentStateNamesTheFirstApplicationTheKeyHas) {
+TEST_F(KeyExportsTest, PaymentStateAndCardNumberComeFromTheFirstApplicationTheKeyHas) {
     Insert();
     QAV_HANDLE handle = Open();
     EXPECT_EQ(State(handle, 4), 1u);
     EXPECT_EQ(Sent(), (Commands{kPaymentDirectory1, kPaymentApp1}));
+    // Its first record holds the card number.
+    char number[17];
+    uint32_t length = sizeof number;
+    EXPECT_EQ(QAV_GetCardNumber(handle, number, &length, 0), QAV_OK);
+    EXPECT_STREQ(number, "6225880012345678");
 
     vcard::Options needsLe;
     needsLe.paymentNeedsLe = true;
