@@ -373,98 +373,6 @@ TEST_F(ModuleObjects, ObjectsAnswerFromMemoryAndPrivateKeysNeedTheLogin) {
 
 using ModuleCrypto = ModuleTest;
 
-TEST_F(ModuleCrypto, RsaSignaturesVerifyAgainstTheCertificate) {
-    const CK_SESSION_HANDLE session = Open();
-    const Bytes cert =
-        Attribute(session, Find(session, CKO_CERTIFICATE, "QAV-RSA1024").at(0), CKA_VALUE);
-    const auto keys = [&] {
-        EXPECT_EQ(Login(session), CKR_OK);
-        return Find(session, CKO_PRIVATE_KEY, "QAV-RSA1024");
-    }();
-    ASSERT_EQ(keys.size(), 1u);
-    const struct {
-        CK_MECHANISM_TYPE mechanism;
-        const char* digest;
-    } cases[] = {{CKM_SHA1_RSA_PKCS, "SHA1"},
-                 {CKM_SHA224_RSA_PKCS, "SHA224"},
-                 {CKM_SHA256_RSA_PKCS, "SHA256"},
-                 {CKM_SHA384_RSA_PKCS, "SHA384"},
-                 {CKM_SHA512_RSA_PKCS, "SHA512"}};
-    for (const auto& c : cases) {
-        Bytes signature;
-        ASSERT_EQ(Sign(session, c.mechanism, keys[0], kData, &signature), CKR_OK) << c.digest;
-        EXPECT_EQ(signature.size(), 128u);
-        EXPECT_TRUE(VerifiesRsa(cert, c.digest, kData, signature)) << c.digest;
-    }
-
-    // Multi-part gives the same signature (PKCS #1 v1.5 is deterministic).
-    Bytes whole;
-    ASSERT_EQ(Sign(session, CKM_SHA256_RSA_PKCS, keys[0], kData, &whole), CKR_OK);
-    CK_MECHANISM m{CKM_SHA256_RSA_PKCS, nullptr, 0};
-    ASSERT_EQ(p11->C_SignInit(session, &m, keys[0]), CKR_OK);
-    EXPECT_EQ(p11->C_SignInit(session, &m, keys[0]), CKR_OPERATION_ACTIVE);
-    Bytes data = kData;
-    ASSERT_EQ(p11->C_SignUpdate(session, data.data(), 3), CKR_OK);
-    ASSERT_EQ(p11->C_SignUpdate(session, data.data() + 3, data.size() - 3), CKR_OK);
-    Bytes parts(16);
-    CK_ULONG length = parts.size();
-    ASSERT_EQ(p11->C_SignFinal(session, parts.data(), &length), CKR_BUFFER_TOO_SMALL);
-    EXPECT_EQ(length, 128u);
-    parts.resize(length);
-    ASSERT_EQ(p11->C_SignFinal(session, parts.data(), &length), CKR_OK);
-    EXPECT_EQ(parts, whole);
-    EXPECT_EQ(p11->C_SignFinal(session, parts.data(), &length), CKR_OPERATION_NOT_INITIALIZED);
-
-    // Wrong mechanisms and keys.
-    Bytes signature;
-    EXPECT_EQ(Sign(session, CKM_QAV_SM2, keys[0], kData, &signature), CKR_KEY_TYPE_INCONSISTENT);
-    EXPECT_EQ(Sign(session, CKM_SHA256, keys[0], kData, &signature), CKR_MECHANISM_INVALID);
-    EXPECT_EQ(Sign(session, CKM_RSA_PKCS, keys[0], Bytes(118, 1), &signature), CKR_DATA_LEN_RANGE);
-}
-
-TEST_F(ModuleCrypto, RsaDecryptsWhatTheCertificatesKeyEncrypted) {
-    const CK_SESSION_HANDLE session = Open();
-    const Bytes cert =
-        Attribute(session, Find(session, CKO_CERTIFICATE, "QAV-RSA1024").at(0), CKA_VALUE);
-    ASSERT_EQ(Login(session), CKR_OK);
-    const auto keys = Find(session, CKO_PRIVATE_KEY, "QAV-RSA1024");
-    ASSERT_EQ(keys.size(), 1u);
-
-    const unsigned char* p = cert.data();
-    X509* x = d2i_X509(nullptr, &p, static_cast<long>(cert.size()));
-    ASSERT_NE(x, nullptr);
-    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(X509_get0_pubkey(x), nullptr);
-    ASSERT_EQ(EVP_PKEY_encrypt_init(ctx), 1);
-    ASSERT_EQ(EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING), 1);
-    Bytes secret{'k', 'e', 'y'};
-    Bytes encrypted(128);
-    size_t encryptedLength = encrypted.size();
-    ASSERT_EQ(
-        EVP_PKEY_encrypt(ctx, encrypted.data(), &encryptedLength, secret.data(), secret.size()), 1);
-    EVP_PKEY_CTX_free(ctx);
-    X509_free(x);
-
-    CK_MECHANISM m{CKM_RSA_PKCS, nullptr, 0};
-    ASSERT_EQ(p11->C_DecryptInit(session, &m, keys[0]), CKR_OK);
-    CK_ULONG length = 0;
-    ASSERT_EQ(p11->C_Decrypt(session, encrypted.data(), encrypted.size(), nullptr, &length),
-              CKR_OK);
-    EXPECT_EQ(length, 128u);
-    Bytes tiny(2);
-    length = tiny.size();
-    ASSERT_EQ(p11->C_Decrypt(session, encrypted.data(), encrypted.size(), tiny.data(), &length),
-              CKR_BUFFER_TOO_SMALL);
-    EXPECT_EQ(length, 3u);
-    Bytes plain(length);
-    ASSERT_EQ(p11->C_Decrypt(session, encrypted.data(), encrypted.size(), plain.data(), &length),
-              CKR_OK);
-    EXPECT_EQ(plain, secret);
-
-    ASSERT_EQ(p11->C_DecryptInit(session, &m, keys[0]), CKR_OK);
-    EXPECT_EQ(p11->C_Decrypt(session, encrypted.data(), 127, plain.data(), &length),
-              CKR_ENCRYPTED_DATA_LEN_RANGE);
-}
-
 TEST_F(ModuleCrypto, Sm2SignaturesVerifyWithTheDefaultIdentifier) {
     const CK_SESSION_HANDLE session = Open();
     const Bytes cert =
@@ -506,7 +414,7 @@ TEST_F(ModuleCrypto, DigestsRandomAndTheRest) {
     EXPECT_EQ(p11->C_EncryptInit(session + 100, &enc, 1), CKR_SESSION_HANDLE_INVALID);
 }
 
-// The certificate's public key, for OpenSSL's side of the raw RSA mechanisms.
+// The certificate's public key, for OpenSSL's side of the RSA mechanisms.
 class CertKey {
 public:
     explicit CertKey(const Bytes& der) {
@@ -517,12 +425,12 @@ public:
     CertKey(const CertKey&) = delete;
     CertKey& operator=(const CertKey&) = delete;
 
-    // Raw public operation (no padding), or OAEP encryption with this hash and label.
-    Bytes Encrypt(const Bytes& data, const EVP_MD* oaep = nullptr, const Bytes& label = {}) const {
+    // Public operation with this padding; OAEP with this hash and label.
+    Bytes Encrypt(const Bytes& data, int padding = RSA_NO_PADDING, const EVP_MD* oaep = nullptr,
+                  const Bytes& label = {}) const {
         EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(X509_get0_pubkey(cert_), nullptr);
         EXPECT_EQ(EVP_PKEY_encrypt_init(ctx), 1);
-        EXPECT_EQ(EVP_PKEY_CTX_set_rsa_padding(ctx, oaep ? RSA_PKCS1_OAEP_PADDING : RSA_NO_PADDING),
-                  1);
+        EXPECT_EQ(EVP_PKEY_CTX_set_rsa_padding(ctx, padding), 1);
         if (oaep != nullptr) {
             EXPECT_EQ(EVP_PKEY_CTX_set_rsa_oaep_md(ctx, oaep), 1);
             EXPECT_EQ(EVP_PKEY_CTX_set_rsa_mgf1_md(ctx, oaep), 1);
@@ -559,14 +467,16 @@ private:
     X509* cert_ = nullptr;
 };
 
-class ModuleRawRsa : public ModuleTest {
+// A session logged in, the RSA-1024 container's private key and certificate.
+class ModuleRsa : public ModuleTest {
 protected:
     void SetUp() override {
         ModuleTest::SetUp();
         session = Open();
         const auto certs = Find(session, CKO_CERTIFICATE, "QAV-RSA1024");
         ASSERT_EQ(certs.size(), 1u);
-        cert = std::make_unique<CertKey>(Attribute(session, certs[0], CKA_VALUE));
+        certificate = Attribute(session, certs[0], CKA_VALUE);
+        cert = std::make_unique<CertKey>(certificate);
         ASSERT_EQ(Login(session), CKR_OK);
         const auto keys = Find(session, CKO_PRIVATE_KEY, "QAV-RSA1024");
         ASSERT_EQ(keys.size(), 1u);
@@ -597,10 +507,77 @@ protected:
 
     CK_SESSION_HANDLE session = 0;
     CK_OBJECT_HANDLE priv = 0;
+    Bytes certificate;
     std::unique_ptr<CertKey> cert;
 };
 
-TEST_F(ModuleRawRsa, PssSignaturesVerifyWithFreshSaltSingleAndMultiPart) {
+TEST_F(ModuleRsa, Pkcs1SignaturesVerifyAgainstTheCertificate) {
+    const struct {
+        CK_MECHANISM_TYPE mechanism;
+        const char* digest;
+    } cases[] = {{CKM_SHA1_RSA_PKCS, "SHA1"},
+                 {CKM_SHA224_RSA_PKCS, "SHA224"},
+                 {CKM_SHA256_RSA_PKCS, "SHA256"},
+                 {CKM_SHA384_RSA_PKCS, "SHA384"},
+                 {CKM_SHA512_RSA_PKCS, "SHA512"}};
+    for (const auto& c : cases) {
+        Bytes signature;
+        ASSERT_EQ(Sign(session, c.mechanism, priv, kData, &signature), CKR_OK) << c.digest;
+        EXPECT_EQ(signature.size(), 128u);
+        EXPECT_TRUE(VerifiesRsa(certificate, c.digest, kData, signature)) << c.digest;
+    }
+
+    // Multi-part gives the same signature (PKCS #1 v1.5 is deterministic).
+    Bytes whole;
+    ASSERT_EQ(Sign(session, CKM_SHA256_RSA_PKCS, priv, kData, &whole), CKR_OK);
+    CK_MECHANISM m{CKM_SHA256_RSA_PKCS, nullptr, 0};
+    ASSERT_EQ(p11->C_SignInit(session, &m, priv), CKR_OK);
+    EXPECT_EQ(p11->C_SignInit(session, &m, priv), CKR_OPERATION_ACTIVE);
+    Bytes data = kData;
+    ASSERT_EQ(p11->C_SignUpdate(session, data.data(), 3), CKR_OK);
+    ASSERT_EQ(p11->C_SignUpdate(session, data.data() + 3, data.size() - 3), CKR_OK);
+    Bytes parts(16);
+    CK_ULONG length = parts.size();
+    ASSERT_EQ(p11->C_SignFinal(session, parts.data(), &length), CKR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(length, 128u);
+    parts.resize(length);
+    ASSERT_EQ(p11->C_SignFinal(session, parts.data(), &length), CKR_OK);
+    EXPECT_EQ(parts, whole);
+    EXPECT_EQ(p11->C_SignFinal(session, parts.data(), &length), CKR_OPERATION_NOT_INITIALIZED);
+
+    // Wrong mechanisms and keys.
+    Bytes signature;
+    EXPECT_EQ(Sign(session, CKM_QAV_SM2, priv, kData, &signature), CKR_KEY_TYPE_INCONSISTENT);
+    EXPECT_EQ(Sign(session, CKM_SHA256, priv, kData, &signature), CKR_MECHANISM_INVALID);
+    EXPECT_EQ(Sign(session, CKM_RSA_PKCS, priv, Bytes(118, 1), &signature), CKR_DATA_LEN_RANGE);
+}
+
+TEST_F(ModuleRsa, Pkcs1DecryptsWhatTheCertificatesKeyEncrypted) {
+    const Bytes secret{'k', 'e', 'y'};
+    Bytes encrypted = cert->Encrypt(secret, RSA_PKCS1_PADDING);
+    ASSERT_EQ(encrypted.size(), 128u);
+    CK_MECHANISM m{CKM_RSA_PKCS, nullptr, 0};
+    ASSERT_EQ(p11->C_DecryptInit(session, &m, priv), CKR_OK);
+    CK_ULONG length = 0;
+    ASSERT_EQ(p11->C_Decrypt(session, encrypted.data(), encrypted.size(), nullptr, &length),
+              CKR_OK);
+    EXPECT_EQ(length, 128u);
+    Bytes tiny(2);
+    length = tiny.size();
+    ASSERT_EQ(p11->C_Decrypt(session, encrypted.data(), encrypted.size(), tiny.data(), &length),
+              CKR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(length, 3u);
+    Bytes plain(length);
+    ASSERT_EQ(p11->C_Decrypt(session, encrypted.data(), encrypted.size(), plain.data(), &length),
+              CKR_OK);
+    EXPECT_EQ(plain, secret);
+
+    ASSERT_EQ(p11->C_DecryptInit(session, &m, priv), CKR_OK);
+    EXPECT_EQ(p11->C_Decrypt(session, encrypted.data(), 127, plain.data(), &length),
+              CKR_ENCRYPTED_DATA_LEN_RANGE);
+}
+
+TEST_F(ModuleRsa, PssSignaturesVerifyWithFreshSaltSingleAndMultiPart) {
     CK_RSA_PKCS_PSS_PARAMS params{CKM_SHA256, CKG_MGF1_SHA256, 32};
     const CK_MECHANISM sha256Pss{CKM_SHA256_RSA_PKCS_PSS, &params, sizeof params};
     Bytes first;
@@ -633,7 +610,7 @@ TEST_F(ModuleRawRsa, PssSignaturesVerifyWithFreshSaltSingleAndMultiPart) {
               CKR_DATA_LEN_RANGE);
 }
 
-TEST_F(ModuleRawRsa, PssAndOaepParametersAreChecked) {
+TEST_F(ModuleRsa, PssAndOaepParametersAreChecked) {
     Bytes out;
     CK_RSA_PKCS_PSS_PARAMS pss{CKM_SHA256, CKG_MGF1_SHA256, 128 - 32 - 2};
     EXPECT_EQ(SignWith({CKM_SHA256_RSA_PKCS_PSS, &pss, sizeof pss}, kData, &out), CKR_OK);
@@ -679,10 +656,10 @@ TEST_F(ModuleRawRsa, PssAndOaepParametersAreChecked) {
     }
 }
 
-TEST_F(ModuleRawRsa, OaepDecryptsWhatOpenSslEncryptedUnderItsLabel) {
+TEST_F(ModuleRsa, OaepDecryptsWhatOpenSslEncryptedUnderItsLabel) {
     const Bytes secret{'s', 'e', 'c', 'r', 'e', 't'};
     Bytes label{'s', 'e', 'a', 'l'};
-    const Bytes encrypted = cert->Encrypt(secret, EVP_sha256(), label);
+    const Bytes encrypted = cert->Encrypt(secret, RSA_PKCS1_OAEP_PADDING, EVP_sha256(), label);
     CK_RSA_PKCS_OAEP_PARAMS params{CKM_SHA256, CKG_MGF1_SHA256, CKZ_DATA_SPECIFIED, label.data(),
                                    label.size()};
     Bytes plain;
@@ -693,14 +670,9 @@ TEST_F(ModuleRawRsa, OaepDecryptsWhatOpenSslEncryptedUnderItsLabel) {
     params.ulSourceDataLen = 0;
     EXPECT_EQ(DecryptWith({CKM_RSA_PKCS_OAEP, &params, sizeof params}, encrypted, &plain),
               CKR_ENCRYPTED_DATA_INVALID);
-    // An empty label, SHA-1 (the default most clients use).
-    const Bytes sha1 = cert->Encrypt(secret, EVP_sha1());
-    params = {CKM_SHA_1, CKG_MGF1_SHA1, 0, nullptr, 0};
-    ASSERT_EQ(DecryptWith({CKM_RSA_PKCS_OAEP, &params, sizeof params}, sha1, &plain), CKR_OK);
-    EXPECT_EQ(plain, secret);
 }
 
-TEST_F(ModuleRawRsa, X509SignsAndDecryptsWholeBlocks) {
+TEST_F(ModuleRsa, X509SignsAndDecryptsWholeBlocks) {
     // A short input is a small number: zeros in front, and the public key
     // takes the signature back to that block.
     const Bytes input{0x12, 0x34, 0x56};
