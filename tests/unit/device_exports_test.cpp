@@ -1,5 +1,5 @@
 // Device-level exports over the fake service: opening and closing, raw
-// commands, transactions, state questions and the ability flags.
+// commands, state questions and the ability flags.
 #include <gtest/gtest.h>
 
 #include "device/ability.h"
@@ -103,16 +103,6 @@ TEST_F(DeviceExportsTest, TransmitLeavesStatusWordsToTheCallerAndFetches61xx) {
     EXPECT_EQ(sw, 0x9000u);
     // A failed fetch is the bare status word.
     EXPECT_EQ(Transmit(handle, "00 B0 00 00 00", &data, &sw), 0x6A86u);
-}
-
-TEST_F(DeviceExportsTest, LockAndUnlockAreTheCardTransaction) {
-    const QAV_HANDLE handle = Open();
-    EXPECT_EQ(QAV_Lock(handle, 0), QAV_OK);
-    EXPECT_EQ(QAV_Unlock(handle, 0), QAV_OK);
-    EXPECT_EQ(pcsc.Count(Call::BeginTransaction), 1);
-    EXPECT_EQ(pcsc.Count(Call::EndTransaction), 1);
-    pcsc.RemoveCard(kReader);
-    EXPECT_EQ(QAV_Lock(handle, 0), 0x80100069u);  // removed, after the bounded retries
 }
 
 TEST_F(DeviceExportsTest, PaymentStateRetriesWithLeAfter6700) {

@@ -276,16 +276,6 @@ TEST_F(DeviceListTest, ManagerValidatesOnlyRegisteredHandles) {
     EXPECT_EQ(api::CheckDevice(handle(second), &found), QAV_OK);
     EXPECT_EQ(found, &second);
 
-    // Key handles belong to their device.
-    auto key = std::make_unique<SessionKeyHandle>();
-    const SessionKeyHandle* raw = key.get();
-    manager->AddKeyHandle(handle(first), std::move(key));
-    EXPECT_EQ(manager->CheckKeyHandle(handle(first), raw), QAV_OK);
-    EXPECT_EQ(manager->CheckKeyHandle(handle(second), raw), QAV_E_BAD_KEY);
-    EXPECT_EQ(manager->RemoveKeyHandle(handle(second), raw), nullptr);
-    EXPECT_NE(manager->RemoveKeyHandle(handle(first), raw), nullptr);
-    EXPECT_EQ(manager->CheckKeyHandle(handle(first), raw), QAV_E_BAD_KEY);
-
     // Container names: two lists, both valid until the device closes.
     uint8_t table[120] = {};
     std::memcpy(table, "SealOne", 7);
