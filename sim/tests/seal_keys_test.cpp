@@ -71,16 +71,6 @@ TEST_F(SealTest, GeneratedSm2KeySignsAndVerifiesOnTheCard) {
     EXPECT_EQ(Hex(Send(Cmd("804C0000", verify))), "6A80");
 }
 
-TEST_F(SealTest, Sm2EncryptionRoundTripsThroughTheCard) {
-    VerifyPin();
-    const Bytes message = Hex("48656C6C6F20736561");
-    const Bytes cipher = Data(Send(Cmd("804C0001", Hex("C0022201C1820009") + message, true)));
-    ASSERT_GT(cipher.size(), 96u);
-    const Bytes request =
-        Hex("C2022101C18200") + Bytes{static_cast<uint8_t>(cipher.size())} + cipher;
-    EXPECT_EQ(Hex(Send(Cmd("804E0001", request, true))), Hex(message) + "9000");
-}
-
 TEST_F(SealTest, RsaKeyGenerationReturnsOrStoresThePublicKey) {
     VerifyPin();
     const Bytes answer = Send(Cmd("80420000", Hex("C0020000C2022104"), true));
