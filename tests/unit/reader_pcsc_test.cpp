@@ -142,17 +142,6 @@ TEST_F(ReaderPcscTest, TransmitRetryRule) {
     }
 }
 
-TEST_F(ReaderPcscTest, CardPulledAndReinsertedIsReachedAfterReconnect) {
-    Connected();
-    auto second = std::make_shared<fake::ScriptedCard>(kAtr);
-    second->Expect("00 84 00 00 04", "90 00");
-    pcsc.RemoveCard(kSealReader);
-    pcsc.InsertCard(kSealReader, second);
-    uint32_t sw = 0;
-    ASSERT_EQ(Challenge(&sw), 0u);
-    EXPECT_EQ(sw, 0x9000u);
-}
-
 TEST_F(ReaderPcscTest, CardGoneForGoodEndsAfterFiftyAttempts) {
     Connected();
     pcsc.RemoveCard(kSealReader);
