@@ -22,3 +22,13 @@
 #ifdef _WIN32
 #pragma pack(pop, qav_cryptoki)
 #endif
+
+#include <cstddef>
+
+namespace qav::p11 {
+
+// A count or length handed to the caller. None the module hands out comes
+// near 2^32, the width of CK_ULONG on 64-bit Windows.
+constexpr CK_ULONG CkLength(size_t n) noexcept { return static_cast<CK_ULONG>(n); }
+
+}  // namespace qav::p11

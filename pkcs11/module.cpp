@@ -164,15 +164,15 @@ CK_RV Module::GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR list, CK_ULONG_P
         if (tokenPresent == CK_FALSE || slot.present) ids.push_back(slot.id);
     }
     if (list == nullptr) {
-        *count = ids.size();
+        *count = CkLength(ids.size());
         return CKR_OK;
     }
     if (*count < ids.size()) {
-        *count = ids.size();
+        *count = CkLength(ids.size());
         return CKR_BUFFER_TOO_SMALL;
     }
     std::copy(ids.begin(), ids.end(), list);
-    *count = ids.size();
+    *count = CkLength(ids.size());
     return CKR_OK;
 }
 
@@ -233,15 +233,15 @@ CK_RV Module::GetMechanismList(CK_SLOT_ID id, CK_MECHANISM_TYPE_PTR list, CK_ULO
     }
     const auto& table = Mechanisms();
     if (list == nullptr) {
-        *count = table.size();
+        *count = CkLength(table.size());
         return CKR_OK;
     }
     if (*count < table.size()) {
-        *count = table.size();
+        *count = CkLength(table.size());
         return CKR_BUFFER_TOO_SMALL;
     }
     for (size_t i = 0; i < table.size(); ++i) list[i] = table[i].type;
-    *count = table.size();
+    *count = CkLength(table.size());
     return CKR_OK;
 }
 

@@ -154,7 +154,7 @@ std::optional<CK_RV> TakeSign(Session& session, bool argumentsBad, CK_BYTE_PTR s
     }
     const size_t needed = session.sign->outputLength;
     if (signature == nullptr || *signatureLength < needed) {
-        *signatureLength = needed;
+        *signatureLength = CkLength(needed);
         return signature == nullptr ? CKR_OK : CKR_BUFFER_TOO_SMALL;
     }
     *op = std::move(*session.sign);
@@ -247,7 +247,7 @@ CK_RV Module::RunKeyOperation(Session& session, KeyOperation op, bool sign, CK_B
     }
     if (!sign && *outLength < result.size()) {
         // Keep the plaintext for the call with a buffer large enough.
-        *outLength = result.size();
+        *outLength = CkLength(result.size());
         std::lock_guard<std::mutex> guard(session.lock);
         op.data = result;
         op.multiPart = true;  // marks a finished decryption
@@ -255,7 +255,7 @@ CK_RV Module::RunKeyOperation(Session& session, KeyOperation op, bool sign, CK_B
         return CKR_BUFFER_TOO_SMALL;
     }
     std::copy(result.begin(), result.end(), out);
-    *outLength = result.size();
+    *outLength = CkLength(result.size());
     return CKR_OK;
 }
 
@@ -323,11 +323,11 @@ CK_RV Module::Decrypt(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG lengt
         if (current.multiPart) {
             // Decrypted already, waiting for a buffer that holds it.
             if (out == nullptr || *outLength < current.data.size()) {
-                *outLength = current.data.size();
+                *outLength = CkLength(current.data.size());
                 return out == nullptr ? CKR_OK : CKR_BUFFER_TOO_SMALL;
             }
             std::copy(current.data.begin(), current.data.end(), out);
-            *outLength = current.data.size();
+            *outLength = CkLength(current.data.size());
             Wipe(current.data.data(), current.data.size());
             session->decrypt.reset();
             return CKR_OK;
@@ -338,7 +338,7 @@ CK_RV Module::Decrypt(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG lengt
         }
         if (out == nullptr) {
             // An upper bound: the plaintext's length is known only afterwards.
-            *outLength = current.outputLength;
+            *outLength = CkLength(current.outputLength);
             return CKR_OK;
         }
         op = std::move(current);
@@ -373,14 +373,14 @@ CK_RV Module::Digest(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length
     }
     const size_t needed = HashSize(session->digest->Alg());
     if (out == nullptr || *outLength < needed) {
-        *outLength = needed;
+        *outLength = CkLength(needed);
         return out == nullptr ? CKR_OK : CKR_BUFFER_TOO_SMALL;
     }
     std::unique_ptr<Hasher> hasher = std::move(session->digest);
     hasher->Update(data, length);
     const Bytes digest = hasher->Final();
     std::copy(digest.begin(), digest.end(), out);
-    *outLength = digest.size();
+    *outLength = CkLength(digest.size());
     return CKR_OK;
 }
 

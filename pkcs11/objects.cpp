@@ -167,13 +167,13 @@ CK_RV ReadAttributes(const Object& object, CK_ATTRIBUTE_PTR tmpl, CK_ULONG count
         }
         const Bytes& value = found->second;
         if (a.pValue == nullptr) {
-            a.ulValueLen = value.size();
+            a.ulValueLen = CkLength(value.size());
         } else if (a.ulValueLen < value.size()) {
             a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
             rv = CKR_BUFFER_TOO_SMALL;
         } else {
             if (!value.empty()) std::memcpy(a.pValue, value.data(), value.size());
-            a.ulValueLen = value.size();
+            a.ulValueLen = CkLength(value.size());
         }
     }
     return rv;
