@@ -49,23 +49,18 @@ TEST_F(SealTest, PublicKeyExportMatchesTheKeyFilesInTwoSteps) {
                   Hex(Bytes(file.begin() + 256, file.end())) + "9000");
 }
 
-TEST_F(SealTest, GeneratedSm2KeySignsAndVerifiesOnTheCard) {
-    EXPECT_EQ(Sw(Send("80400000 08 C0020000C2022104")), 0x6982);
+// Generated with a public-key file named, the pair is stored, and the card
+// checks its own signatures with that file. (A pair handed back is checked
+// with OpenSSL in the virtual-key suite.)
+TEST_F(SealTest, GeneratedSm2KeyIsStoredAndVerifiesOnTheCard) {
+    EXPECT_EQ(Sw(Send("80400000 08 C0022204C2022104")), 0x6982);
     VerifyPin();
-    const Bytes generated = Send(Cmd("80400000", Hex("C0020000C2022104"), true));
-    ASSERT_EQ(Sw(generated), 0x9000);
-    ASSERT_EQ(generated.size(), 68u);
-    const Bytes pub(generated.begin() + 2, generated.end() - 2);
+    ASSERT_EQ(SendHex("80400000 08 C0022204C2022104"), "9000");
     const Bytes digest = Range(32, 0x40);
     const Bytes signature = Data(Send(Cmd("804E0000", Hex("C2022104C1820020") + digest, true)));
     ASSERT_EQ(signature.size(), 64u);
-    EXPECT_TRUE(host::Sm2Verify(pub, digest, signature));
     EXPECT_EQ(SendHex("804E0000 0B C2022104C182000300 0102 00"), "6A80") << "sign needs 32 bytes";
-
-    // The card checks signatures with a public-key file too.
-    ASSERT_EQ(SendHex("80400000 08 C0022204C2022104"), "9000");
-    const Bytes signature2 = Data(Send(Cmd("804E0000", Hex("C2022104C1820020") + digest, true)));
-    Bytes verify = Hex("C0022204C1820060") + digest + signature2;
+    Bytes verify = Hex("C0022204C1820060") + digest + signature;
     EXPECT_EQ(Hex(Send(Cmd("804C0000", verify))), "9000");
     verify.back() ^= 0x01;
     EXPECT_EQ(Hex(Send(Cmd("804C0000", verify))), "6A80");
