@@ -191,14 +191,6 @@ TEST_F(KeyExportsTest, PaymentStateAndCardNumberComeFromTheFirstApplicationTheKe
     EXPECT_EQ(QAV_GetCardNumber(handle, number, &length, 0), QAV_OK);
     EXPECT_STREQ(number, "6225880012345678");
 
-    vcard::Options needsLe;
-    needsLe.paymentNeedsLe = true;
-    Insert(needsLe);
-    handle = Open();
-    EXPECT_EQ(State(handle, 4), 1u);
-    EXPECT_EQ(Sent(), (Commands{kPaymentDirectory1, std::string(kPaymentDirectory1) + " 00",
-                                kPaymentApp1, std::string(kPaymentApp1) + " 00"}));
-
     // Under T=0 every selection's answer waits behind 61xx.
     Insert(WithTransport(vcard::Transport::T0),
            ImageWith("payment", {{"track2", ""}, {"aids", {"A000000333010106"}}}));
@@ -207,7 +199,8 @@ TEST_F(KeyExportsTest, PaymentStateAndCardNumberComeFromTheFirstApplicationTheKe
     EXPECT_EQ(pcsc.SentCommands().size(), 7u);  // two fetches among them
 
     // A T=0 key that wants Le: the retry's answer waits behind 61xx too.
-    needsLe.transport = vcard::Transport::T0;
+    vcard::Options needsLe = WithTransport(vcard::Transport::T0);
+    needsLe.paymentNeedsLe = true;
     Insert(needsLe);
     handle = Open();
     EXPECT_EQ(State(handle, 4), 1u);
