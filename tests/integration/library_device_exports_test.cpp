@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "host_crypto.h"
 #include "pcsc_link.h"
 
 namespace {
@@ -30,7 +31,7 @@ protected:
     // Status word of a raw command, which should return result; its data in
     // *data when given.
     uint32_t Send(const std::string& hex, Bytes* data = nullptr, uint32_t result = QAV_OK) {
-        const Bytes command = Hex(hex);
+        const Bytes command = host::Hex(hex);
         Bytes response(256);
         uint32_t length = static_cast<uint32_t>(response.size());
         uint32_t status = 0;
@@ -41,13 +42,6 @@ protected:
         response.resize(length);
         if (data != nullptr) *data = response;
         return status;
-    }
-    static Bytes Hex(const std::string& text) {
-        Bytes out;
-        for (size_t i = 0; i + 1 < text.size(); i += 2) {
-            out.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
-        }
-        return out;
     }
 
     const std::string reader_ = bench::Env("QAVSEAL_READER", "ADM Virtual Seal 00 00");
