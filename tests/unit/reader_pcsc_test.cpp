@@ -244,12 +244,9 @@ TEST_F(ReaderPcscTest, CopySharesContextAndHandleAndOwnsNeither) {
     EXPECT_EQ(pcsc.OpenContexts(), 1u);
 }
 
-TEST(ReaderKindTest, ClassificationTable) {
-    EXPECT_EQ(ClassifyReader("CUP Reader"), ReaderKind::kZhiFuTong);
-    EXPECT_EQ(ClassifyReader("Zel R  002 x"), ReaderKind::kZhiFuTong);
-    EXPECT_EQ(ClassifyReader("Zel R  004 x"), ReaderKind::kDongLian);
-    EXPECT_EQ(ClassifyReader("Zel R  003 x"), ReaderKind::kZelPlain003);
-    EXPECT_EQ(ClassifyReader("Zel R  001"), ReaderKind::kZelPlain001);
+// The names the factory's reader classes do not show (those are pinned by
+// the identity device's test).
+TEST(ReaderKindTest, ShortEmptyAndOtherNames) {
     EXPECT_EQ(ClassifyReader("Zel R  00"), ReaderKind::kZelOther);  // too short for a code
     EXPECT_EQ(ClassifyReader("Zel R  999"), ReaderKind::kZelOther);
     EXPECT_EQ(ClassifyReader("ADM Virtual Seal 00 00"), ReaderKind::kGeneric);
