@@ -3,6 +3,7 @@
 #include <array>
 
 #include "api/card_export.h"
+#include "card/common/binary_transfer.h"
 
 using qav::CCardSeal;
 using qav::CDevice;
@@ -31,6 +32,9 @@ uint32_t ReadPicture(const CDevice& device, CCardSeal& card, int32_t keyFid, uin
                                           hashLength, text, nullptr, outLength, &location, 0)) {
         return rc;
     }
+    // A file holds at most 64 KiB: a longer picture is the card's error, not
+    // a length the caller could have got wrong.
+    if (!qav::FitsFilePositions(0, *outLength)) return QAV_E_UNEXPECTED_DATA;
     if (out != nullptr && capacity < *outLength) return QAV_E_BUFFER_TOO_SMALL;
     return qav::ReadCardFile(device, location, 0, out, outLength, nullptr, 0, 0);
 }

@@ -38,6 +38,12 @@ TEST_F(CardExportCommandsTest, PictureSizeQueryOfALargePicture) {
     EXPECT_EQ(QAV_GetSealPic(handle, 1, out.data(), &length, 0), QAV_E_BUFFER_TOO_SMALL);
     EXPECT_EQ(length, 300u);
     EXPECT_EQ(card->StepsLeft(), 0u);
+
+    // Longer than a file can be: the card's error, not the caller's length.
+    card->Expect(kPictureLookup, "CA 02 31 01 CB 04 00 01 00 01 90 00");
+    length = 299;
+    EXPECT_EQ(QAV_GetSealPic(handle, 1, out.data(), &length, 0), QAV_E_UNEXPECTED_DATA);
+    EXPECT_EQ(card->StepsLeft(), 0u);
 }
 
 TEST_F(CardExportCommandsTest, CardNumberFromTheFirstPaymentRecord) {
